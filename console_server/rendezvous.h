@@ -1,0 +1,68 @@
+// The named objects the server shares with its client: the request region and the two events.
+// One file per platform implements them (Windows file mappings and events; POSIX shared-memory
+// objects with a futex word as the event). Each call reports failure as a system error code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+using SystemError = unsigned long;  // errno on POSIX, GetLastError() on Windows; 0 = success
+
+// A readable description of a system error code, for the start-up report.
+std::string DescribeSystemError(SystemError code);
+
+// The shared request region: created, or opened when the client made it first.
+class RequestRegion {
+  public:
+    RequestRegion() = default;
+    ~RequestRegion();
+    RequestRegion(const RequestRegion&) = delete;
+    RequestRegion& operator=(const RequestRegion&) = delete;
+
+    // Creates or opens the region with the full name and maps kRequestRegionBytes of it.
+    SystemError CreateOrOpen(const std::string& name);
+
+    unsigned char* Data() const { return data_; }
+    // The bytes that really exist behind Data(): at most kRequestRegionBytes, fewer when the
+    // client made a smaller object. Nothing beyond them may be touched.
+    size_t Size() const { return size_; }
+    bool Created() const { return created_; }
+
+  private:
+    unsigned char* data_ = nullptr;
+    size_t size_ = 0;
+    bool created_ = false;
+    intptr_t native_ = -1;  // descriptor or handle
+    std::string name_;
+};
+
+// A named manual-reset event, created non-signalled or opened as the client left it.
+class NamedEvent {
+  public:
+    NamedEvent() = default;
+    ~NamedEvent();
+    NamedEvent(const NamedEvent&) = delete;
+    NamedEvent& operator=(const NamedEvent&) = delete;
+
+    SystemError CreateOrOpen(const std::string& name);
+
+    // As SetEvent, ResetEvent and WaitForSingleObject(INFINITE): false on failure, with the
+    // reason in LastSystemError().
+    bool Set();
+    bool Reset();
+    bool Wait();
+    bool Created() const { return created_; }
+
+  private:
+    void* word_ = nullptr;  // POSIX: the mapped 32-bit state word
+    bool created_ = false;
+    intptr_t native_ = -1;
+    std::string name_;
+};
+
+SystemError LastSystemError();
+
+// Removes the names this process created, for a signal handler on the way out: async-signal-safe
+// on POSIX; nothing to do on Windows, where the objects go with their last handle.
+void RemoveCreatedNames();

@@ -1,0 +1,204 @@
+// POSIX stand-in for Windows named objects: each name is a shared-memory object "/name" made
+// with mode 0600. The region is its first 8192 bytes; an event is the 32-bit word at offset 0
+// (0 = not signalled, 1 = signalled), waited on with a process-shared futex.
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+#include "console_records.h"
+#include "rendezvous.h"
+
+namespace {
+
+constexpr size_t kMaxNameBytes = 250;
+constexpr size_t kEventBytes = sizeof(uint32_t);
+constexpr mode_t kOwnerOnlyMode = 0600;
+
+// The names this process created, kept where a signal handler can reach them without
+// allocating: a fixed table of C strings.
+constexpr int kMaxCreatedNames = 8;
+char createdNames[kMaxCreatedNames][kMaxNameBytes + 2];
+volatile sig_atomic_t createdInUse[kMaxCreatedNames];
+
+void RememberCreated(const std::string& path) {
+    for (int i = 0; i < kMaxCreatedNames; ++i) {
+        if (!createdInUse[i]) {
+            std::memcpy(createdNames[i], path.c_str(), path.size() + 1);
+            createdInUse[i] = 1;
+            return;
+        }
+    }
+}
+
+void UnlinkCreated(const std::string& path) {
+    for (int i = 0; i < kMaxCreatedNames; ++i) {
+        if (createdInUse[i] && path == createdNames[i]) {
+            createdInUse[i] = 0;
+        }
+    }
+    shm_unlink(path.c_str());
+}
+
+// Creates the object or opens the existing one, then grows it to at least minBytes. Returns
+// the descriptor or -1 with errno set; created tells which of the two happened.
+int CreateOrOpenObject(const std::string& name, size_t minBytes, std::string& path, bool& created) {
+    if (name.find('/') != std::string::npos) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (name.size() > kMaxNameBytes) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    path = "/" + name;
+    created = true;
+    int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, kOwnerOnlyMode);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = shm_open(path.c_str(), O_RDWR, kOwnerOnlyMode);
+    }
+    if (fd < 0) {
+        return -1;
+    }
+    if (created) {
+        RememberCreated(path);
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (static_cast<uint64_t>(st.st_size) < minBytes &&
+                                ftruncate(fd, static_cast<off_t>(minBytes)) != 0)) {
+        const int saved = errno;
+        close(fd);
+        if (created) {
+            UnlinkCreated(path);
+            created = false;  // gone again: the destructor must not unlink a later owner's
+        }
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+long Futex(void* word, int op, uint32_t value) {
+    return syscall(SYS_futex, word, op, value, nullptr, nullptr, 0);
+}
+
+}  // namespace
+
+std::string DescribeSystemError(SystemError code) {
+    return std::strerror(static_cast<int>(code));
+}
+
+SystemError LastSystemError() {
+    return static_cast<SystemError>(errno);
+}
+
+void RemoveCreatedNames() {
+    for (int i = 0; i < kMaxCreatedNames; ++i) {
+        if (createdInUse[i]) {
+            shm_unlink(createdNames[i]);
+            createdInUse[i] = 0;
+        }
+    }
+}
+
+RequestRegion::~RequestRegion() {
+    if (data_ != nullptr) {
+        munmap(data_, kRequestRegionBytes);
+    }
+    if (native_ >= 0) {
+        close(static_cast<int>(native_));
+    }
+    if (created_) {
+        UnlinkCreated(name_);
+    }
+}
+
+SystemError RequestRegion::CreateOrOpen(const std::string& name) {
+    int fd = CreateOrOpenObject(name, kRequestRegionBytes, name_, created_);
+    if (fd < 0) {
+        return LastSystemError();
+    }
+    native_ = fd;
+    // The object may be smaller than the mapping if it shrinks under us; only what fstat shows
+    // is served, so no access can fall past its end.
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return LastSystemError();
+    }
+    void* data = mmap(nullptr, kRequestRegionBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (data == MAP_FAILED) {
+        return LastSystemError();
+    }
+    data_ = static_cast<unsigned char*>(data);
+    size_ = static_cast<size_t>(
+        st.st_size < static_cast<off_t>(kRequestRegionBytes) ? st.st_size : kRequestRegionBytes);
+    return 0;
+}
+
+NamedEvent::~NamedEvent() {
+    if (word_ != nullptr) {
+        munmap(word_, kEventBytes);
+    }
+    if (native_ >= 0) {
+        close(static_cast<int>(native_));
+    }
+    if (created_) {
+        UnlinkCreated(name_);
+    }
+}
+
+SystemError NamedEvent::CreateOrOpen(const std::string& name) {
+    int fd = CreateOrOpenObject(name, kEventBytes, name_, created_);
+    if (fd < 0) {
+        return LastSystemError();
+    }
+    native_ = fd;
+    void* word = mmap(nullptr, kEventBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (word == MAP_FAILED) {
+        return LastSystemError();
+    }
+    word_ = word;
+    return 0;
+}
+
+bool NamedEvent::Set() {
+    if (word_ == nullptr) {
+        errno = EBADF;
+        return false;
+    }
+    auto* word = static_cast<uint32_t*>(word_);
+    __atomic_store_n(word, 1u, __ATOMIC_RELEASE);
+    // Shared futex: the waiter is another process.
+    return Futex(word, FUTEX_WAKE, INT_MAX) >= 0;
+}
+
+bool NamedEvent::Reset() {
+    if (word_ == nullptr) {
+        errno = EBADF;
+        return false;
+    }
+    __atomic_store_n(static_cast<uint32_t*>(word_), 0u, __ATOMIC_RELEASE);
+    return true;
+}
+
+bool NamedEvent::Wait() {
+    if (word_ == nullptr) {
+        errno = EBADF;
+        return false;
+    }
+    auto* word = static_cast<uint32_t*>(word_);
+    while (__atomic_load_n(word, __ATOMIC_ACQUIRE) == 0) {
+        if (Futex(word, FUTEX_WAIT, 0) != 0 && errno != EINTR && errno != EAGAIN) {
+            return false;
+        }
+    }
+    return true;
+}

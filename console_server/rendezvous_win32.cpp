@@ -1,0 +1,96 @@
+// The region is a paging-file backed file mapping and the events are manual-reset Windows
+// events, both named, so the client process reaches the same objects by name.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "console_records.h"
+#include "rendezvous.h"
+
+namespace {
+
+HANDLE AsHandle(intptr_t native) {
+    return reinterpret_cast<HANDLE>(native);
+}
+
+}  // namespace
+
+std::string DescribeSystemError(SystemError code) {
+    char text[256] = {0};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    std::string description(text, length);
+    while (!description.empty() && (description.back() == '\n' || description.back() == '\r' ||
+                                    description.back() == ' ' || description.back() == '.')) {
+        description.pop_back();
+    }
+    return description;
+}
+
+SystemError LastSystemError() {
+    return GetLastError();
+}
+
+void RemoveCreatedNames() {}
+
+RequestRegion::~RequestRegion() {
+    if (data_ != nullptr) {
+        UnmapViewOfFile(data_);
+    }
+    if (native_ != -1) {
+        CloseHandle(AsHandle(native_));
+    }
+}
+
+SystemError RequestRegion::CreateOrOpen(const std::string& name) {
+    name_ = name;
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
+                                        0, kRequestRegionBytes, name.c_str());
+    if (mapping == nullptr) {
+        return GetLastError();
+    }
+    created_ = GetLastError() != ERROR_ALREADY_EXISTS;
+    native_ = reinterpret_cast<intptr_t>(mapping);
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (view == nullptr) {
+        return GetLastError();
+    }
+    data_ = static_cast<unsigned char*>(view);
+    // A mapping the client created may be smaller than ours: serve only what the view holds.
+    MEMORY_BASIC_INFORMATION memory{};
+    if (VirtualQuery(view, &memory, sizeof memory) == 0) {
+        return GetLastError();
+    }
+    size_ = memory.RegionSize < kRequestRegionBytes ? memory.RegionSize : kRequestRegionBytes;
+    return 0;
+}
+
+NamedEvent::~NamedEvent() {
+    if (native_ != -1) {
+        CloseHandle(AsHandle(native_));
+    }
+}
+
+SystemError NamedEvent::CreateOrOpen(const std::string& name) {
+    name_ = name;
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    if (event == nullptr) {
+        return GetLastError();
+    }
+    created_ = GetLastError() != ERROR_ALREADY_EXISTS;
+    native_ = reinterpret_cast<intptr_t>(event);
+    return 0;
+}
+
+bool NamedEvent::Set() {
+    return native_ != -1 && SetEvent(AsHandle(native_)) != 0;
+}
+
+bool NamedEvent::Reset() {
+    return native_ != -1 && ResetEvent(AsHandle(native_)) != 0;
+}
+
+bool NamedEvent::Wait() {
+    return native_ != -1 && WaitForSingleObject(AsHandle(native_), INFINITE) == WAIT_OBJECT_0;
+}

@@ -1,0 +1,496 @@
+// conproxy as a real process: start-up statuses, the turn-taking loop with a minimal client that
+// works on the shared objects directly (a 32-bit word per event, the request record at offset 0),
+// and the terminal side on a pseudo-terminal. Every child is killed when its time is up.
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console_records.h"
+#include "deadline.h"
+
+namespace {
+
+constexpr int kStepTimeoutMs = 5000;
+constexpr int kPollStepMs = 1;
+
+std::string UniqueName(const char* what) {
+    static int counter = 0;
+    return std::string("conproxy_loop_") + what + "_" + std::to_string(getpid()) + "_" +
+           std::to_string(++counter);
+}
+
+bool NameExists(const std::string& name) {
+    const int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return fd >= 0;
+}
+
+// A shared object seen the way any client sees it; created here when create is set (and then
+// unlinked at the end).
+class SharedObject {
+  public:
+    SharedObject(const std::string& name, size_t size, bool create) : name_(name), size_(size) {
+        const int flags = O_RDWR | (create ? O_CREAT | O_EXCL : 0);
+        const int fd = shm_open(("/" + name).c_str(), flags, 0600);
+        if (fd < 0 || (create && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+            ADD_FAILURE() << "cannot open " << name << ": " << std::strerror(errno);
+            return;
+        }
+        owned_ = create;
+        void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        data_ = data == MAP_FAILED ? nullptr : static_cast<unsigned char*>(data);
+    }
+    ~SharedObject() {
+        if (data_ != nullptr) {
+            munmap(data_, size_);
+        }
+        if (owned_) {
+            shm_unlink(("/" + name_).c_str());
+        }
+    }
+    unsigned char* Data() const { return data_; }
+    std::atomic<uint32_t>& Word() const { return *reinterpret_cast<std::atomic<uint32_t>*>(data_); }
+
+  private:
+    std::string name_;
+    size_t size_;
+    bool owned_ = false;
+    unsigned char* data_ = nullptr;
+};
+
+// Set as the protocol does it: the word to 1, then wake every waiter of any process.
+void SetEvent(const SharedObject& event) {
+    event.Word().store(1);
+    syscall(SYS_futex, event.Data(), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+
+// Removes the names when the test ends, whatever became of the server.
+struct NamesRemover {
+    std::vector<std::string> names;
+    ~NamesRemover() {
+        for (const std::string& name : names) {
+            shm_unlink(("/" + name).c_str());
+        }
+    }
+};
+
+bool WaitSet(const SharedObject& event, int timeoutMs = kStepTimeoutMs) {
+    const Deadline deadline(timeoutMs);
+    while (event.Word().load() == 0) {
+        if (deadline.Passed()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+    }
+    return true;
+}
+
+// One conproxy process in its own session, output captured, killed if still running at the end.
+class Server {
+  public:
+    // With terminal set, standard input and output are a pseudo-terminal of 80 x 25 whose
+    // master side is Terminal(); otherwise stdin is /dev/null and stdout a pipe.
+    Server(const std::vector<std::string>& args, bool terminal) {
+        int outPipe[2] = {-1, -1};
+        int errPipe[2] = {-1, -1};
+        if (pipe(errPipe) != 0 || (!terminal && pipe(outPipe) != 0)) {
+            ADD_FAILURE() << "pipe";
+            return;
+        }
+        int slave = -1;
+        if (terminal) {
+            struct winsize size {};
+            size.ws_row = 25;
+            size.ws_col = 80;
+            if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) {
+                ADD_FAILURE() << "openpty";
+                return;
+            }
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            setsid();
+            if (terminal) {
+                ioctl(slave, TIOCSCTTY, 0);
+                dup2(slave, 0);
+                dup2(slave, 1);
+            } else {
+                const int devNull = open("/dev/null", O_RDONLY);
+                dup2(devNull, 0);
+                dup2(outPipe[1], 1);
+            }
+            dup2(errPipe[1], 2);
+            std::vector<char*> argv{const_cast<char*>(CONPROXY_PATH)};
+            for (const std::string& arg : args) {
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        if (terminal) {
+            close(slave);
+        } else {
+            close(outPipe[1]);
+            out_ = outPipe[0];
+        }
+        close(errPipe[1]);
+        err_ = errPipe[0];
+    }
+    ~Server() {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : {out_, err_, master_}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+
+    // The raw wait status once the process has ended, or -1 when it has not in time (it is
+    // then killed).
+    int Wait(int timeoutMs = kStepTimeoutMs) {
+        const Deadline deadline(timeoutMs);
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (deadline.Passed()) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                reaped_ = true;
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+        }
+        reaped_ = true;
+        return status;
+    }
+    int ExitCode(int timeoutMs = kStepTimeoutMs) {
+        const int status = Wait(timeoutMs);
+        return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Signal(int signalNumber) { kill(pid_, signalNumber); }
+
+    // Reads from fd until the text contains expected or the time is up; returns all read.
+    static std::string ReadUntil(int fd, const std::string& expected,
+                                 int timeoutMs = kStepTimeoutMs) {
+        std::string text;
+        const Deadline deadline(timeoutMs);
+        while (text.find(expected) == std::string::npos && !deadline.Passed()) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, deadline.RemainingMs()) <= 0) {
+                break;
+            }
+            char bytes[512];
+            const ssize_t got = read(fd, bytes, sizeof bytes);
+            if (got <= 0) {
+                break;
+            }
+            text.append(bytes, static_cast<size_t>(got));
+        }
+        return text;
+    }
+    std::string Output(const std::string& expected) { return ReadUntil(out_, expected); }
+    std::string Errors() { return ReadUntil(err_, "\n"); }
+    int Terminal() const { return master_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int out_ = -1;
+    int err_ = -1;
+    int master_ = -1;
+};
+
+// A client made of the three objects, created before the server starts.
+struct Client {
+    std::string suffix = UniqueName("m");
+    std::string requestName = UniqueName("req");
+    std::string replyName = UniqueName("rep");
+    SharedObject region{"Mapping" + suffix, kRequestRegionBytes, true};
+    SharedObject request{requestName, 4, true};
+    SharedObject reply{replyName, 4, true};
+
+    std::vector<std::string> Args() const { return {suffix, requestName, replyName}; }
+
+    ConsoleRequest& Record() const { return *reinterpret_cast<ConsoleRequest*>(region.Data()); }
+
+    // One turn: reset reply, write the request, set request, wait for the reply.
+    bool Call(int32_t command, int32_t dataOffset = 0, uint32_t count = 0,
+              int timeoutMs = kStepTimeoutMs) {
+        reply.Word().store(0);
+        Record() = ConsoleRequest{command, 99, dataOffset, count, 0xEEEEEEEE};
+        SetEvent(request);
+        return WaitSet(reply, timeoutMs);
+    }
+};
+
+TEST(ConproxyLoop, TooFewArgumentsEndsWith32AndCreatesNothing) {
+    const std::string suffix = UniqueName("m");
+    const std::string request = UniqueName("req");
+    Server server({suffix, request}, false);
+    EXPECT_EQ(server.ExitCode(), 32);
+    EXPECT_EQ(server.Errors(), "");
+    EXPECT_EQ(server.Output(""), "");
+    EXPECT_FALSE(NameExists("Mapping" + suffix));
+    EXPECT_FALSE(NameExists(request));
+}
+
+TEST(ConproxyLoop, StartupFailureEndsWith33BeforeTheReadySignal) {
+    const struct {
+        const char* what;
+        std::string suffix, request, reply;
+    } cases[] = {
+        {"slash in suffix", UniqueName("a/b"), UniqueName("req"), UniqueName("rep")},
+        {"suffix of 73", std::string(73, 's'), UniqueName("req"), UniqueName("rep")},
+        {"slash in request", UniqueName("m"), "x/" + UniqueName("req"), UniqueName("rep")},
+        {"empty request", UniqueName("m"), "", UniqueName("rep")},
+        {"reply too long", UniqueName("m"), UniqueName("req"), std::string(251, 'r')},
+    };
+    for (const auto& c : cases) {
+        const NamesRemover remover{{"Mapping" + c.suffix, c.request, c.reply}};
+        Server server({c.suffix, c.request, c.reply}, false);
+        EXPECT_EQ(server.ExitCode(), 33) << c.what;
+        const std::string errors = server.Errors();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << c.what << ": " << errors;
+        // What it had created is gone again, and the reply event never came to be.
+        EXPECT_FALSE(NameExists("Mapping" + c.suffix)) << c.what;
+        EXPECT_FALSE(NameExists(c.request)) << c.what;
+        EXPECT_FALSE(NameExists(c.reply)) << c.what;
+    }
+}
+
+TEST(ConproxyLoop, LongestSuffixThatFitsTheNameBufferIsServed) {
+    Client client;
+    std::string longest = UniqueName("m");
+    longest += std::string(72 - longest.size(), 'x');
+    client.suffix = longest;
+    SharedObject region("Mapping" + longest, kRequestRegionBytes, true);
+    Server server(client.Args(), false);
+    ASSERT_TRUE(WaitSet(client.reply));
+    client.reply.Word().store(0);
+    reinterpret_cast<ConsoleRequest*>(region.Data())->command = ConExit;
+    SetEvent(client.request);
+    ASSERT_TRUE(WaitSet(client.reply));
+    EXPECT_EQ(server.ExitCode(), 0);
+}
+
+TEST(ConproxyLoop, StandingRequestIsServedAtOnceThenTurnsUntilExit) {
+    Client client;
+    // An unknown command already waits when the server starts.
+    client.Record() = ConsoleRequest{11, 99, 0, 0, 0};
+    SetEvent(client.request);
+    Server server(client.Args(), false);
+    EXPECT_EQ(server.Output("Unknown command: b\n"), "\n***error*** Unknown command: b\n");
+    ASSERT_TRUE(WaitSet(client.reply));
+    EXPECT_EQ(client.Record().status, 99);
+
+    std::memcpy(client.region.Data() + 100, "hi there\n", 9);
+    ASSERT_TRUE(client.Call(ConWriteText, 100, 9));
+    EXPECT_EQ(server.Output("\n"), "hi there\n");
+
+    // Without a terminal the screen calls fail and no input record is delivered.
+    std::memset(client.region.Data() + 200, 0x5A, 22);
+    ASSERT_TRUE(client.Call(ConGetScreenInfo, 200));
+    EXPECT_EQ(client.region.Data()[200], 0x5A);
+    ASSERT_TRUE(client.Call(ConPeekInput, 300));
+    EXPECT_EQ(client.Record().result, 0u);
+    ASSERT_TRUE(client.Call(ConReadInput, 300));
+    EXPECT_EQ(client.Record().result, 0u);
+    // Text still comes from a file: here the end of /dev/null.
+    ASSERT_TRUE(client.Call(ConReadText, 300, 10));
+    EXPECT_EQ(client.Record().result, 0u);
+
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(client.Record().status, 0);
+    EXPECT_EQ(server.ExitCode(), 0);
+    // The client's names stay: the server only opened them.
+    EXPECT_TRUE(NameExists(client.requestName));
+}
+
+TEST(ConproxyLoop, NamesTheServerCreatedGoAwayOnExitAndOnSignals) {
+    for (int signalNumber : {0, SIGTERM, SIGHUP}) {
+        const std::string suffix = UniqueName("m");
+        const std::string requestName = UniqueName("req");
+        const std::string replyName = UniqueName("rep");
+        const NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
+        Server server({suffix, requestName, replyName}, false);
+        // Opened as the client would, after the server made them.
+        const Deadline deadline(kStepTimeoutMs);
+        while (!NameExists(replyName) && !deadline.Passed()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+        }
+        {
+            SharedObject reply(replyName, 4, false);
+            ASSERT_TRUE(WaitSet(reply));
+            if (signalNumber == 0) {
+                SharedObject region("Mapping" + suffix, kRequestRegionBytes, false);
+                SharedObject request(requestName, 4, false);
+                reinterpret_cast<ConsoleRequest*>(region.Data())->command = ConExit;
+                reply.Word().store(0);
+                SetEvent(request);
+                ASSERT_TRUE(WaitSet(reply));
+                EXPECT_EQ(server.ExitCode(), 0);
+            } else {
+                server.Signal(signalNumber);
+                const int status = server.Wait();
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber)
+                    << signalNumber;
+            }
+        }
+        EXPECT_FALSE(NameExists("Mapping" + suffix)) << signalNumber;
+        EXPECT_FALSE(NameExists(requestName)) << signalNumber;
+        EXPECT_FALSE(NameExists(replyName)) << signalNumber;
+    }
+}
+
+// The terminal side: raw input through the decoder, line mode, the cursor query, 866 output.
+class ConproxyOnTerminal : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_GE(server.Terminal(), 0); }
+    void Type(const std::string& keys) {
+        ASSERT_EQ(write(server.Terminal(), keys.data(), keys.size()),
+                  static_cast<ssize_t>(keys.size()));
+    }
+    std::string Shown(const std::string& expected) {
+        return Server::ReadUntil(server.Terminal(), expected);
+    }
+    std::string RegionText(size_t offset, size_t size) {
+        return std::string(reinterpret_cast<char*>(client.region.Data()) + offset, size);
+    }
+
+    Client client;
+    Server server{client.Args(), true};
+};
+
+TEST_F(ConproxyOnTerminal, ReadTextIsAnEditedLineEchoedAndEndedWithCrLf) {
+    ASSERT_TRUE(WaitSet(client.reply));
+    Type(
+        "abd\x7f"
+        "c\r");
+    ASSERT_TRUE(client.Call(ConReadText, 400, 10));
+    EXPECT_EQ(client.Record().result, 5u);
+    EXPECT_EQ(RegionText(400, 5), "abc\r\n");
+    EXPECT_NE(Shown("c\r").find("abd\b \bc"), std::string::npos);
+
+    // A line longer than the read: the rest waits for the next one.
+    Type("hello\r");
+    ASSERT_TRUE(client.Call(ConReadText, 400, 3));
+    EXPECT_EQ(RegionText(400, 3), "hel");
+    ASSERT_TRUE(client.Call(ConReadText, 400, 10));
+    EXPECT_EQ(client.Record().result, 4u);
+    EXPECT_EQ(RegionText(400, 4), "lo\r\n");
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
+}
+
+TEST_F(ConproxyOnTerminal, ScreenInfoAsksTheTerminalAndKeepsKeysTypedAhead) {
+    ASSERT_TRUE(WaitSet(client.reply));
+    client.reply.Word().store(0);
+    client.Record() = ConsoleRequest{ConGetScreenInfo, 0, 500, 0, 0};
+    SetEvent(client.request);
+    Shown("\x1b[6n");
+    Type("x\x1b[5;10R");
+    ASSERT_TRUE(WaitSet(client.reply));
+    ConsoleScreenBufferInfo info;
+    std::memcpy(&info, client.region.Data() + 500, sizeof info);
+    EXPECT_EQ(info.size.x, 80);
+    EXPECT_EQ(info.size.y, 25);
+    EXPECT_EQ(info.cursorPosition.x, 9);
+    EXPECT_EQ(info.cursorPosition.y, 4);
+    EXPECT_EQ(info.attributes, 7);
+    EXPECT_EQ(info.window.right, 79);
+    EXPECT_EQ(info.window.bottom, 24);
+    EXPECT_EQ(info.maximumWindowSize.x, 80);
+
+    ASSERT_TRUE(client.Call(ConReadInput, 600));
+    EXPECT_EQ(client.Record().result, 1u);
+    InputRecord record;
+    std::memcpy(&record, client.region.Data() + 600, sizeof record);
+    EXPECT_EQ(record.eventType, kKeyEvent);
+    EXPECT_TRUE(record.event.key.keyDown);
+    EXPECT_EQ(record.event.key.asciiChar, 'x');
+    ASSERT_TRUE(client.Call(ConExit));
+}
+
+TEST_F(ConproxyOnTerminal, ScreenCommandsBecomeEscapeSequencesAndTextIsUtf8) {
+    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Call(ConSetCursor, 5 | 1 << 16, 3));
+    EXPECT_NE(Shown("\x1b[4;6H").find("\x1b[4;6H"), std::string::npos);
+    // Outside the screen: refused, nothing written.
+    ASSERT_TRUE(client.Call(ConSetCursor, 80, 0));
+    std::memcpy(client.region.Data() + 700, "\x8f\xe0\xa8\xa2\xa5\xe2!", 7);  // "Привет!" in 866
+    ASSERT_TRUE(client.Call(ConWriteText, 700, 7));
+    const std::string shown = Shown("!");
+    EXPECT_EQ(shown.find("\x1b["), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Привет!"), std::string::npos) << shown;
+
+    // Clearing answers the cursor query itself when the terminal says nothing.
+    ASSERT_TRUE(client.Call(ConClearScreen));
+    EXPECT_EQ(client.Record().status, 0);
+    EXPECT_NE(Shown("\x1b[1;1H").find("\x1b[2J"), std::string::npos);
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
+}
+
+TEST_F(ConproxyOnTerminal, WindowChangeQueuesASizeRecordAndExitRestoresTheTerminal) {
+    ASSERT_TRUE(WaitSet(client.reply));
+    struct termios before {};
+    ASSERT_EQ(tcgetattr(server.Terminal(), &before), 0);
+    EXPECT_EQ(before.c_lflag & ICANON, 0u);  // raw while serving
+
+    struct winsize size {};
+    size.ws_row = 40;
+    size.ws_col = 100;
+    ASSERT_EQ(ioctl(server.Terminal(), TIOCSWINSZ, &size), 0);
+    ASSERT_TRUE(client.Call(ConReadInput, 800));
+    InputRecord record;
+    std::memcpy(&record, client.region.Data() + 800, sizeof record);
+    EXPECT_EQ(record.eventType, kWindowBufferSizeEvent);
+    EXPECT_EQ(record.event.windowSize.size.x, 100);
+    EXPECT_EQ(record.event.windowSize.size.y, 40);
+
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
+    EXPECT_NE(after.c_lflag & ICANON, 0u);
+    EXPECT_NE(after.c_lflag & ECHO, 0u);
+}
+
+TEST_F(ConproxyOnTerminal, TerminatingSignalRestoresTheTerminal) {
+    ASSERT_TRUE(WaitSet(client.reply));
+    server.Signal(SIGTERM);
+    const int status = server.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
+    EXPECT_NE(after.c_lflag & ICANON, 0u);
+    EXPECT_NE(after.c_lflag & ECHO, 0u);
+    EXPECT_NE(after.c_iflag & ICRNL, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// The POSIX named region and events against themselves, across a second process.
+#include "rendezvous.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "console_records.h"
+
+namespace {
+
+constexpr unsigned kChildTimeLimitS = 10;
+
+std::string UniqueName(const char* what) {
+    static int counter = 0;
+    return std::string("conproxy_test_") + what + "_" + std::to_string(getpid()) + "_" +
+           std::to_string(++counter);
+}
+
+bool NameExists(const std::string& name) {
+    const int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+// Runs body in a child process that dies after kChildTimeLimitS; returns its exit status, or
+// -1 when it did not exit normally.
+template <typename Body>
+int InChild(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(kChildTimeLimitS);
+        _exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+TEST(Rendezvous, SecondProcessOpensWhatTheFirstCreatedAndOnlyTheCreatorUnlinks) {
+    const std::string regionName = UniqueName("region");
+    const std::string eventName = UniqueName("event");
+    {
+        RequestRegion region;
+        NamedEvent event;
+        ASSERT_EQ(region.CreateOrOpen(regionName), 0u);
+        ASSERT_EQ(event.CreateOrOpen(eventName), 0u);
+        EXPECT_TRUE(region.Created());
+        EXPECT_TRUE(event.Created());
+        EXPECT_EQ(region.Size(), kRequestRegionBytes);
+        EXPECT_EQ(region.Data()[kRequestRegionBytes - 1], 0);
+
+        const int child = InChild([&] {
+            RequestRegion sameRegion;
+            NamedEvent sameEvent;
+            if (sameRegion.CreateOrOpen(regionName) != 0 ||
+                sameEvent.CreateOrOpen(eventName) != 0 || sameRegion.Created() ||
+                sameEvent.Created()) {
+                return 1;
+            }
+            std::memcpy(sameRegion.Data() + 8000, "from child", 10);
+            return sameEvent.Set() ? 0 : 2;
+        });
+        EXPECT_EQ(child, 0);
+        // The child only opened them: they outlive it.
+        EXPECT_TRUE(NameExists(regionName));
+        EXPECT_TRUE(NameExists(eventName));
+        EXPECT_TRUE(event.Wait());
+        EXPECT_EQ(std::memcmp(region.Data() + 8000, "from child", 10), 0);
+    }
+    EXPECT_FALSE(NameExists(regionName));
+    EXPECT_FALSE(NameExists(eventName));
+}
+
+TEST(Rendezvous, ManualResetEventWakesAWaiterInAnotherProcess) {
+    const std::string requestName = UniqueName("request");
+    const std::string replyName = UniqueName("reply");
+    NamedEvent request;
+    NamedEvent reply;
+    ASSERT_EQ(request.CreateOrOpen(requestName), 0u);
+    ASSERT_EQ(reply.CreateOrOpen(replyName), 0u);
+
+    // Set stays set through any number of waits until reset.
+    ASSERT_TRUE(request.Set());
+    EXPECT_TRUE(request.Wait());
+    EXPECT_TRUE(request.Wait());
+    ASSERT_TRUE(request.Reset());
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(kChildTimeLimitS);
+        NamedEvent childRequest;
+        NamedEvent childReply;
+        if (childRequest.CreateOrOpen(requestName) != 0 ||
+            childReply.CreateOrOpen(replyName) != 0 || !childRequest.Wait() || !childReply.Set()) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    ASSERT_GT(pid, 0);
+    // The child is blocked while the event is reset.
+    usleep(100 * 1000);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
+    ASSERT_TRUE(request.Set());
+    EXPECT_TRUE(reply.Wait());
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {
+    const std::string name = UniqueName("small");
+    const int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 100), 0);
+    close(fd);
+    {
+        RequestRegion region;
+        ASSERT_EQ(region.CreateOrOpen(name), 0u);
+        EXPECT_FALSE(region.Created());
+        EXPECT_EQ(region.Size(), kRequestRegionBytes);
+    }
+    EXPECT_TRUE(NameExists(name));
+    shm_unlink(("/" + name).c_str());
+}
+
+TEST(Rendezvous, RefusedNamesCreateNothing) {
+    const std::string base = UniqueName("refused");
+    const struct {
+        std::string name;
+        SystemError error;
+    } cases[] = {
+        {base + "/x", EINVAL},
+        {base + std::string(251 - base.size(), 'n'), ENAMETOOLONG},
+    };
+    for (const auto& c : cases) {
+        RequestRegion region;
+        NamedEvent event;
+        EXPECT_EQ(region.CreateOrOpen(c.name), c.error) << c.name;
+        EXPECT_EQ(event.CreateOrOpen(c.name), c.error) << c.name;
+        EXPECT_FALSE(event.Set());
+        EXPECT_FALSE(event.Wait());
+    }
+    EXPECT_FALSE(NameExists(base));
+
+    // 250 bytes is still a name.
+    const std::string longest = base + std::string(250 - base.size(), 'n');
+    NamedEvent event;
+    EXPECT_EQ(event.CreateOrOpen(longest), 0u);
+}
+
+}  // namespace
