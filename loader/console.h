@@ -1,0 +1,21 @@
+// What the loader needs from the console of its platform: the text conversion, the set-up of
+// output buffering, the key wait before error exits, and the current directory. One file per
+// platform (console_posix.cpp, console_win32.cpp).
+#pragma once
+
+#include <cstddef>
+
+// Once, before any output: locale, and stdout unbuffered on a terminal, 4096-byte buffered
+// when redirected.
+void SetUpConsoleOutput();
+
+// Turns `length` Windows-1251 bytes into the console's encoding and returns the result, which
+// stays valid for the rest of the run. May convert in place.
+const char* ConvertToConsole(char* bytes, std::size_t length);
+
+// Waits for one key on the console itself, not on standard input. Returns at once when the
+// process has no console to read.
+void WaitForKey();
+
+// The current directory into `buffer`; an empty text when it cannot be read or does not fit.
+void GetCurrentDir(char* buffer, std::size_t size);

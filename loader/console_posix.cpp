@@ -1,0 +1,156 @@
+// The console on POSIX systems: texts go from Windows-1251 to the locale's character set with
+// iconv (UTF-8 where the locale is plain ASCII), and the key wait reads the controlling terminal
+// in non-canonical mode, so it works with standard input redirected and never waits without one.
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "console.h"
+#include "console_texts.h"
+
+// The directory and the file name are joined with '/' here.
+static char infoFormatBytes[] =
+    // \n
+    "\n"
+    // Файл %s/%s\n
+    "\xD4\xE0\xE9\xEB %s/%s\n"
+    // Порт %s:%u\n
+    "\xCF\xEE\xF0\xF2 %s:%u\n"
+    // Функция %s\n
+    "\xD4\xF3\xED\xEA\xF6\xE8\xFF %s\n"
+    // Точка входа %u\n
+    "\xD2\xEE\xF7\xEA\xE0 \xE2\xF5\xEE\xE4\xE0 %u\n"
+    // Длина файла %u
+    "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
+ConsoleText infoFormatText{infoFormatBytes, sizeof(infoFormatBytes) - 1, nullptr};
+
+namespace {
+
+constexpr std::size_t kRedirectedBufferSize = 4096;
+constexpr const char* kTextCharset = "CP1251";
+constexpr const char* kFallbackCharset = "UTF-8";
+
+// One conversion with iconv; false when the charset is unknown or cannot hold the text.
+bool ConvertWith(const char* toCharset, const char* from, std::size_t length, std::string& out) {
+    iconv_t cd = iconv_open(toCharset, kTextCharset);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    // A Windows-1251 byte never grows beyond four bytes in any charset we meet.
+    out.assign(length * 4 + 1, '\0');
+    char* in = const_cast<char*>(from);
+    std::size_t inLeft = length;
+    char* outPtr = &out[0];
+    std::size_t outLeft = out.size() - 1;
+    const std::size_t done = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    if (done == static_cast<std::size_t>(-1)) {
+        return false;
+    }
+    out.resize(out.size() - 1 - outLeft);
+    return true;
+}
+
+// The saved terminal mode, for the signal handler that puts it back if the wait is killed.
+int keyWaitFd = -1;
+struct termios keyWaitSaved;
+
+extern "C" void RestoreTerminalAndDie(int signalNumber) {
+    if (keyWaitFd >= 0) {
+        tcsetattr(keyWaitFd, TCSANOW, &keyWaitSaved);
+    }
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+}  // namespace
+
+void SetUpConsoleOutput() {
+    std::setlocale(LC_ALL, "");
+    // On a terminal each label must be visible before its command byte goes out; redirected
+    // output is collected.
+    if (isatty(STDOUT_FILENO)) {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    } else {
+        std::setvbuf(stdout, nullptr, _IOFBF, kRedirectedBufferSize);
+    }
+}
+
+const char* ConvertToConsole(char* bytes, std::size_t length) {
+    const char* codeset = nl_langinfo(CODESET);
+    // The C locale says "ANSI_X3.4-1968", which has no Cyrillic at all.
+    if (codeset == nullptr || *codeset == '\0' || std::strcmp(codeset, "ANSI_X3.4-1968") == 0) {
+        codeset = kFallbackCharset;
+    }
+    std::string converted;
+    if (!ConvertWith(codeset, bytes, length, converted) &&
+        !ConvertWith(kFallbackCharset, bytes, length, converted)) {
+        return bytes;  // no iconv table at all: the raw bytes are better than nothing
+    }
+    // Held for the rest of the run, like the text it replaces.
+    char* shown = static_cast<char*>(std::malloc(converted.size() + 1));
+    if (shown == nullptr) {
+        return bytes;
+    }
+    std::memcpy(shown, converted.data(), converted.size());
+    shown[converted.size()] = '\0';
+    return shown;
+}
+
+void WaitForKey() {
+    // The terminal, not standard input: the wait must work with input redirected, and there is
+    // nothing to wait for without a controlling terminal (cron, CI, a service).
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct termios saved;
+    if (tcgetattr(fd, &saved) != 0) {
+        close(fd);
+        return;
+    }
+    struct termios raw = saved;
+    // No line input, no echo, and Ctrl+C arrives as a key instead of a signal.
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+
+    keyWaitFd = fd;
+    keyWaitSaved = saved;
+    void (*oldTerm)(int) = std::signal(SIGTERM, RestoreTerminalAndDie);
+    void (*oldHup)(int) = std::signal(SIGHUP, RestoreTerminalAndDie);
+    if (tcsetattr(fd, TCSANOW, &raw) == 0) {
+        // One read takes a whole key, escape sequence or multi-byte letter included, since the
+        // terminal delivers it at once.
+        char key[16];
+        ssize_t got;
+        do {
+            got = read(fd, key, sizeof key);
+        } while (got < 0 && errno == EINTR);
+        // Typed-ahead input stays for whoever reads next.
+        tcsetattr(fd, TCSANOW, &saved);
+    }
+    std::signal(SIGTERM, oldTerm);
+    std::signal(SIGHUP, oldHup);
+    keyWaitFd = -1;
+    close(fd);
+}
+
+void GetCurrentDir(char* buffer, std::size_t size) {
+    if (size == 0) {
+        return;
+    }
+    if (getcwd(buffer, size) == nullptr) {
+        buffer[0] = '\0';
+    }
+}

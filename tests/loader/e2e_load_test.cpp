@@ -1,0 +1,281 @@
+// portboot end to end: the built program against devsim on a real pseudo-terminal.
+// Each row runs one load and checks portboot's exit status and output byte for byte, and what
+// the device received: the commands, the announced length, the image with its pad, the entry.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devsim_session.h"
+
+namespace {
+
+using test_support::Child;
+using test_support::DeviceRecord;
+using test_support::DevsimSession;
+using test_support::RunPortboot;
+using test_support::TempDir;
+
+// Paths of the built programs, given by the build.
+const std::string kPortboot = PORTBOOT_PATH;
+const std::string kDevsim = DEVSIM_PATH;
+const char kImageName[] = "image.bin";
+
+const std::string kUsage =
+    "\n"
+    "Использование:\n"
+    "PORTBOOT.EXE <файл> [COM#] [baud] {L|R} [<точка_входа>]\n"
+    "где:\n"
+    " <файл> - имя загружаемого файла\n"
+    "  COM#  - номер порта 1...9 - COM1...COM9 (по умолчанию 1)\n"
+    "  baud  - скорость порта 9600...921600 (по умолчанию 57600)\n"
+    "  L - загрузка файла в ОЗУ, запись на флеш-диск\n"
+    "      и запуск на исполнение\n"
+    "  R - запуск на исполнение\n"
+    "  <точка_входа> - адрес начала исполнения программы (по умолчанию 0)\n"
+    "\n"
+    " Пример. Запись файла K2M.BIN через COM1:\n"
+    " PORTBOOT.EXE K2M.BIN 1 L\n";
+
+// The information block with placeholders for the run's directory and port.
+std::string Info(unsigned baud, const std::string& function, unsigned entry, unsigned length) {
+    return "\nФайл {cwd}/" + std::string(kImageName) + "\nПорт {port}:" + std::to_string(baud) +
+           "\nФункция " + function + "\nТочка входа " + std::to_string(entry) + "\nДлина файла " +
+           std::to_string(length);
+}
+
+const std::string kLoadTail =
+    "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена\nСохранение кода \n";
+const std::string kRunTail =
+    "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена\nВыполнение \n";
+const std::string kNoAnswer = "Нет ответа в течение таймаута\n";
+
+// Every byte value, CR, LF, XON, XOFF and Ctrl+C included, so a line that is not raw shows.
+std::string MakeImage(long size) {
+    std::string image;
+    for (long i = 0; i < size; ++i) {
+        image.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
+    }
+    return image;
+}
+
+std::string Fill(std::string text, const std::string& cwd, const std::string& port) {
+    for (const auto& [token, value] : {std::pair<std::string, std::string>{"{cwd}", cwd},
+                                       {"{port}", port},
+                                       {"{file}", kImageName}}) {
+        for (std::size_t at = text.find(token); at != std::string::npos;
+             at = text.find(token, at + value.size())) {
+            text.replace(at, token.size(), value);
+        }
+    }
+    return text;
+}
+
+using Fields = std::map<std::string, std::string>;
+
+// What the device sees when the host never got as far as the first command.
+const Fields kNothingSent = {{"commands", "none"}, {"length", "none(0/4)"}, {"extra", "0"}};
+
+struct RunCase {
+    const char* name;
+    std::vector<std::string> devsimOptions;
+    long imageSize;                 // bytes in image.bin; -1: no file
+    std::vector<std::string> args;  // after the program name; {file} and {port} filled in
+    int exitStatus;
+    std::string out;   // standard output, byte for byte ({cwd} and {port} filled in)
+    bool outIsPrefix;  // out is only the start; outAlso must follow somewhere
+    std::string outAlso;
+    std::string err;           // standard error must start with this ("" = must be empty)
+    std::string deviceResult;  // devsim's result word
+    Fields device;             // further summary fields the device must report
+    int minElapsedMs;          // loose lower bound on portboot's run time; 0 = none
+};
+
+std::ostream& operator<<(std::ostream& stream, const RunCase& row) {
+    return stream << row.name;
+}
+
+class PortbootRun : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
+    const RunCase& row = GetParam();
+    TempDir dir;
+    std::string image = MakeImage(row.imageSize < 0 ? 0 : row.imageSize);
+    if (row.imageSize >= 0) {
+        test_support::WriteFile(dir.File(kImageName), image);
+    }
+    DevsimSession device(kDevsim, dir, row.devsimOptions);
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) {
+        args.push_back(Fill(arg, dir.Path(), device.SlavePath()));
+    }
+
+    test_support::RunResult run = RunPortboot(kPortboot, dir.Path(), args);
+    bool complete = row.deviceResult == "complete";
+    DeviceRecord received = complete ? device.Finish() : device.Stop();
+
+    ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit) << "\n" << run.out;
+    EXPECT_EQ(run.exit.exitStatus, row.exitStatus);
+    std::string expectedOut = Fill(row.out, dir.Path(), device.SlavePath());
+    if (row.outIsPrefix) {
+        EXPECT_EQ(run.out.substr(0, expectedOut.size()), expectedOut);
+        EXPECT_NE(run.out.find(row.outAlso, expectedOut.size()), std::string::npos) << run.out;
+    } else {
+        EXPECT_EQ(run.out, expectedOut);
+    }
+    if (row.err.empty()) {
+        EXPECT_EQ(run.err, "");
+    } else {
+        EXPECT_EQ(run.err.substr(0, row.err.size()), row.err) << run.err;
+    }
+    if (row.minElapsedMs > 0) {
+        std::cout << "[ timing   ] " << row.name << ": portboot ran " << run.exit.elapsed.count()
+                  << " ms\n";
+        EXPECT_GE(run.exit.elapsed.count(), row.minElapsedMs);
+    }
+
+    EXPECT_EQ(received.fields["result"], row.deviceResult) << received.summary;
+    for (const auto& [field, value] : row.device) {
+        EXPECT_EQ(received.fields[field], value) << field << " in: " << received.summary;
+    }
+    if (complete) {
+        EXPECT_EQ(received.exit.exitStatus, 0) << test_support::Describe(received.exit);
+        EXPECT_TRUE(received.image == image) << "the device kept other bytes than the file's";
+        if (row.imageSize % 2 == 1) {
+            EXPECT_EQ(received.fields["pad"].substr(0, 2), "0x") << received.summary;
+        }
+    }
+}
+
+// clang-format off
+// Successful loads: the whole transcript, and exactly the right bytes on the line.
+const RunCase kLoads[] = {
+    {"LoadModeOddImageIsPadded", {}, 3, {"{file}", "{port}", "L"},
+     0, Info(57600, "загрузка", 0, 3) + kLoadTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,4:0"}, {"length", "3"}, {"image", "4/4"}, {"entry", "0"},
+      {"extra", "0"}}, 0},
+    {"RunModeSendsExecuteAndEntry258", {}, 4, {"{file}", "{port}", "R", "258"},
+     0, Info(57600, "выполнение", 258, 4) + kRunTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,2:0"}, {"length", "4"}, {"image", "4/4"}, {"pad", "none"},
+      {"entry", "258"}, {"extra", "0"}}, 0},
+    {"NoModeLoadsAndSendsEntryZero", {}, 5, {"{file}", "{port}"},
+     0, Info(57600, "загрузка", 0, 5) + kLoadTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,4:0"}, {"length", "5"}, {"image", "6/6"}, {"entry", "0"},
+      {"extra", "0"}}, 0},
+    {"LargestImageWithPortAmongOptions", {}, 65534, {"{file}", "115200", "{port}", "L", "65534"},
+     0, Info(115200, "загрузка", 65534, 65534) + kLoadTail, false, "", "", "complete",
+     {{"length", "65534"}, {"image", "65534/65534"}, {"entry", "65534"}, {"extra", "0"}}, 0},
+    {"PortLastLowerCaseRun", {}, 1, {"{file}", "9600", "r", "1", "{port}"},
+     0, Info(9600, "выполнение", 1, 1) + kRunTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,2:0"}, {"length", "1"}, {"image", "2/2"}, {"entry", "1"}}, 0},
+    // A port left cooked (canonical, echo, CR/NL and flow-control characters): the host must
+    // make it raw itself, or bytes of this image are changed, held back or answered by echo.
+    {"CookedLineIsMadeRaw", {"--cooked"}, 65534, {"{file}", "{port}", "R", "4660"},
+     0, Info(57600, "выполнение", 4660, 65534) + kRunTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,2:0"}, {"image", "65534/65534"}, {"entry", "4660"},
+      {"extra", "0"}}, 0},
+    // The host never clears its receive buffer: an unasked 0 is taken as DevInit's status and
+    // every later answer shifts by one, which still reads as success.
+    {"UnaskedZeroStillSucceeds", {"--unasked", "0"}, 6, {"{file}", "{port}", "L"},
+     0, Info(57600, "загрузка", 0, 6) + kLoadTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,4:0"}, {"entry", "0"}, {"extra", "0"}}, 0},
+    // Answers that come late, but within the host's 2000 ms wait.
+    {"SlowAnswersWithinTheWait", {"--delay-ms", "1500"}, 2, {"{file}", "{port}"},
+     0, Info(57600, "загрузка", 0, 2) + kLoadTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,4:0"}, {"entry", "0"}}, 4 * 1500},
+    // A device that takes bytes at line speed: the host's writes back up and must all arrive.
+    // 65534 bytes of 10 bits at 460800 baud take 1.42 s.
+    {"PacedLineTakesLineTime", {"--pace", "460800"}, 65534, {"{file}", "460800", "{port}", "R"},
+     0, Info(460800, "выполнение", 0, 65534) + kRunTail, false, "", "", "complete",
+     {{"image", "65534/65534"}, {"entry", "0"}, {"extra", "0"}}, 1400},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Loads, PortbootRun, ::testing::ValuesIn(kLoads),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
+// clang-format off
+// Every way the load stops, with its message and exit status, and what reached the device.
+// Status 5 (no memory for the image) cannot be provoked honestly from outside the process.
+const RunCase kFailures[] = {
+    {"UsageWithoutOptions", {}, 3, {"{file}"},
+     1, kUsage + "\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"RejectedOption", {}, 3, {"{file}", "{port}", "x"},
+     2, "Неверный в параметр 3: 'x'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"PortCannotBeOpened", {}, 3, {"{file}", "/nonexistent/tty0"},
+     3, "Невозможно открыть COM-порт, ошибка: 2\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"FileCannotBeOpened", {}, -1, {"{file}", "{port}"},
+     3, "", false, "", "image.bin: No such file or directory\n", "incomplete", kNothingSent, 0},
+    {"FileTooLarge", {}, 65535, {"{file}", "{port}"},
+     4, "Слишком большой файл\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"EmptyFileNotRead", {}, 0, {"{file}", "{port}"},
+     6, "", false, "", "Не удалось загрузить файл в буфер\n: ", "incomplete", kNothingSent, 0},
+    {"NoAnswerToInit", {"--silent", "0"}, 3, {"{file}", "{port}"},
+     7, Info(57600, "загрузка", 0, 3) + "\nИнициализация " + kNoAnswer + "\n",
+     false, "", "", "incomplete",
+     {{"commands", "0:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, 1800},
+    {"NoAnswerToEndOfCode", {"--silent", "13"}, 3, {"{file}", "{port}", "R"},
+     7, Info(57600, "выполнение", 0, 3) + "\nИнициализация \nЗагрузка кода \nКонец кода " +
+            kNoAnswer + "\n",
+     false, "", "", "incomplete",
+     {{"commands", "0:0,1:0,13:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}},
+     1800},
+    {"DeviceErrorOnInit", {"--status", "0=5"}, 3, {"{file}", "{port}"},
+     8, Info(57600, "загрузка", 0, 3) + "\nИнициализация Ошибка QD7341: 5\n\n",
+     false, "", "", "incomplete",
+     {{"commands", "0:5"}, {"length", "none(0/4)"}, {"extra", "0"}}, 0},
+    {"DeviceErrorOnSave", {"--status", "4=255"}, 2, {"{file}", "{port}", "L", "10"},
+     8, Info(57600, "загрузка", 10, 2) + "\nИнициализация \nЗагрузка кода \nКонец кода "
+            "\nЗагрузка завершена\nСохранение кода Ошибка QD7341: 255\n\n",
+     false, "", "", "incomplete",
+     {{"commands", "0:0,1:0,13:0,4:255"}, {"image", "2/2"}, {"entry", "none(0/2)"}}, 0},
+    // A byte sent before the first command is read as the status of DevInit.
+    {"UnaskedByteTakenAsInitStatus", {"--unasked", "7"}, 3, {"{file}", "{port}"},
+     8, Info(57600, "загрузка", 0, 3) + "\nИнициализация Ошибка QD7341: 7\n\n",
+     false, "", "", "incomplete",
+     {{"commands", "0:0"}, {"length", "none(0/4)"}, {"extra", "0"}}, 0},
+    // The line goes away mid-image: a write failure, not a hang and not a success.
+    {"LineClosedMidImage", {"--close-after", "1000"}, 65534, {"{file}", "{port}"},
+     9, Info(57600, "загрузка", 0, 65534) + "\nИнициализация \nЗагрузка кода ",
+     true, "Ошибка записи в COM-порт, ошибка: ", "", "closed",
+     {{"commands", "0:0,1:0"}, {"image", "1000/65534"}}, 0},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Failures, PortbootRun, ::testing::ValuesIn(kFailures),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
+// A second loader on a line that is in use must be kept out (as root too, where the exclusive
+// tty mode does not stop a second open), or its bytes would mix with the first one's load.
+TEST(PortbootPort, SecondLoaderIsKeptOut) {
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), MakeImage(3));
+    // Silent on DevInit, so the first loader holds the line for its 2000 ms wait.
+    DevsimSession device(kDevsim, dir, {"--silent", "0"});
+    test_support::SpawnOptions first;
+    first.argv = {kPortboot, kImageName, device.SlavePath()};
+    first.extraEnv = {"LC_ALL=C.UTF-8"};
+    first.workDir = dir.Path();
+    Child firstLoader(first);
+    // Time for the first loader to open the line; well inside its 2000 ms wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    test_support::RunResult second =
+        RunPortboot(kPortboot, dir.Path(), {kImageName, device.SlavePath()});
+    const test_support::ExitInfo& firstExit = firstLoader.Wait();
+    DeviceRecord received = device.Stop();
+
+    ASSERT_TRUE(second.exit.exited) << test_support::Describe(second.exit);
+    EXPECT_EQ(second.exit.exitStatus, 3);
+    const std::string refused = "Невозможно открыть COM-порт, ошибка: ";
+    EXPECT_EQ(second.out.substr(0, refused.size()), refused) << second.out;
+    EXPECT_TRUE(firstExit.exited && firstExit.exitStatus == 7) << test_support::Describe(firstExit);
+    EXPECT_EQ(received.fields["commands"], "0:-") << received.summary;
+    EXPECT_EQ(received.fields["length"], "none(0/4)") << received.summary;
+}
+
+}  // namespace

@@ -1,0 +1,424 @@
+// The load sequence over a fake line: the fake port takes a real pseudo-terminal for the line
+// settings, but its Write and Read are scripted, so each test sees every byte the loader puts on
+// the wire and decides what the device answers and how much each write moves.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "load_sequence.h"
+#include "loader_settings.h"
+
+bool TestsHaveNoTerminal();
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kNoAnswer = -1;    // in a status script: the read times out
+constexpr int kWriteFails = -1;  // in a write script: the call fails with EIO
+
+class FakePort : public ComPort {
+  public:
+    ~FakePort() {
+        Close();
+        if (master_ >= 0) {
+            close(master_);
+        }
+    }
+
+    void Open(const char* name) override {
+        if (handle != kInvalidPortHandle) {
+            return;
+        }
+        openedName = name;
+        if (failOpenWith != 0) {
+            errno = failOpenWith;
+            return;
+        }
+        int slave = -1;
+        if (openpty(&master_, &slave, nullptr, nullptr, nullptr) == 0) {
+            handle = slave;
+        }
+    }
+
+    // Block writes (more than one byte) follow the script; single bytes always go out.
+    int Write(const void* data, std::uint32_t count) override {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        std::uint32_t moved = count;
+        if (count == 1 && wire.size() == failByteAt) {
+            errno = EIO;
+            return -1;
+        }
+        if (count > 1) {
+            blockWrites.push_back(count);
+            if (!writeScript.empty()) {
+                const int step = writeScript.front();
+                writeScript.pop_front();
+                if (step == kWriteFails) {
+                    errno = EIO;
+                    return -1;
+                }
+                moved = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(step));
+            }
+        }
+        wire.insert(wire.end(), bytes, bytes + moved);
+        return static_cast<int>(moved);
+    }
+
+    // One scripted status per read; an empty script never answers.
+    int Read(void* data, std::uint32_t count) override {
+        if (count == 0 || statusScript.empty() || statusScript.front() == kNoAnswer) {
+            if (!statusScript.empty()) {
+                statusScript.pop_front();
+            }
+            return 0;
+        }
+        *static_cast<std::uint8_t*>(data) = static_cast<std::uint8_t>(statusScript.front());
+        statusScript.pop_front();
+        return 1;
+    }
+
+    std::string openedName;
+    int failOpenWith = 0;
+    std::deque<int> statusScript;
+    std::deque<int> writeScript;
+    std::size_t failByteAt = SIZE_MAX;  // a single-byte write at this wire position fails
+    std::vector<std::uint32_t> blockWrites;
+    Bytes wire;
+
+  private:
+    int master_ = -1;
+};
+
+Bytes Image(std::size_t size) {
+    Bytes image(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        image[i] = static_cast<std::uint8_t>(i * 7 + 1);  // never 0, so a 0 pad shows
+    }
+    return image;
+}
+
+// The bytes a whole load puts on the wire.
+Bytes ExpectedWire(const Bytes& image, std::uint8_t lastCommand, unsigned entry) {
+    const std::size_t n = image.size();
+    Bytes w;
+    w.reserve(n + 11);
+    w.assign({DevInit, DevLoadCode, 0, 0, static_cast<std::uint8_t>(n >> 8),
+              static_cast<std::uint8_t>(n & 0xFF)});
+    w.insert(w.end(), image.begin(), image.end());
+    if (n % 2 == 1) {
+        w.push_back(0);
+    }
+    w.insert(w.end(), {DevEndOfCode, lastCommand, static_cast<std::uint8_t>(entry >> 8),
+                       static_cast<std::uint8_t>(entry & 0xFF)});
+    return w;
+}
+
+std::string CurrentDir() {
+    char dir[4096];
+    return getcwd(dir, sizeof dir) != nullptr ? dir : "";
+}
+
+class LoadSequenceTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(TestsHaveNoTerminal());
+        char pattern[] = "/tmp/loader_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        imagePath_ = dir_ + "/image.bin";
+        ResetLoaderSettings();
+    }
+    void TearDown() override {
+        std::remove(imagePath_.c_str());
+        rmdir(dir_.c_str());
+    }
+
+    void WriteImage(const Bytes& image) {
+        std::ofstream out(imagePath_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size()));
+    }
+
+    void Settings(std::vector<const char*> options) {
+        for (const char* option : options) {
+            ASSERT_TRUE(ParseArgument(option)) << option;
+        }
+        FillDefaults();
+    }
+
+    // Runs the load on the fake port; stdout and stderr are kept for the test to compare.
+    int Run(const std::string& path) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int status = RunLoad(path.c_str(), port_);
+        std::fflush(stdout);
+        out_ = testing::internal::GetCapturedStdout();
+        err_ = testing::internal::GetCapturedStderr();
+        return status;
+    }
+    int Run() { return Run(imagePath_); }
+
+    // The text printed before the first command: the information block.
+    std::string InfoBlock(const char* function, unsigned length) const {
+        return "\nФайл " + CurrentDir() + "/" + imagePath_ + "\nПорт " + loaderSettings.portName +
+               ":" + std::to_string(loaderSettings.baudRate) + "\nФункция " + function +
+               "\nТочка входа " + std::to_string(loaderSettings.entryPoint) + "\nДлина файла " +
+               std::to_string(length);
+    }
+
+    std::string dir_;
+    std::string imagePath_;
+    FakePort port_;
+    std::string out_;
+    std::string err_;
+};
+
+struct WireCase {
+    const char* name;
+    std::size_t imageSize;
+    std::vector<const char*> options;
+    std::uint8_t lastCommand;
+    unsigned entry;
+};
+
+TEST_F(LoadSequenceTest, WholeLoadPutsTheProtocolOnTheWire) {
+    const WireCase cases[] = {
+        {"odd image, load mode: pad byte 0", 3, {"L"}, DevSaveCode, 0},
+        {"even image, run mode, entry 258", 4, {"R", "258"}, DevExecute, 258},
+        {"one byte", 1, {"r", "65534"}, DevExecute, 65534},
+        {"largest image, no mode", 65534, {}, DevSaveCode, 0},
+        {"odd 65533", 65533, {"l", "16"}, DevSaveCode, 16},
+    };
+    for (const WireCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetLoaderSettings();
+        Settings(c.options);
+        FakePort port;
+        port.statusScript = {0, 0, 0, 0};
+        const Bytes image = Image(c.imageSize);
+        WriteImage(image);
+        testing::internal::CaptureStdout();
+        const int status = RunLoad(imagePath_.c_str(), port);
+        std::fflush(stdout);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, kExitDone);
+        EXPECT_EQ(port.wire, ExpectedWire(image, c.lastCommand, c.entry));
+        EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
+        EXPECT_EQ(port.openedName, "COM1");
+    }
+}
+
+TEST_F(LoadSequenceTest, SuccessPrintsInfoBlockAndOneLinePerCommand) {
+    Settings({"7", "115200", "L", "4660"});
+    port_.statusScript = {0, 0, 0, 0};
+    WriteImage(Image(5));
+    ASSERT_EQ(Run(), kExitDone);
+    EXPECT_EQ(out_, InfoBlock("загрузка", 5) +
+                        "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена"
+                        "\nСохранение кода \n");
+    EXPECT_EQ(err_, "");
+    EXPECT_EQ(port_.openedName, "COM7");
+}
+
+TEST_F(LoadSequenceTest, RunModeNamesExecution) {
+    Settings({"R"});
+    port_.statusScript = {0, 0, 0, 0};
+    WriteImage(Image(2));
+    ASSERT_EQ(Run(), kExitDone);
+    EXPECT_EQ(out_, InfoBlock("выполнение", 2) +
+                        "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена"
+                        "\nВыполнение \n");
+}
+
+struct StatusCase {
+    const char* name;
+    std::deque<int> statuses;
+    int exitStatus;
+    std::size_t wireLength;  // the failed command is the last byte sent
+    const char* outputTail;
+};
+
+TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
+    const std::size_t image = 6;
+    const std::size_t beforeEnd = 2 + 4 + image;
+    const StatusCase cases[] = {
+        {"init answered 5", {5}, kExitDeviceError, 1, "\nИнициализация Ошибка QD7341: 5\n\n"},
+        {"init unanswered",
+         {},
+         kExitNoAnswer,
+         1,
+         "\nИнициализация Нет ответа в течение таймаута\n\n"},
+        {"load code answered 255",
+         {0, 255},
+         kExitDeviceError,
+         2,
+         "\nЗагрузка кода Ошибка QD7341: 255\n\n"},
+        {"end of code unanswered",
+         {0, 0, kNoAnswer},
+         kExitNoAnswer,
+         beforeEnd + 1,
+         "\nКонец кода Нет ответа в течение таймаута\n\n"},
+        {"save answered 1: no entry point sent",
+         {0, 0, 0, 1},
+         kExitDeviceError,
+         beforeEnd + 2,
+         "\nЗагрузка завершена\nСохранение кода Ошибка QD7341: 1\n\n"},
+    };
+    for (const StatusCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePort port;
+        port.statusScript = c.statuses;
+        WriteImage(Image(image));
+        ResetLoaderSettings();
+        Settings({"L"});
+        testing::internal::CaptureStdout();
+        const int status = RunLoad(imagePath_.c_str(), port);
+        std::fflush(stdout);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, c.exitStatus);
+        EXPECT_EQ(port.wire.size(), c.wireLength);
+        const std::string tail = c.outputTail;
+        ASSERT_GE(out.size(), tail.size());
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+        EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
+    }
+}
+
+TEST_F(LoadSequenceTest, PartialWritesGoOnWhereTheyStopped) {
+    Settings({"L"});
+    port_.statusScript = {0, 0, 0, 0};
+    port_.writeScript = {1, 1000, 7, 30000};
+    const Bytes image = Image(40001);
+    WriteImage(image);
+    ASSERT_EQ(Run(), kExitDone);
+    EXPECT_EQ(port_.wire, ExpectedWire(image, DevSaveCode, 0));
+    const std::vector<std::uint32_t> calls = {40002, 40001, 39001, 38994, 8994};
+    EXPECT_EQ(port_.blockWrites, calls);
+}
+
+struct WriteFailureCase {
+    const char* name;
+    std::deque<int> writes;
+    std::size_t wireLength;  // commands, length bytes and what of the image went out
+    const char* message;
+};
+
+TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
+    const WriteFailureCase cases[] = {
+        {"first write fails", {kWriteFails}, 6, "Ошибка записи в COM-порт, ошибка: 5\n"},
+        {"fails after a part", {100, kWriteFails}, 106, "Ошибка записи в COM-порт, ошибка: 5\n"},
+        {"moves nothing in time", {0}, 6, "Ошибка записи в COM-порт, ошибка: 110\n"},
+        {"stalls after a part", {1000, 0}, 1006, "Ошибка записи в COM-порт, ошибка: 110\n"},
+    };
+    for (const WriteFailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePort port;
+        port.statusScript = {0, 0, 0, 0};
+        port.writeScript = c.writes;
+        WriteImage(Image(2000));
+        ResetLoaderSettings();
+        Settings({"L"});
+        testing::internal::CaptureStdout();
+        const int status = RunLoad(imagePath_.c_str(), port);
+        std::fflush(stdout);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, kExitPortWriteFailed);
+        EXPECT_EQ(out.substr(out.rfind("\nЗагрузка кода ")),
+                  std::string("\nЗагрузка кода ") + c.message);
+        // Nothing follows what of the image went out: no end-of-code command.
+        EXPECT_EQ(port.wire.size(), c.wireLength);
+        EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
+    }
+}
+
+TEST_F(LoadSequenceTest, LengthOrEntryByteThatFailsEndsWithStatus9) {
+    struct Case {
+        const char* name;
+        std::size_t failByteAt;
+        const char* lastLabel;
+    };
+    // Wire: init, load, four length bytes, 2 image bytes, end of code, save, two entry bytes.
+    const Case cases[] = {
+        {"first length byte", 2, "\nЗагрузка кода "},
+        {"last length byte", 5, "\nЗагрузка кода "},
+        {"first entry byte", 10, "\nСохранение кода "},
+        {"last entry byte", 11, "\nСохранение кода "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePort port;
+        port.statusScript = {0, 0, 0, 0};
+        port.failByteAt = c.failByteAt;
+        WriteImage(Image(2));
+        ResetLoaderSettings();
+        Settings({"L", "258"});
+        testing::internal::CaptureStdout();
+        const int status = RunLoad(imagePath_.c_str(), port);
+        std::fflush(stdout);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, kExitPortWriteFailed);
+        EXPECT_EQ(out.substr(out.rfind(c.lastLabel)),
+                  std::string(c.lastLabel) + "Ошибка записи в COM-порт, ошибка: 5\n");
+        EXPECT_EQ(port.wire.size(), c.failByteAt) << "nothing goes out after the failed byte";
+        EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
+    }
+}
+
+TEST_F(LoadSequenceTest, FileOf65535BytesIsTooLarge) {
+    WriteImage(Image(65535));
+    FillDefaults();
+    EXPECT_EQ(Run(), kExitFileTooLarge);
+    EXPECT_EQ(out_, "Слишком большой файл\n");
+    EXPECT_TRUE(port_.wire.empty());
+}
+
+TEST_F(LoadSequenceTest, EmptyFileIsNotLoaded) {
+    WriteImage({});
+    FillDefaults();
+    EXPECT_EQ(Run(), kExitFileNotRead);
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(err_, std::string("Не удалось загрузить файл в буфер\n: ") + std::strerror(0) + "\n");
+    EXPECT_TRUE(port_.wire.empty());
+}
+
+TEST_F(LoadSequenceTest, MissingFileClosesThePortAndNamesTheFile) {
+    FillDefaults();
+    const std::string missing = dir_ + "/missing.bin";
+    EXPECT_EQ(Run(missing), kExitCannotOpen);
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(err_, missing + ": No such file or directory\n");
+    EXPECT_EQ(port_.handle, kInvalidPortHandle);
+    EXPECT_TRUE(port_.wire.empty());
+}
+
+TEST_F(LoadSequenceTest, PortThatCannotOpenGivesItsErrorCode) {
+    Settings({"/dev/some-port"});
+    port_.failOpenWith = EACCES;
+    WriteImage(Image(2));
+    EXPECT_EQ(Run(), kExitCannotOpen);
+    EXPECT_EQ(out_, "Невозможно открыть COM-порт, ошибка: 13\n");
+    EXPECT_EQ(port_.openedName, "/dev/some-port");
+}
+
+TEST_F(LoadSequenceTest, CodeWithoutLabelIsNotSent) {
+    testing::internal::CaptureStdout();
+    SendCommand(port_, 7);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n 7 ???");
+    EXPECT_TRUE(port_.wire.empty());
+}
+
+}  // namespace

@@ -1,0 +1,312 @@
+// devsim: the target device's receiving program, simulated on a pseudo-terminal.
+// One loop reads the master side, feeds the protocol state machine, answers each command with a
+// status byte (or not, or late), and ends on an idle line, a time limit or a signal.
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "device_protocol.h"
+#include "options.h"
+#include "pty_line.h"
+
+namespace devsim {
+namespace {
+
+// Exit statuses; tools/devsim/README.md explains them to people who script devsim.
+constexpr int kExitComplete = 0;
+constexpr int kExitOwnError = 1;
+constexpr int kExitIncomplete = 2;
+constexpr int kExitUnexpected = 3;
+constexpr int kExitClosed = 4;
+
+// After the entry point, how long to keep listening for bytes a host should not send.
+constexpr int kTrailingListenMs = 200;
+// Longest single poll(), so a signal that lands just before poll() is seen soon.
+constexpr int kPollSliceMs = 100;
+// A byte on the line takes a start bit, 8 data bits and a stop bit.
+constexpr double kBitsPerByte = 10.0;
+
+volatile std::sig_atomic_t gStopRequested = 0;
+
+void OnStopSignal(int) {
+    gStopRequested = 1;
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(signalNumber, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool WriteFile(const std::string& path, const void* data, std::size_t size) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.close();
+    return !file.fail();
+}
+
+// A symlink is replaced; any other file at the path is left alone and reported.
+bool MakeLink(const std::string& target, const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (!S_ISLNK(info.st_mode)) {
+            std::fprintf(stderr, "devsim: %s exists and is not a symlink\n", path.c_str());
+            return false;
+        }
+        ::unlink(path.c_str());
+    }
+    if (::symlink(target.c_str(), path.c_str()) != 0) {
+        std::fprintf(stderr, "devsim: cannot link %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Reads at the pace of a line of the given speed: at most as many bytes as the line could have
+// carried since the first byte, so a host's writes back up in the kernel buffer as on a UART.
+class Pacer {
+  public:
+    explicit Pacer(std::uint32_t baud) : baud_(baud) {}
+
+    // How many bytes may be taken now (at least 1 when unpaced or once due), and if none, how
+    // long until the next is due.
+    std::size_t Allowed(std::size_t bufferSize, int& waitMs) const {
+        waitMs = 0;
+        if (baud_ == 0 || !started_) {
+            return baud_ == 0 ? bufferSize : 1;
+        }
+        double elapsedS = std::chrono::duration<double>(Clock::now() - start_).count();
+        auto carried = static_cast<std::uint64_t>(elapsedS * baud_ / kBitsPerByte) + 1;
+        if (carried > taken_) {
+            return static_cast<std::size_t>(std::min<std::uint64_t>(carried - taken_, bufferSize));
+        }
+        double nextS = static_cast<double>(taken_) * kBitsPerByte / baud_;
+        waitMs = std::max(1, static_cast<int>((nextS - elapsedS) * 1000.0 + 1.0));
+        return 0;
+    }
+
+    void Took(std::size_t count) {
+        if (!started_) {
+            started_ = true;
+            start_ = Clock::now();
+        }
+        taken_ += count;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    std::uint32_t baud_;
+    bool started_ = false;
+    Clock::time_point start_;
+    std::uint64_t taken_ = 0;
+};
+
+// The device proper: takes bytes from the host, answers commands as the options say, and cuts
+// the line after the number of image bytes asked for.
+class Device {
+  public:
+    Device(const Options& options, PtyLine& line) : options_(options), line_(line) {}
+
+    const DeviceProtocol& Protocol() const { return protocol_; }
+    const std::vector<std::uint8_t>& SinkBytes() const { return sinkBytes_; }
+
+    // Returns true when the line was closed on purpose; later bytes are then not taken.
+    bool Take(const std::uint8_t* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (options_.sink) {
+                sinkBytes_.push_back(bytes[i]);
+                continue;
+            }
+            std::optional<std::uint8_t> command = protocol_.Feed(bytes[i]);
+            if (command) {
+                Answer(*command);
+            }
+            if (ShouldClose()) {
+                // Both ends go, so the host's next write fails as on a line that was cut.
+                line_.master.Reset();
+                line_.slave.Reset();
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    void Answer(std::uint8_t command) {
+        if (options_.silentOn[command]) {
+            protocol_.RecordAnswer(std::nullopt);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
+        std::uint8_t status = options_.statusFor[command];
+        WriteAll(line_.master.Get(), &status, 1);
+        protocol_.RecordAnswer(status);
+    }
+
+    bool ShouldClose() const {
+        if (!options_.closeAfter) {
+            return false;
+        }
+        Step step = protocol_.CurrentStep();
+        bool imageBegun = step == Step::Image || step == Step::EndOfCode || step == Step::Final ||
+                          step == Step::Entry || step == Step::Done;
+        return imageBegun && protocol_.ImageBytes() >= *options_.closeAfter;
+    }
+
+    const Options& options_;
+    PtyLine& line_;
+    DeviceProtocol protocol_;
+    std::vector<std::uint8_t> sinkBytes_;
+};
+
+int Run(const Options& options) {
+    PtyLine line;
+    std::string error;
+    if (!OpenPtyLine(line, !options.cooked, error)) {
+        std::fprintf(stderr, "devsim: %s\n", error.c_str());
+        return kExitOwnError;
+    }
+    if (!options.linkPath.empty() && !MakeLink(line.slavePath, options.linkPath)) {
+        return kExitOwnError;
+    }
+    std::printf("%s\n", line.slavePath.c_str());
+    std::fflush(stdout);
+    InstallSignalHandlers();
+
+    if (options.unasked) {
+        WriteAll(line.master.Get(), &*options.unasked, 1);
+    }
+
+    Device device(options, line);
+    const DeviceProtocol& protocol = device.Protocol();
+    const std::vector<std::uint8_t>& sinkBytes = device.SinkBytes();
+    Pacer pacer(options.paceBaud);
+    Deadline overall = Deadline::In(std::chrono::milliseconds(options.timeoutMs));
+    Deadline idle = Deadline::Never();  // starts with the first byte
+    Deadline trailing = Deadline::Never();
+    bool listeningForTrailing = false;
+    bool closedOnPurpose = false;
+    std::uint8_t buffer[4096];
+
+    while (!gStopRequested && !closedOnPurpose) {
+        if (overall.Expired() || idle.Expired() || trailing.Expired()) {
+            break;
+        }
+        int waitMs = std::min({overall.RemainingMs(kPollSliceMs), idle.RemainingMs(kPollSliceMs),
+                               trailing.RemainingMs(kPollSliceMs)});
+        int paceWaitMs = 0;
+        std::size_t want = pacer.Allowed(sizeof buffer, paceWaitMs);
+        if (want == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(paceWaitMs, waitMs)));
+            continue;
+        }
+        pollfd watch{line.master.Get(), POLLIN, 0};
+        int ready = ::poll(&watch, 1, waitMs);
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(stderr, "devsim: poll: %s\n", std::strerror(errno));
+            break;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        ssize_t count = ::read(line.master.Get(), buffer, want);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (count <= 0) {
+            break;  // the line is gone; cannot happen while the slave is held, but never spin
+        }
+        pacer.Took(static_cast<std::size_t>(count));
+        idle = Deadline::In(std::chrono::milliseconds(options.idleMs));
+        closedOnPurpose = device.Take(buffer, static_cast<std::size_t>(count));
+        if (protocol.Done() && !listeningForTrailing) {
+            listeningForTrailing = true;
+            trailing = Deadline::In(std::chrono::milliseconds(
+                std::min<std::uint32_t>(options.idleMs, kTrailingListenMs)));
+        }
+    }
+
+    if (gStopRequested && !closedOnPurpose) {
+        // Bytes the host wrote before it ended are still in the kernel buffer: count them, so
+        // a caller that stops devsim right after the host sees everything the host sent.
+        pollfd watch{line.master.Get(), POLLIN, 0};
+        ssize_t count = 0;
+        while (!closedOnPurpose && ::poll(&watch, 1, 0) > 0 && (watch.revents & POLLIN) &&
+               (count = ::read(line.master.Get(), buffer, sizeof buffer)) > 0) {
+            closedOnPurpose = device.Take(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    if (!options.linkPath.empty()) {
+        ::unlink(options.linkPath.c_str());
+    }
+    int status = kExitIncomplete;
+    std::string summary;
+    if (options.sink) {
+        status = kExitComplete;
+        summary = "result=sink received=" + std::to_string(sinkBytes.size());
+    } else {
+        const char* result = "incomplete";
+        if (closedOnPurpose) {
+            status = kExitClosed;
+            result = "closed";
+        } else if (protocol.Unexpected()) {
+            status = kExitUnexpected;
+            result = "unexpected";
+        } else if (protocol.Done()) {
+            status = kExitComplete;
+            result = "complete";
+        }
+        summary = protocol.Summary(result);
+    }
+    std::printf("%s\n", summary.c_str());
+    std::fflush(stdout);
+
+    bool written = true;
+    if (!options.summaryPath.empty()) {
+        std::string text = summary + "\n";
+        written = WriteFile(options.summaryPath, text.data(), text.size());
+    }
+    if (!options.outPath.empty()) {
+        std::vector<std::uint8_t> image = options.sink ? sinkBytes : protocol.ImageWithoutPad();
+        written = WriteFile(options.outPath, image.data(), image.size()) && written;
+    }
+    if (!written) {
+        std::fprintf(stderr, "devsim: cannot write the summary or the image file\n");
+        return kExitOwnError;
+    }
+    return status;
+}
+
+}  // namespace
+}  // namespace devsim
+
+int main(int argc, char** argv) {
+    devsim::Options options;
+    std::string message;
+    switch (devsim::ParseOptions(argc, argv, options, message)) {
+        case devsim::ParseResult::Help:
+            std::fputs(devsim::kUsageText, stdout);
+            return 0;
+        case devsim::ParseResult::Error:
+            std::fprintf(stderr, "devsim: %s\n%s", message.c_str(), devsim::kUsageText);
+            return 1;
+        case devsim::ParseResult::Run:
+            break;
+    }
+    return devsim::Run(options);
+}

@@ -1,0 +1,132 @@
+#include "options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace devsim {
+
+const char kUsageText[] =
+    "usage: devsim [options]\n"
+    "Simulates the target device on a pseudo-terminal. Prints the slave path as the first line\n"
+    "of stdout, then the summary line when it ends.\n"
+    "  --link PATH         also make a symlink PATH to the slave (removed at the end)\n"
+    "  --out FILE          write the image received (without the pad byte) to FILE\n"
+    "  --summary FILE      write the summary line to FILE as well\n"
+    "  --status CMD=VALUE  answer command CMD (0, 1, 2, 4, 13) with status VALUE (0..255)\n"
+    "  --silent CMD        do not answer command CMD\n"
+    "  --delay-ms N        wait N ms before each status answer\n"
+    "  --unasked BYTE      send BYTE once before the first command\n"
+    "  --pace BAUD         take bytes no faster than BAUD allows (10 bits per byte)\n"
+    "  --close-after N     close the line after N image bytes\n"
+    "  --idle-ms N         end N ms after the last byte received (default 3000)\n"
+    "  --timeout-ms N      end N ms after the start in any case (default 60000)\n"
+    "  --sink              no protocol: count the bytes received until the line is idle\n"
+    "  --cooked            leave the slave as the kernel opens it (canonical, echo): the host\n"
+    "                      must make the line raw itself\n"
+    "Numbers are decimal or 0x-prefixed hexadecimal.\n"
+    "Exit status: 0 complete sequence, 2 incomplete, 3 unexpected bytes, 4 line closed by\n"
+    "--close-after, 1 devsim's own error (bad option, no pseudo-terminal, file not written).\n";
+
+namespace {
+
+// Whole text as a number: decimal, or hexadecimal after 0x. Rejects signs, blanks and junk.
+bool ParseNumber(const char* text, std::uint32_t maxValue, std::uint32_t& value) {
+    int base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    if (*text == '\0' || !std::isxdigit(static_cast<unsigned char>(*text))) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long parsed = std::strtoull(text, &end, base);
+    if (errno != 0 || *end != '\0' || parsed > maxValue) {
+        return false;
+    }
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
+bool ParseCommand(const char* text, std::uint8_t& code) {
+    std::uint32_t value = 0;
+    if (!ParseNumber(text, 255, value)) {
+        return false;
+    }
+    code = static_cast<std::uint8_t>(value);
+    return code == 0 || code == 1 || code == 2 || code == 4 || code == 13;
+}
+
+}  // namespace
+
+ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& message) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            return ParseResult::Help;
+        }
+        if (name == "--sink") {
+            options.sink = true;
+            continue;
+        }
+        if (name == "--cooked") {
+            options.cooked = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            message = "missing value after " + name;
+            return ParseResult::Error;
+        }
+        const char* value = argv[++i];
+        std::uint32_t number = 0;
+        bool ok = true;
+        if (name == "--link") {
+            options.linkPath = value;
+        } else if (name == "--out") {
+            options.outPath = value;
+        } else if (name == "--summary") {
+            options.summaryPath = value;
+        } else if (name == "--status") {
+            const char* equals = std::strchr(value, '=');
+            std::uint8_t code = 0;
+            ok = equals != nullptr && ParseCommand(std::string(value, equals).c_str(), code) &&
+                 ParseNumber(equals + 1, 255, number);
+            if (ok) {
+                options.statusFor[code] = static_cast<std::uint8_t>(number);
+            }
+        } else if (name == "--silent") {
+            std::uint8_t code = 0;
+            ok = ParseCommand(value, code);
+            if (ok) {
+                options.silentOn[code] = true;
+            }
+        } else if (name == "--delay-ms") {
+            ok = ParseNumber(value, 600000, options.delayMs);
+        } else if (name == "--unasked") {
+            ok = ParseNumber(value, 255, number);
+            options.unasked = static_cast<std::uint8_t>(number);
+        } else if (name == "--pace") {
+            ok = ParseNumber(value, 100000000, options.paceBaud) && options.paceBaud > 0;
+        } else if (name == "--close-after") {
+            ok = ParseNumber(value, 65534, number);
+            options.closeAfter = number;
+        } else if (name == "--idle-ms") {
+            ok = ParseNumber(value, 3600000, options.idleMs);
+        } else if (name == "--timeout-ms") {
+            ok = ParseNumber(value, 86400000, options.timeoutMs);
+        } else {
+            message = "unknown option " + name;
+            return ParseResult::Error;
+        }
+        if (!ok) {
+            message = "bad value for " + name + ": '" + value + "'";
+            return ParseResult::Error;
+        }
+    }
+    return ParseResult::Run;
+}
+
+}  // namespace devsim

@@ -1,0 +1,35 @@
+// Command-line options of devsim and their parser.
+// Every number is checked whole and against its range; a bad option is reported, not guessed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace devsim {
+
+struct Options {
+    std::string linkPath;     // --link: symlink to the slave made here
+    std::string outPath;      // --out: the image received, without its pad byte
+    std::string summaryPath;  // --summary: the summary line, also printed on stdout
+    std::array<std::uint8_t, 256> statusFor{};  // --status CMD=VALUE, 0 = success
+    std::array<bool, 256> silentOn{};           // --silent CMD
+    std::uint32_t delayMs = 0;                  // --delay-ms, before each status answer
+    std::optional<std::uint8_t> unasked;        // --unasked BYTE, sent before the first command
+    std::uint32_t paceBaud = 0;                 // --pace BAUD, 0 = read as fast as bytes come
+    std::optional<std::uint32_t> closeAfter;    // --close-after N image bytes
+    std::uint32_t idleMs = 3000;                // --idle-ms: end this long after the last byte
+    std::uint32_t timeoutMs = 60000;            // --timeout-ms: end this long after the start
+    bool sink = false;                          // --sink: only count bytes, no protocol
+    bool cooked = false;                        // --cooked: leave the slave's defaults alone
+};
+
+enum class ParseResult { Run, Help, Error };
+
+// Fills options from argv. On Error, message says what was wrong.
+ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& message);
+
+extern const char kUsageText[];
+
+}  // namespace devsim
