@@ -1,0 +1,194 @@
+// The ten console commands on top of ConproxyClient::Transact, and the decoding of the two
+// Windows records that conproxy leaves in the region. No platform code here.
+#include <atomic>
+#include <cstring>
+
+#include "conproxy_client.h"
+
+namespace conclient {
+namespace {
+
+uint16_t U16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+int16_t I16(const uint8_t* p) {
+    return static_cast<int16_t>(U16(p));
+}
+uint32_t U32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+ConsoleRequest MakeRequest(int32_t command, int32_t dataOffset, uint32_t count) {
+    ConsoleRequest r{};
+    r.command = command;
+    r.dataOffset = dataOffset;
+    r.count = count;
+    return r;
+}
+
+}  // namespace
+
+std::atomic<bool> gStopWaiting{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from signal handlers");
+
+void StopWaiting() {
+    gStopWaiting.store(true);
+}
+
+InputRecord DecodeInputRecord(const uint8_t* b) {
+    InputRecord r;
+    r.eventType = U16(b + 0);
+    if (r.eventType == kKeyEvent) {
+        r.keyDown = U32(b + 4) != 0;
+        r.repeatCount = U16(b + 8);
+        r.virtualKeyCode = U16(b + 10);
+        r.virtualScanCode = U16(b + 12);
+        r.asciiChar = b[14];
+        r.controlKeyState = U32(b + 16);
+    } else if (r.eventType == kWindowBufferSizeEvent) {
+        r.sizeX = I16(b + 4);
+        r.sizeY = I16(b + 6);
+    }
+    return r;
+}
+
+ScreenInfo DecodeScreenInfo(const uint8_t* b) {
+    ScreenInfo s;
+    s.sizeX = I16(b + 0);
+    s.sizeY = I16(b + 2);
+    s.cursorX = I16(b + 4);
+    s.cursorY = I16(b + 6);
+    s.attributes = U16(b + 8);
+    s.left = I16(b + 10);
+    s.top = I16(b + 12);
+    s.right = I16(b + 14);
+    s.bottom = I16(b + 16);
+    s.maxX = I16(b + 18);
+    s.maxY = I16(b + 20);
+    return s;
+}
+
+const char* WaitResultName(WaitResult r) {
+    switch (r) {
+        case WaitResult::kReplied:
+            return "replied";
+        case WaitResult::kTimedOut:
+            return "timeout";
+        case WaitResult::kServerDied:
+            return "server ended";
+        case WaitResult::kFailed:
+            return "wait failed";
+        case WaitResult::kStopped:
+            return "interrupted";
+    }
+    return "?";
+}
+
+WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t count,
+                               ConsoleRequest* out, int timeoutMs) {
+    ConsoleRequest r{};
+    std::memcpy(&r, Region(), sizeof r);  // keep status/result as they stand
+    r.command = command;
+    r.dataOffset = dataOffset;
+    r.count = count;
+    WaitResult w = Transact(&r, timeoutMs);
+    if (out != nullptr)
+        *out = r;
+    return w;
+}
+
+WaitResult ConproxyClient::ClearScreen(int32_t* status) {
+    ConsoleRequest r = MakeRequest(ConClearScreen, 0, 0);
+    r.status = -1;  // so that a reply that leaves it alone shows
+    WaitResult w = Transact(&r);
+    if (status != nullptr)
+        *status = r.status;
+    return w;
+}
+
+WaitResult ConproxyClient::Exit(int32_t* status) {
+    ConsoleRequest r = MakeRequest(ConExit, 0, 0);
+    r.status = -1;
+    WaitResult w = Transact(&r);
+    if (status != nullptr)
+        *status = r.status;
+    return w;
+}
+
+WaitResult ConproxyClient::GetScreenInfo(ScreenInfo* info) {
+    std::memset(Region() + kDefaultDataOffset, 0, kScreenInfoBytes);
+    ConsoleRequest r = MakeRequest(ConGetScreenInfo, kDefaultDataOffset, 0);
+    WaitResult w = Transact(&r);
+    if (w == WaitResult::kReplied)
+        *info = DecodeScreenInfo(Region() + kDefaultDataOffset);
+    return w;
+}
+
+WaitResult ConproxyClient::SetCursor(int16_t column, int16_t row) {
+    ConsoleRequest r =
+        MakeRequest(ConSetCursor, static_cast<uint16_t>(column), static_cast<uint16_t>(row));
+    return Transact(&r);
+}
+
+WaitResult ConproxyClient::Nop(int32_t code) {
+    ConsoleRequest r = MakeRequest(code, 0, 0);
+    return Transact(&r);
+}
+
+WaitResult ConproxyClient::PeekInput(InputRecord* record, uint32_t* result) {
+    std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
+    ConsoleRequest r = MakeRequest(ConPeekInput, kDefaultDataOffset, 0);
+    r.result = 0xFFFFFFFFu;
+    WaitResult w = Transact(&r);
+    *result = r.result;
+    if (w == WaitResult::kReplied && r.result == 1) {
+        *record = DecodeInputRecord(Region() + kDefaultDataOffset);
+    }
+    return w;
+}
+
+WaitResult ConproxyClient::ReadInput(InputRecord* record, uint32_t* result, int timeoutMs) {
+    std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
+    ConsoleRequest r = MakeRequest(ConReadInput, kDefaultDataOffset, 0);
+    r.result = 0xFFFFFFFFu;
+    WaitResult w = Transact(&r, timeoutMs);
+    *result = r.result;
+    if (w == WaitResult::kReplied && r.result == 1) {
+        *record = DecodeInputRecord(Region() + kDefaultDataOffset);
+    }
+    return w;
+}
+
+WaitResult ConproxyClient::ReadText(uint32_t count, std::string* text, int timeoutMs) {
+    // At most what fits after the data offset; the rest of a line comes with the next read.
+    uint32_t room = static_cast<uint32_t>(kRegionBytes - kDefaultDataOffset);
+    if (count > room)
+        count = room;
+    ConsoleRequest r = MakeRequest(ConReadText, kDefaultDataOffset, count);
+    WaitResult w = Transact(&r, timeoutMs);
+    text->clear();
+    if (w == WaitResult::kReplied) {
+        uint32_t n = r.result <= count ? r.result : count;
+        text->assign(reinterpret_cast<const char*>(Region() + kDefaultDataOffset), n);
+    }
+    return w;
+}
+
+WaitResult ConproxyClient::WriteText(const std::string& bytes) {
+    // Longer text than the data area goes out in several requests rather than cut short.
+    const size_t room = kRegionBytes - kDefaultDataOffset;
+    size_t done = 0;
+    do {
+        size_t n = bytes.size() - done < room ? bytes.size() - done : room;
+        std::memcpy(Region() + kDefaultDataOffset, bytes.data() + done, n);
+        ConsoleRequest r = MakeRequest(ConWriteText, kDefaultDataOffset, static_cast<uint32_t>(n));
+        WaitResult w = Transact(&r);
+        if (w != WaitResult::kReplied)
+            return w;
+        done += n;
+    } while (done < bytes.size());
+    return WaitResult::kReplied;
+}
+
+}  // namespace conclient

@@ -1,0 +1,296 @@
+// conclient: runs a script of console requests against conproxy, one request per line, and
+// prints one stable line per answer. It starts conproxy itself (next to this program unless
+// --server says otherwise) or attaches to one already started with --attach.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "conproxy_client.h"
+
+namespace {
+
+using conclient::ConproxyClient;
+using conclient::WaitResult;
+
+constexpr int kExitOk = 0;
+constexpr int kExitNoServer = 1;
+constexpr int kExitBadScript = 2;
+constexpr int kExitUsage = 3;
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: conclient [--server PATH] [--attach SUFFIX REQUEST REPLY]\n"
+                 "                 [--out FILE] [--timeout-ms N] [SCRIPT]\n"
+                 "script lines: write TEXT | writehex HEX.. | cursor COL ROW | info | peek |\n"
+                 "              read | readtext COUNT | clear | nop | nop10 | exit |\n"
+                 "              raw CMD OFFSET COUNT | sleep MS   (# starts a comment)\n");
+}
+
+std::string Escape(const std::string& bytes) {
+    std::string out;
+    char hex[8];
+    for (unsigned char c : bytes) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\' || c == '"')
+            out += std::string("\\") + static_cast<char>(c);
+        else if (c >= 0x20 && c < 0x7F)
+            out += static_cast<char>(c);
+        else {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string FormatRecord(const conclient::InputRecord& r) {
+    char line[160];
+    if (r.eventType == conclient::kKeyEvent) {
+        std::snprintf(line, sizeof line, "key %s vk=0x%x scan=0x%x char=0x%x state=0x%x repeat=%u",
+                      r.keyDown ? "down" : "up", r.virtualKeyCode, r.virtualScanCode, r.asciiChar,
+                      static_cast<unsigned>(r.controlKeyState), r.repeatCount);
+    } else if (r.eventType == conclient::kWindowBufferSizeEvent) {
+        std::snprintf(line, sizeof line, "resize %dx%d", r.sizeX, r.sizeY);
+    } else {
+        std::snprintf(line, sizeof line, "event type=%u", r.eventType);
+    }
+    return line;
+}
+
+bool ParseHex(const std::string& text, std::string* bytes) {
+    std::istringstream in(text);
+    std::string token;
+    while (in >> token) {
+        char* end = nullptr;
+        unsigned long v = std::strtoul(token.c_str(), &end, 16);
+        if (token.empty() || *end != '\0' || v > 0xFF)
+            return false;
+        bytes->push_back(static_cast<char>(v));
+    }
+    return true;
+}
+
+struct Runner {
+    ConproxyClient& client;
+    std::ostream& out;
+    bool started;
+    int timeoutMs;
+
+    // Runs one script line; false once the server can no longer be reached.
+    bool Line(const std::string& line, bool* badLine) {
+        std::istringstream in(line);
+        std::string verb;
+        in >> verb;
+        std::string rest;
+        if (line.size() > verb.size() + 1)
+            rest = line.substr(line.find(verb) + verb.size() + 1);
+        WaitResult w = WaitResult::kReplied;
+        if (verb == "write") {
+            w = client.WriteText(rest);
+            if (w == WaitResult::kReplied)
+                out << "write ok\n";
+        } else if (verb == "writehex") {
+            std::string bytes;
+            if (!ParseHex(rest, &bytes))
+                return Bad(line, badLine);
+            w = client.WriteText(bytes);
+            if (w == WaitResult::kReplied)
+                out << "writehex ok\n";
+        } else if (verb == "cursor") {
+            int col = 0, row = 0;
+            if (!(in >> col >> row))
+                return Bad(line, badLine);
+            w = client.SetCursor(static_cast<int16_t>(col), static_cast<int16_t>(row));
+            if (w == WaitResult::kReplied)
+                out << "cursor " << col << "," << row << " ok\n";
+        } else if (verb == "info") {
+            conclient::ScreenInfo s;
+            w = client.GetScreenInfo(&s);
+            if (w == WaitResult::kReplied) {
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "info size=%dx%d cursor=%d,%d attr=0x%x window=%d,%d,%d,%d "
+                              "max=%dx%d\n",
+                              s.sizeX, s.sizeY, s.cursorX, s.cursorY, s.attributes, s.left, s.top,
+                              s.right, s.bottom, s.maxX, s.maxY);
+                out << text;
+            }
+        } else if (verb == "peek" || verb == "read") {
+            conclient::InputRecord r;
+            uint32_t result = 0;
+            w = verb == "peek" ? client.PeekInput(&r, &result)
+                               : client.ReadInput(&r, &result, timeoutMs);
+            if (w == WaitResult::kReplied) {
+                out << verb << " result=" << result;
+                if (result == 1)
+                    out << " " << FormatRecord(r);
+                out << "\n";
+            }
+        } else if (verb == "readtext") {
+            unsigned long count = 0;
+            if (!(in >> count))
+                return Bad(line, badLine);
+            std::string text;
+            w = client.ReadText(static_cast<uint32_t>(count), &text, timeoutMs);
+            if (w == WaitResult::kReplied) {
+                out << "readtext result=" << text.size() << " text=\"" << Escape(text) << "\"\n";
+            }
+        } else if (verb == "clear") {
+            int32_t status = -1;
+            w = client.ClearScreen(&status);
+            if (w == WaitResult::kReplied)
+                out << "clear status=" << status << "\n";
+        } else if (verb == "nop" || verb == "nop10") {
+            w = client.Nop(verb == "nop" ? conclient::ConNop5 : conclient::ConNop10);
+            if (w == WaitResult::kReplied)
+                out << verb << " ok\n";
+        } else if (verb == "exit") {
+            int32_t status = -1;
+            w = client.Exit(&status);
+            if (w == WaitResult::kReplied) {
+                out << "exit status=" << status;
+                if (started) {
+                    conclient::ServerExit e = client.WaitServerExit(timeoutMs);
+                    if (e.ended && e.exited)
+                        out << " server-exit=" << e.code;
+                    else if (e.ended)
+                        out << " server-signal=" << e.signal;
+                    else
+                        out << " server-running";
+                }
+                out << "\n";
+            }
+        } else if (verb == "raw") {
+            long long cmd = 0, offset = 0;
+            unsigned long long count = 0;
+            if (!(in >> cmd >> offset >> count))
+                return Bad(line, badLine);
+            conclient::ConsoleRequest r{};
+            w = client.Raw(static_cast<int32_t>(cmd), static_cast<int32_t>(offset),
+                           static_cast<uint32_t>(count), &r, timeoutMs);
+            if (w == WaitResult::kReplied) {
+                out << "raw cmd=" << r.command << " status=" << r.status << " result=" << r.result
+                    << "\n";
+            }
+        } else if (verb == "sleep") {
+            int ms = 0;
+            if (!(in >> ms))
+                return Bad(line, badLine);
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            out << "sleep ok\n";
+        } else {
+            return Bad(line, badLine);
+        }
+        out.flush();
+        if (w != WaitResult::kReplied) {
+            out << "error " << verb << ": " << conclient::WaitResultName(w) << "\n";
+            out.flush();
+            return false;
+        }
+        return true;
+    }
+
+    bool Bad(const std::string& line, bool* badLine) {
+        out << "error bad line: " << line << "\n";
+        out.flush();
+        *badLine = true;
+        return true;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string serverPath = conclient::DefaultServerPath(argv[0]);
+    std::string outPath, scriptPath;
+    conclient::ClientNames names = conclient::UniqueNames();
+    bool attach = false;
+    int timeoutMs = conclient::kDefaultReplyTimeoutMs;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--server" && i + 1 < argc) {
+            serverPath = argv[++i];
+        } else if (a == "--attach" && i + 3 < argc) {
+            attach = true;
+            names = {argv[i + 1], argv[i + 2], argv[i + 3]};
+            i += 3;
+        } else if (a == "--out" && i + 1 < argc) {
+            outPath = argv[++i];
+        } else if (a == "--timeout-ms" && i + 1 < argc) {
+            timeoutMs = std::atoi(argv[++i]);
+        } else if (a.size() > 1 && a[0] == '-') {
+            Usage();
+            return kExitUsage;
+        } else if (scriptPath.empty()) {
+            scriptPath = a;
+        } else {
+            Usage();
+            return kExitUsage;
+        }
+    }
+
+    std::ifstream scriptFile;
+    if (!scriptPath.empty()) {
+        scriptFile.open(scriptPath);
+        if (!scriptFile) {
+            std::fprintf(stderr, "conclient: cannot read %s\n", scriptPath.c_str());
+            return kExitUsage;
+        }
+    }
+    std::istream& script = scriptPath.empty() ? std::cin : scriptFile;
+    std::ofstream outFile;
+    if (!outPath.empty()) {
+        outFile.open(outPath);
+        if (!outFile) {
+            std::fprintf(stderr, "conclient: cannot write %s\n", outPath.c_str());
+            return kExitUsage;
+        }
+    }
+    std::ostream& out = outPath.empty() ? std::cout : outFile;
+
+    // Ctrl+C or a hang-up ends the waits; the client then stops its server and removes its names.
+    conclient::StopWaitingOnSignals();
+    ConproxyClient client;
+    std::string error;
+    if (!client.Open(names, &error)) {
+        std::fprintf(stderr, "conclient: %s\n", error.c_str());
+        return kExitNoServer;
+    }
+    if (!attach) {
+        conclient::StartOptions options;
+        options.serverPath = serverPath;
+        if (!client.StartServer(options, &error)) {
+            std::fprintf(stderr, "conclient: %s\n", error.c_str());
+            return kExitNoServer;
+        }
+    }
+    WaitResult ready = client.WaitReady(timeoutMs);
+    if (ready != WaitResult::kReplied) {
+        out << "error ready: " << conclient::WaitResultName(ready) << "\n";
+        return kExitNoServer;
+    }
+    out << "ready\n";
+    out.flush();
+
+    Runner runner{client, out, !attach, timeoutMs};
+    bool badLine = false;
+    std::string line;
+    while (std::getline(script, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        if (!runner.Line(line.substr(first), &badLine))
+            return kExitNoServer;
+    }
+    return badLine ? kExitBadScript : kExitOk;
+}

@@ -1,0 +1,180 @@
+// Client side of the conproxy request protocol: one ConproxyClient owns the request region
+// and the two events, starts conproxy (or attaches to one already started) and takes turns with
+// it one request at a time. The platform file (client_posix.cpp / client_win32.cpp) holds the
+// named objects and the process; client_commands.cpp builds the ten commands on Transact().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace conclient {
+
+// Our own copy of the request record: conproxy and its clients share no code, only this layout.
+struct ConsoleRequest {
+    int32_t command;     // command code, 1..10
+    int32_t status;      // 0 after commands 1 and 2, otherwise untouched
+    int32_t dataOffset;  // byte offset of the data in the region, or the cursor column
+    uint32_t count;      // characters (8, 9) or the cursor row (4)
+    uint32_t result;     // records or characters delivered (6, 7, 8)
+};
+static_assert(sizeof(ConsoleRequest) == 20, "request record is 20 bytes");
+static_assert(offsetof(ConsoleRequest, status) == 4, "status at 4");
+static_assert(offsetof(ConsoleRequest, dataOffset) == 8, "dataOffset at 8");
+static_assert(offsetof(ConsoleRequest, count) == 12, "count at 12");
+static_assert(offsetof(ConsoleRequest, result) == 16, "result at 16");
+
+constexpr size_t kRegionBytes = 8192;
+// Data goes past the record (an offset below 20 would overlay it).
+constexpr int32_t kDefaultDataOffset = 64;
+constexpr int kDefaultReplyTimeoutMs = 10000;
+
+enum CommandCode : int32_t {
+    ConClearScreen = 1,
+    ConExit = 2,
+    ConGetScreenInfo = 3,
+    ConSetCursor = 4,
+    ConNop5 = 5,
+    ConPeekInput = 6,
+    ConReadInput = 7,
+    ConReadText = 8,
+    ConWriteText = 9,
+    ConNop10 = 10,
+};
+
+// Windows records as conproxy places them in the region (little-endian, packed offsets).
+constexpr size_t kInputRecordBytes = 20;
+constexpr size_t kScreenInfoBytes = 22;
+constexpr uint16_t kKeyEvent = 1;
+constexpr uint16_t kWindowBufferSizeEvent = 4;
+constexpr uint32_t kEnhancedKey = 0x100;
+
+struct InputRecord {
+    uint16_t eventType = 0;
+    // KEY_EVENT
+    bool keyDown = false;
+    uint16_t repeatCount = 0;
+    uint16_t virtualKeyCode = 0;
+    uint16_t virtualScanCode = 0;
+    uint8_t asciiChar = 0;
+    uint32_t controlKeyState = 0;
+    // WINDOW_BUFFER_SIZE_EVENT
+    int16_t sizeX = 0;
+    int16_t sizeY = 0;
+};
+InputRecord DecodeInputRecord(const uint8_t* bytes);
+
+struct ScreenInfo {
+    int16_t sizeX = 0, sizeY = 0;
+    int16_t cursorX = 0, cursorY = 0;
+    uint16_t attributes = 0;
+    int16_t left = 0, top = 0, right = 0, bottom = 0;
+    int16_t maxX = 0, maxY = 0;
+};
+ScreenInfo DecodeScreenInfo(const uint8_t* bytes);
+
+struct ClientNames {
+    std::string suffix;        // region is "Mapping" + suffix
+    std::string requestEvent;  // RequestEvent's name
+    std::string replyEvent;    // ReplyEvent's name
+};
+// Names unique to this process and call: pid + counter.
+ClientNames UniqueNames();
+// conproxy in the directory of the program started as argv0.
+std::string DefaultServerPath(const char* argv0);
+
+struct StartOptions {
+    std::string serverPath;
+    // POSIX only: descriptors the server gets as 0, 1, 2 (-1: inherit ours).
+    int stdinFd = -1;
+    int stdoutFd = -1;
+    int stderrFd = -1;
+    // POSIX only: start the server in its own session; with ttyPath it opens that terminal
+    // as stdin (and as stdout/stderr where those are -1), making it its controlling terminal.
+    bool newSession = false;
+    std::string ttyPath;
+    // When given, these arguments replace the three names (to try bad command lines).
+    std::optional<std::vector<std::string>> argsOverride;
+};
+
+enum class WaitResult {
+    kReplied,     // the event was set
+    kTimedOut,    // deadline passed
+    kServerDied,  // the server we started has ended
+    kFailed,      // the wait itself failed
+    kStopped,     // StopWaiting() was called (e.g. from a signal handler)
+};
+const char* WaitResultName(WaitResult r);
+
+// Makes every wait of every client return kStopped from now on; safe in a signal handler.
+void StopWaiting();
+// Calls StopWaiting() on Ctrl+C and termination requests (POSIX: SIGINT, SIGTERM, SIGHUP),
+// so that a program can end through its destructors and remove the names it created.
+void StopWaitingOnSignals();
+
+// Exit of the server we started: exited with code, or killed by signal.
+struct ServerExit {
+    bool ended = false;
+    bool exited = false;
+    int code = 0;    // exit status when exited
+    int signal = 0;  // signal number when killed
+};
+
+class ConproxyClient {
+  public:
+    ConproxyClient();
+    // Kills a server we started that is still running, reaps it, unlinks the names we created.
+    ~ConproxyClient();
+    ConproxyClient(const ConproxyClient&) = delete;
+    ConproxyClient& operator=(const ConproxyClient&) = delete;
+
+    // Create or open the region and both events. False with *error on failure.
+    bool Open(const ClientNames& names, std::string* error);
+    // Start conproxy with the three names (after Open). False with *error on failure.
+    bool StartServer(const StartOptions& options, std::string* error);
+    // Wait for the ready signal (ReplyEvent set once at start).
+    WaitResult WaitReady(int timeoutMs = kDefaultReplyTimeoutMs);
+
+    // One turn: reset ReplyEvent, write the record, set RequestEvent, wait for ReplyEvent.
+    // *request is sent as given and updated from the region afterwards.
+    WaitResult Transact(ConsoleRequest* request, int timeoutMs = kDefaultReplyTimeoutMs);
+    // The raw request for any code; status/result fields are sent as currently in the region.
+    WaitResult Raw(int32_t command, int32_t dataOffset, uint32_t count, ConsoleRequest* out,
+                   int timeoutMs = kDefaultReplyTimeoutMs);
+
+    // Commands; each returns how the turn ended and fills its results on kReplied.
+    WaitResult ClearScreen(int32_t* status);
+    WaitResult Exit(int32_t* status);
+    WaitResult GetScreenInfo(ScreenInfo* info);
+    WaitResult SetCursor(int16_t column, int16_t row);
+    WaitResult Nop(int32_t code);  // ConNop5 or ConNop10
+    WaitResult PeekInput(InputRecord* record, uint32_t* result);
+    WaitResult ReadInput(InputRecord* record, uint32_t* result,
+                         int timeoutMs = kDefaultReplyTimeoutMs);
+    WaitResult ReadText(uint32_t count, std::string* text, int timeoutMs = kDefaultReplyTimeoutMs);
+    WaitResult WriteText(const std::string& bytes);
+
+    // The region (kRegionBytes) and the names in use.
+    uint8_t* Region();
+    const ClientNames& Names() const;
+    // Event primitives, for tests that set up odd states (e.g. a request before the start).
+    void SetRequestEvent();
+    void ResetReplyEvent();
+    bool ReplyEventIsSet();
+
+    // POSIX pid / Windows process id of the server we started, 0 if none.
+    long ServerPid() const;
+    // Wait up to timeoutMs for the started server to end.
+    ServerExit WaitServerExit(int timeoutMs);
+    // Ask the started server to end (POSIX: the given signal; Windows: terminate).
+    void SignalServer(int signalNumber);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace conclient

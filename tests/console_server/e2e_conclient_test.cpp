@@ -1,0 +1,145 @@
+// conclient running a script against a real conproxy that it starts itself; both share one
+// pseudo-terminal (as in a person's terminal session) and conclient writes its answers to a file.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "conproxy_client.h"
+#include "e2e_support.h"
+
+namespace {
+
+using conclient::ConproxyClient;
+
+class ConclientScript : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(terminal_.Ok());
+        char dir[] = "/tmp/conclient_e2e_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+    }
+    void TearDown() override {
+        unlink((dir_ + "/script").c_str());
+        unlink((dir_ + "/out").c_str());
+        rmdir(dir_.c_str());
+    }
+
+    // Starts conclient on the script; the returned object owns (and finally kills) it.
+    std::unique_ptr<ConproxyClient> Start(const std::string& script,
+                                          std::vector<std::string> options = {}) {
+        std::ofstream(dir_ + "/script") << script;
+        std::vector<std::string> args = {"--server", e2e::ServerPath(), "--out", dir_ + "/out"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(dir_ + "/script");
+        conclient::StartOptions o;
+        o.serverPath = CONCLIENT_PATH;
+        o.newSession = true;
+        o.ttyPath = terminal_.SlavePath();
+        o.argsOverride = args;
+        auto spawner = std::make_unique<ConproxyClient>();  // only starts and reaps conclient
+        std::string error;
+        EXPECT_TRUE(spawner->StartServer(o, &error)) << error;
+        return spawner;
+    }
+
+    // Runs conclient on the script; returns its exit (ended=false when it overran).
+    conclient::ServerExit Run(const std::string& script, std::vector<std::string> options = {}) {
+        return Start(script, std::move(options))->WaitServerExit(e2e::kWaitMs * 2);
+    }
+
+    std::string Output() {
+        std::stringstream text;
+        text << std::ifstream(dir_ + "/out").rdbuf();
+        return text.str();
+    }
+
+    e2e::EmulatedTerminal terminal_;
+    std::string dir_;
+};
+
+TEST_F(ConclientScript, PrintsOneStableLinePerRequest) {
+    conclient::ServerExit e =
+        Run("# a comment, then a blank line\n"
+            "\n"
+            "clear\n"
+            "cursor 5 3\n"
+            "write Hello\n"
+            "info\n"
+            "peek\n"
+            "nop\n"
+            "nop10\n"
+            "raw 11 64 0\n"
+            "cursor 0 0\n"
+            "writehex 8F E0 A8 A2 A5 E2\n"
+            "exit\n");
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.code, 0);
+    EXPECT_EQ(Output(),
+              "ready\n"
+              "clear status=0\n"
+              "cursor 5,3 ok\n"
+              "write ok\n"
+              "info size=80x25 cursor=10,3 attr=0x7 window=0,0,79,24 max=80x25\n"
+              "peek result=0\n"
+              "nop ok\n"
+              "nop10 ok\n"
+              "raw cmd=11 status=0 result=0\n"
+              "cursor 0,0 ok\n"
+              "writehex ok\n"
+              "exit status=0 server-exit=0\n");
+    EXPECT_TRUE(e2e::WaitUntil([&] { return terminal_.Row(3) == "     Hello"; }))
+        << terminal_.ScreenText();
+    EXPECT_EQ(terminal_.Row(0).substr(0, 12), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
+}
+
+TEST_F(ConclientScript, BadLinesAreReportedAndTheScriptGoesOn) {
+    conclient::ServerExit e = Run("frobnicate\ncursor x y\nnop\nexit\n");
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.code, 2);
+    EXPECT_EQ(Output(),
+              "ready\n"
+              "error bad line: frobnicate\n"
+              "error bad line: cursor x y\n"
+              "nop ok\n"
+              "exit status=0 server-exit=0\n");
+}
+
+TEST_F(ConclientScript, ReadWithNobodyTypingStopsAtTheTimeLimit) {
+    conclient::ServerExit e = Run("read\nnop\n", {"--timeout-ms", "300"});
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.code, 1);
+    EXPECT_EQ(Output(), "ready\nerror read: timeout\n");
+}
+
+TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &before), 0);
+    std::unique_ptr<ConproxyClient> conclientProcess = Start("read\n");
+    // Its names: the first unique names of the conclient process.
+    const std::string stem = "cpx" + std::to_string(conclientProcess->ServerPid()) + "_1";
+    ASSERT_TRUE(e2e::WaitUntil([&] { return Output() == "ready\n"; }));
+    ASSERT_TRUE(e2e::ShmExists("Mapping" + stem));
+
+    conclientProcess->SignalServer(SIGTERM);
+    conclient::ServerExit e = conclientProcess->WaitServerExit(e2e::kWaitMs);
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.code, 1);
+    EXPECT_EQ(Output(), "ready\nerror read: interrupted\n");
+    EXPECT_FALSE(e2e::ShmExists("Mapping" + stem));
+    EXPECT_FALSE(e2e::ShmExists(stem + "_req"));
+    EXPECT_FALSE(e2e::ShmExists(stem + "_rep"));
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &after), 0);
+    EXPECT_TRUE(e2e::SameTermios(before, after));
+}
+
+}  // namespace

@@ -1,0 +1,417 @@
+// conproxy serving every console command on a pseudo-terminal of 80 x 25 whose screen a real
+// terminal emulator keeps: the test types as a user would and reads what the screen shows.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "conproxy_client.h"
+#include "e2e_support.h"
+
+namespace {
+
+using conclient::ConproxyClient;
+using conclient::InputRecord;
+using conclient::WaitResult;
+
+constexpr uint16_t kVkShift = 0x10;
+constexpr uint16_t kVkControl = 0x11;
+constexpr uint16_t kVkReturn = 0x0D;
+constexpr uint16_t kVkLeft = 0x25;
+constexpr uint16_t kVkUp = 0x26;
+constexpr uint16_t kVkRight = 0x27;
+constexpr uint16_t kVkDown = 0x28;
+constexpr uint16_t kVkA = 0x41;
+constexpr uint16_t kVkF1 = 0x70;
+constexpr uint16_t kVkF5 = 0x74;
+constexpr int kPromptAnswerMs = 1000;
+
+class ConsoleOnTerminal : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(terminal_.Ok());
+        ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &before_), 0);
+        std::string error;
+        ASSERT_TRUE(client_.Open(conclient::UniqueNames(), &error)) << error;
+        conclient::StartOptions o;
+        o.serverPath = e2e::ServerPath();
+        o.newSession = true;
+        o.ttyPath = terminal_.SlavePath();
+        ASSERT_TRUE(client_.StartServer(o, &error)) << error;
+        ASSERT_EQ(client_.WaitReady(e2e::kWaitMs), WaitResult::kReplied);
+        // An input command first, so the terminal is in the server's input mode before typing.
+        InputRecord unused;
+        uint32_t result = 0;
+        ASSERT_EQ(client_.PeekInput(&unused, &result), WaitResult::kReplied);
+    }
+
+    void TearDown() override {
+        if (client_.ServerPid() != 0 && !client_.WaitServerExit(0).ended) {
+            client_.Exit(nullptr);
+            client_.WaitServerExit(e2e::kWaitMs);
+        }
+    }
+
+    bool CursorAt(int row, int col) {
+        int r = -1, c = -1;
+        terminal_.Cursor(&r, &c);
+        return r == row && c == col;
+    }
+
+    // Reads records until `n` have come, each within the time limit.
+    std::vector<InputRecord> ReadRecords(size_t n) {
+        std::vector<InputRecord> got;
+        while (got.size() < n) {
+            InputRecord r;
+            uint32_t result = 0;
+            if (client_.ReadInput(&r, &result, e2e::kWaitMs) != WaitResult::kReplied ||
+                result != 1) {
+                ADD_FAILURE() << "no record " << got.size() << " of " << n;
+                break;
+            }
+            got.push_back(r);
+        }
+        return got;
+    }
+
+    // A ReadText answered in the background while the test types.
+    std::future<std::string> ReadTextAsync(uint32_t count) {
+        return std::async(std::launch::async, [this, count] {
+            std::string text;
+            WaitResult w = client_.ReadText(count, &text, e2e::kWaitMs);
+            return w == WaitResult::kReplied
+                       ? text
+                       : std::string("<") + conclient::WaitResultName(w) + ">";
+        });
+    }
+
+    e2e::EmulatedTerminal terminal_;
+    termios before_{};
+    ConproxyClient client_;
+};
+
+TEST_F(ConsoleOnTerminal, ClearScreenBlanksAFullScreenAndHomesTheCursor) {
+    const std::string line(e2e::kScreenCols, 'X');
+    for (int row = 0; row < e2e::kScreenRows; ++row) {
+        ASSERT_EQ(client_.SetCursor(0, static_cast<int16_t>(row)), WaitResult::kReplied);
+        ASSERT_EQ(client_.WriteText(line), WaitResult::kReplied);
+    }
+    ASSERT_TRUE(e2e::WaitUntil([&] {
+        for (int row = 0; row < e2e::kScreenRows; ++row) {
+            if (terminal_.Row(row) != line)
+                return false;
+        }
+        return true;
+    })) << terminal_.ScreenText();
+
+    int32_t status = -1;
+    ASSERT_EQ(client_.ClearScreen(&status), WaitResult::kReplied);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(e2e::WaitUntil([&] {
+        return terminal_.ScreenText() == std::string(e2e::kScreenRows - 1, '\n') && CursorAt(0, 0);
+    })) << terminal_.ScreenText();
+}
+
+TEST_F(ConsoleOnTerminal, ScreenInfoReportsTheTerminalAndItsCursor) {
+    ASSERT_EQ(client_.SetCursor(17, 9), WaitResult::kReplied);
+    ASSERT_EQ(client_.WriteText("abc"), WaitResult::kReplied);
+    conclient::ScreenInfo s;
+    ASSERT_EQ(client_.GetScreenInfo(&s), WaitResult::kReplied);
+    EXPECT_EQ(s.sizeX, e2e::kScreenCols);
+    EXPECT_EQ(s.sizeY, e2e::kScreenRows);
+    EXPECT_EQ(s.cursorX, 20);
+    EXPECT_EQ(s.cursorY, 9);
+    EXPECT_TRUE(CursorAt(s.cursorY, s.cursorX));
+    EXPECT_EQ(s.attributes, 7);
+    EXPECT_EQ(s.left, 0);
+    EXPECT_EQ(s.top, 0);
+    EXPECT_EQ(s.right, e2e::kScreenCols - 1);
+    EXPECT_EQ(s.bottom, e2e::kScreenRows - 1);
+    EXPECT_EQ(s.maxX, e2e::kScreenCols);
+    EXPECT_EQ(s.maxY, e2e::kScreenRows);
+}
+
+TEST_F(ConsoleOnTerminal, SetCursorTakesTheLowHalvesOnly) {
+    struct Case {
+        int32_t dataOffset;
+        uint32_t count;
+        int col, row;
+    };
+    const Case cases[] = {
+        {5 | (1 << 16), 3, 5, 3},
+        {7, 2u | (9u << 16), 7, 2},
+        {static_cast<int32_t>(0xFFFF0000u | 79), 0xABCD0000u | 24, 79, 24},
+        {0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.col * 100 + c.row);
+        ASSERT_EQ(client_.Raw(conclient::ConSetCursor, c.dataOffset, c.count, nullptr),
+                  WaitResult::kReplied);
+        EXPECT_TRUE(e2e::WaitUntil([&] { return CursorAt(c.row, c.col); }));
+    }
+}
+
+TEST_F(ConsoleOnTerminal, PeekWithNothingWaitingAnswersAtOnce) {
+    InputRecord r;
+    uint32_t result = 99;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(client_.PeekInput(&r, &result), WaitResult::kReplied);
+    EXPECT_EQ(result, 0u);
+    // Peeking must not wait for a key (a cursor-position query may take a round trip).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kPromptAnswerMs));
+}
+
+struct KeyCase {
+    const char* name;
+    std::string typed;
+    struct Expected {
+        bool down;
+        uint16_t vk;
+        uint8_t ch;
+        bool enhanced;
+    };
+    std::vector<Expected> records;
+};
+
+TEST_F(ConsoleOnTerminal, ReadInputGivesKeyDownAndUpPerKey) {
+    const std::vector<KeyCase> cases = {
+        {"letter a", "a", {{true, kVkA, 'a', false}, {false, kVkA, 'a', false}}},
+        {"capital A with Shift around it",
+         "A",
+         {{true, kVkShift, 0, false},
+          {true, kVkA, 'A', false},
+          {false, kVkA, 'A', false},
+          {false, kVkShift, 0, false}}},
+        {"Ctrl+A",
+         "\x01",
+         {{true, kVkControl, 0, false},
+          {true, kVkA, 0x01, false},
+          {false, kVkA, 0x01, false},
+          {false, kVkControl, 0, false}}},
+        {"Enter", "\r", {{true, kVkReturn, '\r', false}, {false, kVkReturn, '\r', false}}},
+        {"Up", "\x1b[A", {{true, kVkUp, 0, true}, {false, kVkUp, 0, true}}},
+        {"Down", "\x1b[B", {{true, kVkDown, 0, true}, {false, kVkDown, 0, true}}},
+        {"Right", "\x1b[C", {{true, kVkRight, 0, true}, {false, kVkRight, 0, true}}},
+        {"Left", "\x1b[D", {{true, kVkLeft, 0, true}, {false, kVkLeft, 0, true}}},
+        {"F1", "\x1bOP", {{true, kVkF1, 0, false}, {false, kVkF1, 0, false}}},
+        {"F5", "\x1b[15~", {{true, kVkF5, 0, false}, {false, kVkF5, 0, false}}},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        terminal_.Type(c.typed);
+        std::vector<InputRecord> got = ReadRecords(c.records.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(got[i].eventType, conclient::kKeyEvent);
+            EXPECT_EQ(got[i].keyDown, c.records[i].down);
+            EXPECT_EQ(got[i].virtualKeyCode, c.records[i].vk);
+            EXPECT_EQ(got[i].asciiChar, c.records[i].ch);
+            EXPECT_EQ((got[i].controlKeyState & conclient::kEnhancedKey) != 0,
+                      c.records[i].enhanced);
+            EXPECT_GE(got[i].repeatCount, 1);
+        }
+        // Nothing more than the expected records came from this key.
+        InputRecord extra;
+        uint32_t result = 99;
+        ASSERT_EQ(client_.PeekInput(&extra, &result), WaitResult::kReplied);
+        EXPECT_EQ(result, 0u);
+    }
+}
+
+TEST_F(ConsoleOnTerminal, PeekShowsTheNextRecordWithoutTakingIt) {
+    terminal_.Type("q");
+    InputRecord peeked;
+    uint32_t result = 0;
+    ASSERT_TRUE(e2e::WaitUntil([&] {
+        return client_.PeekInput(&peeked, &result) == WaitResult::kReplied && result == 1;
+    }));
+    EXPECT_TRUE(peeked.keyDown);
+    EXPECT_EQ(peeked.asciiChar, 'q');
+    std::vector<InputRecord> read = ReadRecords(2);
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_TRUE(read[0].keyDown);
+    EXPECT_EQ(read[0].asciiChar, 'q');
+    EXPECT_EQ(read[0].virtualKeyCode, peeked.virtualKeyCode);
+    EXPECT_FALSE(read[1].keyDown);
+}
+
+TEST_F(ConsoleOnTerminal, ReadInputWaitsForAKey) {
+    auto pending = std::async(std::launch::async, [this] {
+        InputRecord r;
+        uint32_t result = 0;
+        WaitResult w = client_.ReadInput(&r, &result, e2e::kWaitMs);
+        return w == WaitResult::kReplied && result == 1 ? static_cast<int>(r.asciiChar) : -1;
+    });
+    EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "answered before any key was typed";
+    terminal_.Type("w");
+    EXPECT_EQ(pending.get(), 'w');
+}
+
+TEST_F(ConsoleOnTerminal, WindowResizeBecomesABufferSizeRecord) {
+    terminal_.Resize(30, 100);
+    std::vector<InputRecord> got = ReadRecords(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].eventType, conclient::kWindowBufferSizeEvent);
+    EXPECT_EQ(got[0].sizeX, 100);
+    EXPECT_EQ(got[0].sizeY, 30);
+}
+
+TEST_F(ConsoleOnTerminal, ReadTextIsAnEditedEchoedLine) {
+    struct Case {
+        const char* name;
+        std::string typed;
+        uint32_t count;
+        std::vector<std::string> reads;  // what successive reads deliver
+        std::string echoed;
+    };
+    const Case cases[] = {
+        {"three characters and Enter", "abc\r", 10, {"abc\r\n"}, "abc"},
+        {"Backspace erases",
+         "abx\x7f"
+         "c\r",
+         10,
+         {"abc\r\n"},
+         "abc"},
+        {"line longer than count spreads over reads",
+         "hello world\r",
+         5,
+         {"hello", " worl", "d\r\n"},
+         "hello world"},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(client_.SetCursor(0, static_cast<int16_t>(row)), WaitResult::kReplied);
+        std::future<std::string> first = ReadTextAsync(c.count);
+        terminal_.Type(c.typed);
+        EXPECT_EQ(first.get(), c.reads[0]);
+        for (size_t i = 1; i < c.reads.size(); ++i) {
+            std::string text;
+            // The rest of the line is already there: these must not wait for typing.
+            ASSERT_EQ(client_.ReadText(c.count, &text, kPromptAnswerMs), WaitResult::kReplied);
+            EXPECT_EQ(text, c.reads[i]);
+        }
+        EXPECT_TRUE(e2e::WaitUntil([&] { return terminal_.Row(row) == c.echoed; }))
+            << terminal_.ScreenText();
+        row += 2;
+    }
+}
+
+TEST_F(ConsoleOnTerminal, WriteTextShowsCodePage866AsUnicodeAndCountZeroWritesNothing) {
+    ASSERT_EQ(client_.SetCursor(3, 2), WaitResult::kReplied);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return CursorAt(2, 3); }));
+    size_t bytesBefore = terminal_.BytesReceived();
+    std::memcpy(client_.Region() + conclient::kDefaultDataOffset, "NOTME", 5);
+    ASSERT_EQ(client_.Raw(conclient::ConWriteText, conclient::kDefaultDataOffset, 0, nullptr),
+              WaitResult::kReplied);
+    ASSERT_EQ(client_.Nop(conclient::ConNop5), WaitResult::kReplied);
+    EXPECT_EQ(terminal_.BytesReceived(), bytesBefore);
+    EXPECT_TRUE(CursorAt(2, 3));
+
+    const std::string privet = "\x8F\xE0\xA8\xA2\xA5\xE2";
+    ASSERT_EQ(client_.WriteText(privet + " 866"), WaitResult::kReplied);
+    EXPECT_TRUE(e2e::WaitUntil([&] {
+        return terminal_.Row(2) == "   \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 866";
+    })) << terminal_.Row(2);
+    EXPECT_TRUE(CursorAt(2, 13));
+}
+
+TEST_F(ConsoleOnTerminal, TextLongerThanTheDataAreaIsWrittenWhole) {
+    // More than the region holds past the data offset: the client sends it in pieces.
+    std::string text(9000 - 5, 'x');
+    text += "TAIL!";
+    ASSERT_EQ(client_.SetCursor(0, 0), WaitResult::kReplied);
+    size_t bytesBefore = terminal_.BytesReceived();
+    ASSERT_EQ(client_.WriteText(text), WaitResult::kReplied);
+    EXPECT_TRUE(e2e::WaitUntil([&] {
+        int row = 0, col = 0;
+        terminal_.Cursor(&row, &col);
+        std::string last = terminal_.Row(row);
+        return last.size() >= 5 && last.substr(last.size() - 5) == "TAIL!";
+    })) << terminal_.ScreenText();
+    EXPECT_GE(terminal_.BytesReceived() - bytesBefore, text.size());
+}
+
+// Requests whose data would reach outside the 8192-byte region are answered and touch nothing.
+TEST_F(ConsoleOnTerminal, RequestsReachingOutsideTheRegionAreAnsweredAndTouchNothing) {
+    struct Case {
+        int32_t command;
+        int32_t dataOffset;
+        uint32_t count;
+    };
+    const Case cases[] = {
+        {conclient::ConGetScreenInfo, -1, 0},         {conclient::ConGetScreenInfo, 8192 - 21, 0},
+        {conclient::ConGetScreenInfo, 0x7FFFFFF0, 0}, {conclient::ConPeekInput, -20, 0},
+        {conclient::ConPeekInput, 8192 - 19, 0},      {conclient::ConReadInput, -4, 0},
+        {conclient::ConReadInput, 8192 - 10, 0},      {conclient::ConReadText, -5, 3},
+        {conclient::ConReadText, 8190, 10},           {conclient::ConReadText, 100, 8192},
+        {conclient::ConReadText, 0x7FFFFFF0, 0x20},   {conclient::ConWriteText, -1, 1},
+        {conclient::ConWriteText, 8190, 10},          {conclient::ConWriteText, 64, 0xFFFFFFFFu},
+        {conclient::ConWriteText, 0x7FFFFFF0, 0x20},
+    };
+    // A key is waiting, so a read that was carried out would have something to deliver.
+    terminal_.Type("z\r");
+    uint8_t* region = client_.Region();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.command) + " at " + std::to_string(c.dataOffset) + " count " +
+                     std::to_string(c.count));
+        std::memset(region + 20, 0xAA, conclient::kRegionBytes - 20);
+        size_t bytesBefore = terminal_.BytesReceived();
+        conclient::ConsoleRequest r{};
+        r.command = c.command;
+        r.dataOffset = c.dataOffset;
+        r.count = c.count;
+        r.result = 0x5555;
+        ASSERT_EQ(client_.Transact(&r, kPromptAnswerMs * 3), WaitResult::kReplied);
+        if (c.command != conclient::ConGetScreenInfo && c.command != conclient::ConWriteText) {
+            EXPECT_EQ(r.result, 0u);
+        }
+        bool untouched = true;
+        for (size_t i = 20; i < conclient::kRegionBytes; ++i) untouched &= region[i] == 0xAA;
+        EXPECT_TRUE(untouched);
+        ASSERT_EQ(client_.Nop(conclient::ConNop10), WaitResult::kReplied);
+        if (c.command == conclient::ConWriteText) {
+            EXPECT_EQ(terminal_.BytesReceived(), bytesBefore);
+        }
+    }
+    // The typed key is still there for a request that fits.
+    std::vector<InputRecord> got = ReadRecords(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].asciiChar, 'z');
+}
+
+TEST_F(ConsoleOnTerminal, TerminalSettingsAreRestoredOnEveryWayOut) {
+    termios during{};
+    ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &during), 0);
+    EXPECT_FALSE(e2e::SameTermios(before_, during)) << "input mode was not changed";
+    ASSERT_EQ(client_.Exit(nullptr), WaitResult::kReplied);
+    ASSERT_TRUE(client_.WaitServerExit(e2e::kWaitMs).ended);
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &after), 0);
+    EXPECT_TRUE(e2e::SameTermios(before_, after));
+}
+
+class RestoredAfterSignal : public ConsoleOnTerminal, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RestoredAfterSignal, TerminalSettingsAreRestored) {
+    client_.SignalServer(GetParam());
+    ASSERT_TRUE(client_.WaitServerExit(e2e::kWaitMs).ended);
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &after), 0);
+    EXPECT_TRUE(e2e::SameTermios(before_, after));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, RestoredAfterSignal, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
+                         [](const ::testing::TestParamInfo<int>& signal) {
+                             return std::string(strsignal(signal.param)).substr(0, 4) +
+                                    std::to_string(signal.param);
+                         });
+
+}  // namespace
