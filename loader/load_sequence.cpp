@@ -39,8 +39,12 @@ class PortReleaser {
     ComPort& port_;
 };
 
-std::uint8_t HighByte(std::uint32_t value) { return static_cast<std::uint8_t>(value >> 8); }
-std::uint8_t LowByte(std::uint32_t value) { return static_cast<std::uint8_t>(value & 0xFFu); }
+std::uint8_t HighByte(std::uint32_t value) {
+    return static_cast<std::uint8_t>(value >> 8);
+}
+std::uint8_t LowByte(std::uint32_t value) {
+    return static_cast<std::uint8_t>(value & 0xFFu);
+}
 
 ConsoleText* LabelFor(std::uint8_t code) {
     if (code <= DevSaveCode) {
