@@ -114,6 +114,9 @@ void WaitForKey() {
     if (fd < 0) {
         return;
     }
+    // Redirected output is held in its buffer until exit; the person asked for a key must see
+    // why first.
+    std::fflush(stdout);
     struct termios saved;
     if (tcgetattr(fd, &saved) != 0) {
         close(fd);

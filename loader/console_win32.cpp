@@ -1,6 +1,7 @@
 // The console on Windows: texts are turned from the ANSI into the OEM code page in place with
 // CharToOemBuffA, the key wait is the run-time library's _getch, the directory comes from
-// GetCurrentDirectoryA.
+// GetCurrentDirectoryA. A Ctrl+C that arrives as a console event during the wait is put back
+// into the console's input as the key it was, so it ends the wait and does not end the program.
 #include <windows.h>
 
 #include <conio.h>
@@ -29,6 +30,34 @@ ConsoleText infoFormatText{infoFormatBytes, sizeof(infoFormatBytes) - 1, nullptr
 
 namespace {
 constexpr std::size_t kRedirectedBufferSize = 4096;
+constexpr WORD kVirtualKeyC = 'C';
+constexpr char kCtrlC = '\x03';
+
+// _getch switches processed input off, so a Windows console hands Ctrl+C to it as a key. A
+// console that leaves it to the terminal (Wine's on a Unix tty) raises a Ctrl+C event instead,
+// whose default handler would end the program with status 0, an error stop looking like success.
+BOOL WINAPI CtrlCAsKey(DWORD event) {
+    if (event != CTRL_C_EVENT) {
+        return FALSE;
+    }
+    const HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (input != INVALID_HANDLE_VALUE) {
+        INPUT_RECORD record;
+        ZeroMemory(&record, sizeof record);
+        record.EventType = KEY_EVENT;
+        record.Event.KeyEvent.bKeyDown = TRUE;
+        record.Event.KeyEvent.wRepeatCount = 1;
+        record.Event.KeyEvent.wVirtualKeyCode = kVirtualKeyC;
+        record.Event.KeyEvent.uChar.AsciiChar = kCtrlC;
+        record.Event.KeyEvent.dwControlKeyState = LEFT_CTRL_PRESSED;
+        DWORD written = 0;
+        WriteConsoleInputA(input, &record, 1, &written);
+        CloseHandle(input);
+    }
+    return TRUE;
+}
 }  // namespace
 
 void SetUpConsoleOutput() {
@@ -47,8 +76,13 @@ const char* ConvertToConsole(char* bytes, std::size_t length) {
 }
 
 void WaitForKey() {
+    // The message that explains the stop is out before the program sits waiting, also when
+    // standard output is a file or a pipe.
+    std::fflush(stdout);
+    SetConsoleCtrlHandler(CtrlCAsKey, TRUE);
     // Without a console _getch returns at once.
     (void)_getch();
+    SetConsoleCtrlHandler(CtrlCAsKey, FALSE);
 }
 
 void GetCurrentDir(char* buffer, std::size_t size) {

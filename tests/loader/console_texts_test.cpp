@@ -7,19 +7,9 @@
 #include <string>
 
 #include "console_texts.h"
+#include "expected_usage.h"
 
 namespace {
-
-const char kUsage[] =
-    "\nИспользование:\nPORTBOOT.EXE <файл> [COM#] [baud] {L|R} [<точка_входа>]\nгде:\n"
-    " <файл> - имя загружаемого файла\n"
-    "  COM#  - номер порта 1...9 - COM1...COM9 (по умолчанию 1)\n"
-    "  baud  - скорость порта 9600...921600 (по умолчанию 57600)\n"
-    "  L - загрузка файла в ОЗУ, запись на флеш-диск\n"
-    "      и запуск на исполнение\n"
-    "  R - запуск на исполнение\n"
-    "  <точка_входа> - адрес начала исполнения программы (по умолчанию 0)\n"
-    "\n Пример. Запись файла K2M.BIN через COM1:\n PORTBOOT.EXE K2M.BIN 1 L\n";
 
 struct TextCase {
     ConsoleText* text;

@@ -1,6 +1,9 @@
 // portboot end to end: the built program against devsim on a real pseudo-terminal.
 // Each row runs one load and checks portboot's exit status and output byte for byte, and what
 // the device received: the commands, the announced length, the image with its pad, the entry.
+// The rows are written in the Linux form; under Wine, PORTBOOT.EXE must give the same statuses
+// and bytes on the line (the Linux portboot is run on the same row to show it) and the same
+// transcript in its platform's spelling.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,41 +14,27 @@
 #include <vector>
 
 #include "devsim_session.h"
+#include "e2e_program.h"
+#include "expected_usage.h"
 
 namespace {
 
 using test_support::Child;
 using test_support::DeviceRecord;
 using test_support::DevsimSession;
-using test_support::RunPortboot;
 using test_support::TempDir;
 
-// Paths of the built programs, given by the build.
-const std::string kPortboot = PORTBOOT_PATH;
 const std::string kDevsim = DEVSIM_PATH;
 const char kImageName[] = "image.bin";
+// Every run ends well inside this, the slowest row (four answers 1500 ms late) included.
+constexpr std::chrono::seconds kRunTimeLimit{20};
+// Start-up and teardown (Wine's included) on a busy machine, on top of a row's own waiting.
+constexpr long kStartUpAllowanceMs = 3000;
 
-const std::string kUsage =
-    "\n"
-    "Использование:\n"
-    "PORTBOOT.EXE <файл> [COM#] [baud] {L|R} [<точка_входа>]\n"
-    "где:\n"
-    " <файл> - имя загружаемого файла\n"
-    "  COM#  - номер порта 1...9 - COM1...COM9 (по умолчанию 1)\n"
-    "  baud  - скорость порта 9600...921600 (по умолчанию 57600)\n"
-    "  L - загрузка файла в ОЗУ, запись на флеш-диск\n"
-    "      и запуск на исполнение\n"
-    "  R - запуск на исполнение\n"
-    "  <точка_входа> - адрес начала исполнения программы (по умолчанию 0)\n"
-    "\n"
-    " Пример. Запись файла K2M.BIN через COM1:\n"
-    " PORTBOOT.EXE K2M.BIN 1 L\n";
-
-// The information block with placeholders for the run's directory and port.
+// The information block with placeholders for the image's path and the port.
 std::string Info(unsigned baud, const std::string& function, unsigned entry, unsigned length) {
-    return "\nФайл {cwd}/" + std::string(kImageName) + "\nПорт {port}:" + std::to_string(baud) +
-           "\nФункция " + function + "\nТочка входа " + std::to_string(entry) + "\nДлина файла " +
-           std::to_string(length);
+    return "\nФайл {path}\nПорт {port}:" + std::to_string(baud) + "\nФункция " + function +
+           "\nТочка входа " + std::to_string(entry) + "\nДлина файла " + std::to_string(length);
 }
 
 const std::string kLoadTail =
@@ -63,10 +52,10 @@ std::string MakeImage(long size) {
     return image;
 }
 
-std::string Fill(std::string text, const std::string& cwd, const std::string& port) {
-    for (const auto& [token, value] : {std::pair<std::string, std::string>{"{cwd}", cwd},
-                                       {"{port}", port},
-                                       {"{file}", kImageName}}) {
+using Tokens = std::vector<std::pair<std::string, std::string>>;
+
+std::string Fill(std::string text, const Tokens& tokens) {
+    for (const auto& [token, value] : tokens) {
         for (std::size_t at = text.find(token); at != std::string::npos;
              at = text.find(token, at + value.size())) {
             text.replace(at, token.size(), value);
@@ -84,58 +73,96 @@ struct RunCase {
     const char* name;
     std::vector<std::string> devsimOptions;
     long imageSize;                 // bytes in image.bin; -1: no file
-    std::vector<std::string> args;  // after the program name; {file} and {port} filled in
+    std::vector<std::string> args;  // after the program name; {file}, {port}, {absentport}
     int exitStatus;
-    std::string out;   // standard output, byte for byte ({cwd} and {port} filled in)
+    std::string out;   // standard output, byte for byte ({path} and {port} filled in)
     bool outIsPrefix;  // out is only the start; outAlso must follow somewhere
     std::string outAlso;
-    std::string err;           // standard error must start with this ("" = must be empty)
-    std::string deviceResult;  // devsim's result word
-    Fields device;             // further summary fields the device must report
-    int minElapsedMs;          // loose lower bound on portboot's run time; 0 = none
+    std::string err;             // standard error must start with this ("" = must be empty)
+    std::string deviceResult;    // devsim's result word
+    Fields device;               // further summary fields the device must report
+    int minElapsedMs;            // loose lower bound on portboot's run time; 0 = none
+    bool needsPortPath = false;  // the port is named by a path, where only a path can stand
 };
 
 std::ostream& operator<<(std::ostream& stream, const RunCase& row) {
     return stream << row.name;
 }
 
+struct RowRun {
+    test_support::ExitInfo exit;
+    std::string out;
+    std::string err;
+    DeviceRecord received;
+    Tokens shown;  // how the program names the image's path and the port in its output
+};
+
+// One load of the row by the program, against a devsim of its own; image.bin is already in dir.
+RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const TempDir& dir) {
+    DevsimSession device(kDevsim, dir, row.devsimOptions);
+    const Tokens argTokens = {{"{file}", kImageName},
+                              {"{port}", program.AttachPort(device.SlavePath())},
+                              {"{absentport}", program.AbsentPortOption()}};
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) {
+        args.push_back(Fill(arg, argTokens));
+    }
+    test_support::SpawnOptions spawn = program.Spawn(args, dir.Path(), false);
+    spawn.timeLimit = kRunTimeLimit;
+    Child child(spawn);
+    RowRun result;
+    result.exit = child.Wait();
+    result.out = child.Stdout();
+    result.err = child.Stderr();
+    result.received = row.deviceResult == "complete" ? device.Finish() : device.Stop();
+    result.shown = {{"{path}", program.ShownImagePath(dir.Path(), kImageName)},
+                    {"{port}", program.ShownPortName(device.SlavePath())},
+                    {"{noerror}", program.NoErrorDescription()}};
+    return result;
+}
+
 class PortbootRun : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
     const RunCase& row = GetParam();
+    const e2e::PortbootProgram& program = e2e::ProgramUnderTest();
+    if (row.needsPortPath && !program.NamesPortsByPath()) {
+        GTEST_SKIP() << program.Name() << " names ports by a digit, before the mode letter";
+    }
     TempDir dir;
     std::string image = MakeImage(row.imageSize < 0 ? 0 : row.imageSize);
     if (row.imageSize >= 0) {
         test_support::WriteFile(dir.File(kImageName), image);
     }
-    DevsimSession device(kDevsim, dir, row.devsimOptions);
-    std::vector<std::string> args;
-    for (const std::string& arg : row.args) {
-        args.push_back(Fill(arg, dir.Path(), device.SlavePath()));
-    }
-
-    test_support::RunResult run = RunPortboot(kPortboot, dir.Path(), args);
+    RowRun run = RunRow(program, row, dir);
+    DeviceRecord& received = run.received;
     bool complete = row.deviceResult == "complete";
-    DeviceRecord received = complete ? device.Finish() : device.Stop();
+    auto expect = [&](const std::string& text) {
+        return program.PlatformText(Fill(text, run.shown));
+    };
 
     ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit) << "\n" << run.out;
     EXPECT_EQ(run.exit.exitStatus, row.exitStatus);
-    std::string expectedOut = Fill(row.out, dir.Path(), device.SlavePath());
+    std::string expectedOut = expect(row.out);
     if (row.outIsPrefix) {
         EXPECT_EQ(run.out.substr(0, expectedOut.size()), expectedOut);
-        EXPECT_NE(run.out.find(row.outAlso, expectedOut.size()), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(expect(row.outAlso), expectedOut.size()), std::string::npos)
+            << run.out;
     } else {
         EXPECT_EQ(run.out, expectedOut);
     }
     if (row.err.empty()) {
         EXPECT_EQ(run.err, "");
     } else {
-        EXPECT_EQ(run.err.substr(0, row.err.size()), row.err) << run.err;
+        std::string expectedErr = expect(row.err);
+        EXPECT_EQ(run.err.substr(0, expectedErr.size()), expectedErr) << run.err;
     }
     if (row.minElapsedMs > 0) {
-        std::cout << "[ timing   ] " << row.name << ": portboot ran " << run.exit.elapsed.count()
-                  << " ms\n";
+        std::cout << "[ timing   ] " << row.name << ": " << program.Name() << " ran "
+                  << run.exit.elapsed.count() << " ms\n";
         EXPECT_GE(run.exit.elapsed.count(), row.minElapsedMs);
+        // Nor much longer: a wait longer than the intended one shows here.
+        EXPECT_LE(run.exit.elapsed.count(), row.minElapsedMs + kStartUpAllowanceMs);
     }
 
     EXPECT_EQ(received.fields["result"], row.deviceResult) << received.summary;
@@ -148,6 +175,17 @@ TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
         if (row.imageSize % 2 == 1) {
             EXPECT_EQ(received.fields["pad"].substr(0, 2), "0x") << received.summary;
         }
+    }
+
+    // The device must not be able to tell the two loaders apart: the same exit status, every
+    // field of its summary (pad byte included) and the same image.
+    if (&program != &e2e::LinuxPortboot()) {
+        RowRun reference = RunRow(e2e::LinuxPortboot(), row, dir);
+        ASSERT_TRUE(reference.exit.exited) << test_support::Describe(reference.exit);
+        EXPECT_EQ(run.exit.exitStatus, reference.exit.exitStatus);
+        EXPECT_EQ(received.summary, reference.received.summary);
+        EXPECT_TRUE(received.image == reference.received.image)
+            << "the device received another image from " << program.Name();
     }
 }
 
@@ -171,7 +209,8 @@ const RunCase kLoads[] = {
      {{"length", "65534"}, {"image", "65534/65534"}, {"entry", "65534"}, {"extra", "0"}}, 0},
     {"PortLastLowerCaseRun", {}, 1, {"{file}", "9600", "r", "1", "{port}"},
      0, Info(9600, "выполнение", 1, 1) + kRunTail, false, "", "", "complete",
-     {{"commands", "0:0,1:0,13:0,2:0"}, {"length", "1"}, {"image", "2/2"}, {"entry", "1"}}, 0},
+     {{"commands", "0:0,1:0,13:0,2:0"}, {"length", "1"}, {"image", "2/2"}, {"entry", "1"}}, 0,
+     true},
     // A port left cooked (canonical, echo, CR/NL and flow-control characters): the host must
     // make it raw itself, or bytes of this image are changed, held back or answered by echo.
     {"CookedLineIsMadeRaw", {"--cooked"}, 65534, {"{file}", "{port}", "R", "4660"},
@@ -203,17 +242,17 @@ INSTANTIATE_TEST_SUITE_P(Loads, PortbootRun, ::testing::ValuesIn(kLoads),
 // Status 5 (no memory for the image) cannot be provoked honestly from outside the process.
 const RunCase kFailures[] = {
     {"UsageWithoutOptions", {}, 3, {"{file}"},
-     1, kUsage + "\n", false, "", "", "incomplete", kNothingSent, 0},
+     1, std::string(kUsage) + "\n", false, "", "", "incomplete", kNothingSent, 0},
     {"RejectedOption", {}, 3, {"{file}", "{port}", "x"},
      2, "Неверный в параметр 3: 'x'\n", false, "", "", "incomplete", kNothingSent, 0},
-    {"PortCannotBeOpened", {}, 3, {"{file}", "/nonexistent/tty0"},
+    {"PortCannotBeOpened", {}, 3, {"{file}", "{absentport}"},
      3, "Невозможно открыть COM-порт, ошибка: 2\n", false, "", "", "incomplete", kNothingSent, 0},
     {"FileCannotBeOpened", {}, -1, {"{file}", "{port}"},
      3, "", false, "", "image.bin: No such file or directory\n", "incomplete", kNothingSent, 0},
     {"FileTooLarge", {}, 65535, {"{file}", "{port}"},
      4, "Слишком большой файл\n", false, "", "", "incomplete", kNothingSent, 0},
     {"EmptyFileNotRead", {}, 0, {"{file}", "{port}"},
-     6, "", false, "", "Не удалось загрузить файл в буфер\n: ", "incomplete", kNothingSent, 0},
+     6, "", false, "", "Не удалось загрузить файл в буфер\n: {noerror}\n", "incomplete", kNothingSent, 0},
     {"NoAnswerToInit", {"--silent", "0"}, 3, {"{file}", "{port}"},
      7, Info(57600, "загрузка", 0, 3) + "\nИнициализация " + kNoAnswer + "\n",
      false, "", "", "incomplete",
@@ -249,30 +288,69 @@ const RunCase kFailures[] = {
 INSTANTIATE_TEST_SUITE_P(Failures, PortbootRun, ::testing::ValuesIn(kFailures),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
+// clang-format off
+// The command line as the program receives it: what one option means depends on where it
+// stands, and the first rejected one is named with its place. A bad option stops the program
+// before it touches the port or the file.
+const RunCase kCommandLine[] = {
+    {"SecondPortDigit", {}, 3, {"{file}", "5", "7"},
+     2, "Неверный в параметр 3: '7'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"BaudBelowRange", {}, 3, {"{file}", "9599"},
+     2, "Неверный в параметр 2: '9599'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"BaudAboveRange", {}, 3, {"{file}", "{port}", "921601"},
+     2, "Неверный в параметр 3: '921601'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"NeitherPortNorBaud", {}, 3, {"{file}", "10"},
+     2, "Неверный в параметр 2: '10'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"NegativeWrapsAboveEveryRange", {}, 3, {"{file}", "-5"},
+     2, "Неверный в параметр 2: '-5'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"EntryAboveLargest", {}, 3, {"{file}", "R", "65535"},
+     2, "Неверный в параметр 3: '65535'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"ModeTwice", {}, 3, {"{file}", "R", "l"},
+     2, "Неверный в параметр 3: 'l'\n", false, "", "", "incomplete", kNothingSent, 0},
+    {"EntryTwiceLaterOnesUnread", {}, 3, {"{file}", "L", "3", "4", "x"},
+     2, "Неверный в параметр 4: '4'\n", false, "", "", "incomplete", kNothingSent, 0},
+    // Only the leading number counts, and a digit after the mode letter is the entry point.
+    {"NumbersWithTailsAndLowerCaseMode", {}, 3, {"{file}", "9600baud", "{port}", "l", "3x"},
+     0, Info(9600, "загрузка", 3, 3) + kLoadTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,4:0"}, {"length", "3"}, {"entry", "3"}, {"extra", "0"}}, 0},
+    {"LargestBaudAndEntry", {}, 2, {"{file}", "921600", "{port}", "r", "65534"},
+     0, Info(921600, "выполнение", 65534, 2) + kRunTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,2:0"}, {"entry", "65534"}, {"extra", "0"}}, 0},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, PortbootRun, ::testing::ValuesIn(kCommandLine),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
 // A second loader on a line that is in use must be kept out (as root too, where the exclusive
 // tty mode does not stop a second open), or its bytes would mix with the first one's load.
 TEST(PortbootPort, SecondLoaderIsKeptOut) {
+    const e2e::PortbootProgram& program = e2e::ProgramUnderTest();
+    if (!program.KeepsSecondLoaderOut()) {
+        GTEST_SKIP() << program.Name() << " opens the port unshared; Wine does not enforce it";
+    }
     TempDir dir;
     test_support::WriteFile(dir.File(kImageName), MakeImage(3));
     // Silent on DevInit, so the first loader holds the line for its 2000 ms wait.
     DevsimSession device(kDevsim, dir, {"--silent", "0"});
-    test_support::SpawnOptions first;
-    first.argv = {kPortboot, kImageName, device.SlavePath()};
-    first.extraEnv = {"LC_ALL=C.UTF-8"};
-    first.workDir = dir.Path();
+    std::string port = program.AttachPort(device.SlavePath());
+    test_support::SpawnOptions first = program.Spawn({kImageName, port}, dir.Path(), false);
+    first.timeLimit = kRunTimeLimit;
     Child firstLoader(first);
-    // Time for the first loader to open the line; well inside its 2000 ms wait.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Time for the first loader (and Wine under it) to open the line; well inside its wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
 
-    test_support::RunResult second =
-        RunPortboot(kPortboot, dir.Path(), {kImageName, device.SlavePath()});
+    test_support::SpawnOptions second = program.Spawn({kImageName, port}, dir.Path(), false);
+    second.timeLimit = kRunTimeLimit;
+    Child secondLoader(second);
+    const test_support::ExitInfo& secondExit = secondLoader.Wait();
     const test_support::ExitInfo& firstExit = firstLoader.Wait();
     DeviceRecord received = device.Stop();
 
-    ASSERT_TRUE(second.exit.exited) << test_support::Describe(second.exit);
-    EXPECT_EQ(second.exit.exitStatus, 3);
-    const std::string refused = "Невозможно открыть COM-порт, ошибка: ";
-    EXPECT_EQ(second.out.substr(0, refused.size()), refused) << second.out;
+    ASSERT_TRUE(secondExit.exited) << test_support::Describe(secondExit);
+    EXPECT_EQ(secondExit.exitStatus, 3);
+    const std::string refused = program.PlatformText("Невозможно открыть COM-порт, ошибка: ");
+    EXPECT_EQ(secondLoader.Stdout().substr(0, refused.size()), refused) << secondLoader.Stdout();
     EXPECT_TRUE(firstExit.exited && firstExit.exitStatus == 7) << test_support::Describe(firstExit);
     EXPECT_EQ(received.fields["commands"], "0:-") << received.summary;
     EXPECT_EQ(received.fields["length"], "none(0/4)") << received.summary;

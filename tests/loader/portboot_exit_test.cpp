@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "expected_usage.h"
+
 namespace {
 
 constexpr int kChildLimitMs = 10000;
@@ -95,17 +97,6 @@ Outcome RunPortboot(const std::vector<std::string>& args, const char* lcAll) {
     }
     return result;
 }
-
-const char kUsage[] =
-    "\nИспользование:\nPORTBOOT.EXE <файл> [COM#] [baud] {L|R} [<точка_входа>]\nгде:\n"
-    " <файл> - имя загружаемого файла\n"
-    "  COM#  - номер порта 1...9 - COM1...COM9 (по умолчанию 1)\n"
-    "  baud  - скорость порта 9600...921600 (по умолчанию 57600)\n"
-    "  L - загрузка файла в ОЗУ, запись на флеш-диск\n"
-    "      и запуск на исполнение\n"
-    "  R - запуск на исполнение\n"
-    "  <точка_входа> - адрес начала исполнения программы (по умолчанию 0)\n"
-    "\n Пример. Запись файла K2M.BIN через COM1:\n PORTBOOT.EXE K2M.BIN 1 L\n";
 
 class PortbootExitTest : public testing::Test {
   protected:

@@ -1,0 +1,209 @@
+// portboot against a faulty device: devsim silent on one command, answering one with an error,
+// answering late, cutting the line in the middle of the image, or babbling without pause.
+// Each row checks the exit status, the whole transcript, what reached the device (nothing after
+// the failed step), and that the run took no longer than its waits for a status allow.
+// Rows that e2e_load_test already holds (silent DevInit and DevEndOfCode, errors on DevInit and
+// DevSaveCode, the cut after 1000 image bytes) are not repeated here.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "devsim_session.h"
+
+namespace {
+
+using test_support::DeviceRecord;
+using test_support::DevsimSession;
+using test_support::TempDir;
+
+const std::string kDevsim = DEVSIM_PATH;
+const std::string kPortboot = PORTBOOT_PATH;
+const char kImageName[] = "image.bin";
+
+// The loader's wait for each status byte.
+constexpr long kStatusTimeoutMs = 2000;
+// Start-up, a loaded machine and sanitizer builds: what a step may take beyond its wait.
+constexpr long kMarginMs = 3000;
+constexpr std::chrono::seconds kRunTimeLimit{30};
+
+const std::string kNoAnswer = "Нет ответа в течение таймаута\n";
+const std::string kWriteFailed = "Ошибка записи в COM-порт, ошибка: ";
+const std::string kInit = "\nИнициализация ";
+const std::string kLoadCode = "\nЗагрузка кода ";
+const std::string kEndOfCode = "\nКонец кода ";
+const std::string kFinished = "\nЗагрузка завершена";
+const std::string kSave = "\nСохранение кода ";
+const std::string kExecute = "\nВыполнение ";
+
+std::string DeviceError(unsigned status) {
+    return "Ошибка QD7341: " + std::to_string(status) + "\n";
+}
+
+std::string MakeImage(long size) {
+    std::string image;
+    for (long i = 0; i < size; ++i) {
+        image.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
+    }
+    return image;
+}
+
+using Fields = std::map<std::string, std::string>;
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> devsimOptions;
+    long imageSize;
+    std::vector<std::string> modeArgs;  // after the file and the port
+    int exitStatus;
+    std::string function;  // as the information block names it
+    unsigned entry;
+    std::string tail;   // standard output after the information block
+    bool tailIsPrefix;  // the tail ends in a system error code that is not fixed here
+    bool complete;      // the device must have seen a whole, sound sequence
+    Fields device;      // summary fields the device must report
+    long minElapsedMs;
+    long maxElapsedMs;
+};
+
+std::ostream& operator<<(std::ostream& stream, const FaultCase& row) {
+    return stream << row.name;
+}
+
+std::string Info(const std::string& dir, const std::string& port, const FaultCase& row) {
+    return "\nФайл " + dir + "/" + kImageName + "\nПорт " + port + ":57600\nФункция " +
+           row.function + "\nТочка входа " + std::to_string(row.entry) + "\nДлина файла " +
+           std::to_string(row.imageSize);
+}
+
+class FaultyDevice : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultyDevice, EndsWithItsStatusInTimeAndSendsNothingMore) {
+    const FaultCase& row = GetParam();
+    TempDir dir;
+    const std::string image = MakeImage(row.imageSize);
+    test_support::WriteFile(dir.File(kImageName), image);
+    DevsimSession device(kDevsim, dir, row.devsimOptions);
+    std::vector<std::string> args = {kImageName, device.SlavePath()};
+    args.insert(args.end(), row.modeArgs.begin(), row.modeArgs.end());
+
+    test_support::RunResult run =
+        test_support::RunPortboot(kPortboot, dir.Path(), args, kRunTimeLimit);
+    DeviceRecord received = row.complete ? device.Finish() : device.Stop();
+
+    ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit) << "\n" << run.out;
+    EXPECT_EQ(run.exit.exitStatus, row.exitStatus) << run.out;
+    const std::string expected = Info(dir.Path(), device.SlavePath(), row) + row.tail;
+    if (row.tailIsPrefix) {
+        EXPECT_EQ(run.out.substr(0, expected.size()), expected);
+        EXPECT_EQ(run.out.find('\n', expected.size()), run.out.size() - 1) << run.out;
+    } else {
+        EXPECT_EQ(run.out, expected);
+    }
+    EXPECT_EQ(run.err, "");
+
+    std::cout << "[ timing   ] " << row.name << ": " << run.exit.elapsed.count() << " ms\n";
+    EXPECT_GE(run.exit.elapsed.count(), row.minElapsedMs);
+    EXPECT_LT(run.exit.elapsed.count(), row.maxElapsedMs);
+
+    for (const auto& [field, value] : row.device) {
+        EXPECT_EQ(received.fields[field], value) << field << " in: " << received.summary;
+    }
+    if (row.complete) {
+        EXPECT_EQ(received.fields["result"], "complete") << received.summary;
+        EXPECT_TRUE(received.image == image) << "the device kept other bytes than the file's";
+    }
+}
+
+// Waits that must run out: at least the whole wait, and not much more.
+constexpr long kOneWaitMin = kStatusTimeoutMs - 50;
+constexpr long kOneWaitMax = kStatusTimeoutMs + kMarginMs;
+// Answers that come at once must not be waited for.
+constexpr long kNoWaitMax = kStatusTimeoutMs;
+// Four answers each 1800 ms late, every one inside its wait.
+constexpr long kLateAnswerMs = 1800;
+constexpr long kTooLateAnswerMs = 2300;
+
+// clang-format off
+const FaultCase kSilentCases[] = {
+    {"SilentOnLoadCode", {"--silent", "1"}, 3, {"L"}, 7, "загрузка", 0,
+     kInit + kLoadCode + kNoAnswer + "\n", false, false,
+     {{"commands", "0:0,1:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, kOneWaitMin, kOneWaitMax},
+    {"SilentOnSaveCode", {"--silent", "4"}, 3, {"L", "7"}, 7, "загрузка", 7,
+     kInit + kLoadCode + kEndOfCode + kFinished + kSave + kNoAnswer + "\n", false, false,
+     {{"commands", "0:0,1:0,13:0,4:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}},
+     kOneWaitMin, kOneWaitMax},
+    {"SilentOnExecute", {"--silent", "2"}, 4, {"R", "300"}, 7, "выполнение", 300,
+     kInit + kLoadCode + kEndOfCode + kFinished + kExecute + kNoAnswer + "\n", false, false,
+     {{"commands", "0:0,1:0,13:0,2:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}},
+     kOneWaitMin, kOneWaitMax},
+};
+
+const FaultCase kErrorCases[] = {
+    {"ErrorOnLoadCode", {"--status", "1=1"}, 3, {"L"}, 8, "загрузка", 0,
+     kInit + kLoadCode + DeviceError(1) + "\n", false, false,
+     {{"commands", "0:0,1:1"}, {"length", "none(0/4)"}, {"extra", "0"}}, 0, kNoWaitMax},
+    {"ErrorOnEndOfCode", {"--status", "13=128"}, 5, {"R"}, 8, "выполнение", 0,
+     kInit + kLoadCode + kEndOfCode + DeviceError(128) + "\n", false, false,
+     {{"commands", "0:0,1:0,13:128"}, {"image", "6/6"}, {"entry", "none(0/2)"}, {"extra", "0"}},
+     0, kNoWaitMax},
+    {"ErrorOnExecute", {"--status", "2=2"}, 2, {"R", "1"}, 8, "выполнение", 1,
+     kInit + kLoadCode + kEndOfCode + kFinished + kExecute + DeviceError(2) + "\n", false, false,
+     {{"commands", "0:0,1:0,13:0,2:2"}, {"entry", "none(0/2)"}, {"extra", "0"}}, 0, kNoWaitMax},
+};
+
+const FaultCase kTimingCases[] = {
+    // Late, but inside every wait: a success, and it took the device's time.
+    {"AnswersJustInsideTheWait", {"--delay-ms", std::to_string(kLateAnswerMs)}, 3, {"R", "9"}, 0,
+     "выполнение", 9, kInit + kLoadCode + kEndOfCode + kFinished + kExecute + "\n", false, true,
+     {{"commands", "0:0,1:0,13:0,2:0"}, {"entry", "9"}, {"extra", "0"}},
+     4 * kLateAnswerMs, 4 * kStatusTimeoutMs + kMarginMs},
+    // Past the wait: the first answer is given up on after the wait, not when it comes.
+    {"AnswerJustOutsideTheWait", {"--delay-ms", std::to_string(kTooLateAnswerMs)}, 3, {"L"}, 7,
+     "загрузка", 0, kInit + kNoAnswer + "\n", false, false,
+     {{"commands", "0:0"}, {"length", "none(0/4)"}, {"extra", "0"}}, kOneWaitMin, kOneWaitMax},
+};
+
+// The line cut by the device while the loader still has image bytes to write: the next write
+// fails at once (the kernel holds some tens of KiB, far less than the rest of these images).
+const FaultCase kCutCases[] = {
+    {"LineClosedAfterFirstImageByte", {"--close-after", "1"}, 65534, {"L"}, 9, "загрузка", 0,
+     kInit + kLoadCode + kWriteFailed, true, false,
+     {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "1/65534"}}, 0, kNoWaitMax},
+    {"LineClosedInTheMiddleOfTheImage", {"--close-after", "30000"}, 65534, {"R"}, 9,
+     "выполнение", 0, kInit + kLoadCode + kWriteFailed, true, false,
+     {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "30000/65534"}}, 0, kNoWaitMax},
+    // Cut after the loader had handed the whole image and DevEndOfCode to the kernel: nothing
+    // is left to write, and the cut shows as the status read failing, which ends the load as
+    // an unanswered command at once instead of after the wait.
+    {"LineClosedAfterTheImageWasQueued", {"--close-after", "65533"}, 65534, {"R"}, 7,
+     "выполнение", 0, kInit + kLoadCode + kEndOfCode + kNoAnswer + "\n", false, false,
+     {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "65533/65534"}}, 0, kNoWaitMax},
+};
+
+// A device that sends one byte value without pause. The loader reads one byte per command and
+// clears nothing, so the first babbled byte is DevInit's status: non-zero ends the load at once;
+// zero reads as success for every command, and the load goes through (the protocol cannot tell
+// such a device from a sound one). Either way no wait runs out and nothing hangs.
+const FaultCase kGarbageCases[] = {
+    {"GarbageIsTakenAsAnErrorStatus", {"--garbage", "0x5a"}, 3, {"L"}, 8, "загрузка", 0,
+     kInit + DeviceError(0x5a) + "\n", false, false,
+     {{"commands", "0:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, 0, kNoWaitMax},
+    {"ZeroGarbageReadsAsSuccess", {"--garbage", "0"}, 65534, {"R", "2"}, 0, "выполнение", 2,
+     kInit + kLoadCode + kEndOfCode + kFinished + kExecute + "\n", false, true,
+     {{"commands", "0:-,1:-,13:-,2:-"}, {"entry", "2"}, {"extra", "0"}}, 0, kNoWaitMax},
+};
+// clang-format on
+
+auto RowName = [](const auto& caseInfo) { return std::string(caseInfo.param.name); };
+
+INSTANTIATE_TEST_SUITE_P(Silent, FaultyDevice, ::testing::ValuesIn(kSilentCases), RowName);
+INSTANTIATE_TEST_SUITE_P(DeviceError, FaultyDevice, ::testing::ValuesIn(kErrorCases), RowName);
+INSTANTIATE_TEST_SUITE_P(Timing, FaultyDevice, ::testing::ValuesIn(kTimingCases), RowName);
+INSTANTIATE_TEST_SUITE_P(LineCut, FaultyDevice, ::testing::ValuesIn(kCutCases), RowName);
+INSTANTIATE_TEST_SUITE_P(Garbage, FaultyDevice, ::testing::ValuesIn(kGarbageCases), RowName);
+
+}  // namespace
