@@ -25,8 +25,9 @@ class RequestRegion {
 
     unsigned char* Data() const { return data_; }
     // The bytes that really exist behind Data(): at most kRequestRegionBytes, fewer when the
-    // client made a smaller object. Nothing beyond them may be touched.
-    size_t Size() const { return size_; }
+    // client made a smaller object. Nothing beyond them may be touched. Measured again on each
+    // call where the object can shrink under the mapping (POSIX), so ask before each request.
+    size_t Size() const;
     bool Created() const { return created_; }
 
   private:

@@ -143,6 +143,17 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
     return 0;
 }
 
+size_t RequestRegion::Size() const {
+    // A client may shrink the object after we mapped it; touching a page past its new end
+    // would kill the server with SIGBUS, so serve only what is there now.
+    struct stat st {};
+    if (native_ < 0 || fstat(static_cast<int>(native_), &st) != 0) {
+        return 0;
+    }
+    const auto now = static_cast<size_t>(st.st_size < 0 ? 0 : st.st_size);
+    return now < size_ ? now : size_;
+}
+
 NamedEvent::~NamedEvent() {
     if (word_ != nullptr) {
         munmap(word_, kEventBytes);

@@ -66,6 +66,11 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
     return 0;
 }
 
+// A file mapping keeps the size it was created with.
+size_t RequestRegion::Size() const {
+    return size_;
+}
+
 NamedEvent::~NamedEvent() {
     if (native_ != -1) {
         CloseHandle(AsHandle(native_));

@@ -1,6 +1,7 @@
 // devsim: the target device's receiving program, simulated on a pseudo-terminal.
 // One loop reads the master side, feeds the protocol state machine, answers each command with a
 // status byte (or not, or late), and ends on an idle line, a time limit or a signal.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,6 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -76,6 +80,38 @@ bool MakeLink(const std::string& target, const std::string& path) {
     }
     return true;
 }
+
+// Sends one byte value non-stop for --garbage, without ever blocking: the host reads only one
+// byte per command, so the line fills up, and a blocked write would stop devsim from taking the
+// host's bytes.
+class Babbler {
+  public:
+    explicit Babbler(std::optional<std::uint8_t> byte) : enabled_(byte.has_value()) {
+        if (enabled_) {
+            std::fill(std::begin(chunk_), std::end(chunk_), *byte);
+        }
+    }
+
+    bool Enabled() const { return enabled_; }
+    std::uint64_t Sent() const { return sent_; }
+
+    // As much as the line takes now; false when the line is gone.
+    bool Send(int fd) {
+        for (;;) {
+            ssize_t written = ::write(fd, chunk_, sizeof chunk_);
+            if (written > 0) {
+                sent_ += static_cast<std::uint64_t>(written);
+                continue;
+            }
+            return written < 0 && (errno == EAGAIN || errno == EINTR);
+        }
+    }
+
+  private:
+    bool enabled_;
+    std::uint8_t chunk_[1024] = {};
+    std::uint64_t sent_ = 0;
+};
 
 // Reads at the pace of a line of the given speed: at most as many bytes as the line could have
 // carried since the first byte, so a host's writes back up in the kernel buffer as on a UART.
@@ -148,7 +184,8 @@ class Device {
 
   private:
     void Answer(std::uint8_t command) {
-        if (options_.silentOn[command]) {
+        // A babbling device answers nothing on purpose: the host takes the babble as statuses.
+        if (options_.silentOn[command] || options_.garbage) {
             protocol_.RecordAnswer(std::nullopt);
             return;
         }
@@ -191,6 +228,10 @@ int Run(const Options& options) {
     if (options.unasked) {
         WriteAll(line.master.Get(), &*options.unasked, 1);
     }
+    Babbler babbler(options.garbage);
+    if (babbler.Enabled()) {
+        ::fcntl(line.master.Get(), F_SETFL, ::fcntl(line.master.Get(), F_GETFL) | O_NONBLOCK);
+    }
 
     Device device(options, line);
     const DeviceProtocol& protocol = device.Protocol();
@@ -215,13 +256,19 @@ int Run(const Options& options) {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min(paceWaitMs, waitMs)));
             continue;
         }
-        pollfd watch{line.master.Get(), POLLIN, 0};
+        short events = babbler.Enabled() ? POLLIN | POLLOUT : POLLIN;
+        pollfd watch{line.master.Get(), events, 0};
         int ready = ::poll(&watch, 1, waitMs);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "devsim: poll: %s\n", std::strerror(errno));
             break;
         }
-        if (ready <= 0) {
+        if (ready > 0 && (watch.revents & POLLOUT) && !babbler.Send(line.master.Get())) {
+            break;  // the line is gone
+        }
+        // Only room to write: nothing to read yet. A hang-up or error goes on to the read,
+        // which ends the loop.
+        if (ready <= 0 || !(watch.revents & (POLLIN | POLLHUP | POLLERR))) {
             continue;
         }
         ssize_t count = ::read(line.master.Get(), buffer, want);
@@ -272,6 +319,9 @@ int Run(const Options& options) {
             result = "complete";
         }
         summary = protocol.Summary(result);
+        if (babbler.Enabled()) {
+            summary += " garbage=" + std::to_string(babbler.Sent());
+        }
     }
     std::printf("%s\n", summary.c_str());
     std::fflush(stdout);

@@ -18,6 +18,8 @@ const char kUsageText[] =
     "  --silent CMD        do not answer command CMD\n"
     "  --delay-ms N        wait N ms before each status answer\n"
     "  --unasked BYTE      send BYTE once before the first command\n"
+    "  --garbage BYTE      send BYTE over and over from the start, as fast as the line takes\n"
+    "                      it, and answer no command (the host reads the stream instead)\n"
     "  --pace BAUD         take bytes no faster than BAUD allows (10 bits per byte)\n"
     "  --close-after N     close the line after N image bytes\n"
     "  --idle-ms N         end N ms after the last byte received (default 3000)\n"
@@ -108,6 +110,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& m
         } else if (name == "--unasked") {
             ok = ParseNumber(value, 255, number);
             options.unasked = static_cast<std::uint8_t>(number);
+        } else if (name == "--garbage") {
+            ok = ParseNumber(value, 255, number);
+            options.garbage = static_cast<std::uint8_t>(number);
         } else if (name == "--pace") {
             ok = ParseNumber(value, 100000000, options.paceBaud) && options.paceBaud > 0;
         } else if (name == "--close-after") {

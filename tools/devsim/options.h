@@ -17,6 +17,7 @@ struct Options {
     std::array<bool, 256> silentOn{};           // --silent CMD
     std::uint32_t delayMs = 0;                  // --delay-ms, before each status answer
     std::optional<std::uint8_t> unasked;        // --unasked BYTE, sent before the first command
+    std::optional<std::uint8_t> garbage;        // --garbage BYTE, sent non-stop instead of answers
     std::uint32_t paceBaud = 0;                 // --pace BAUD, 0 = read as fast as bytes come
     std::optional<std::uint32_t> closeAfter;    // --close-after N image bytes
     std::uint32_t idleMs = 3000;                // --idle-ms: end this long after the last byte
