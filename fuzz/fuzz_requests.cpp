@@ -1,0 +1,457 @@
+// Arbitrary region contents and console behaviour through HandleRequest. The region is a heap
+// block of exactly the fuzzed size, so ASan sees any access past it; a fake console answers
+// from the input and checks every buffer it is handed against the region. Afterwards the
+// region must hold what the console delivered where the command puts it, and nothing else may
+// have changed.
+//
+// Input: 2 bytes region size (little-endian, modulo 8193), 1 byte script length, the script the
+// fake console answers from, then the region's bytes (zero-filled or cut to its size).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "console.h"
+#include "request_handlers.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "fuzz_requests: %s\n", what);
+    std::abort();
+}
+
+// The fake console's answers, taken from the input in the order it is asked; zeros when the
+// script runs out.
+class Script {
+  public:
+    Script(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint8_t Byte() { return position_ < size_ ? data_[position_++] : 0; }
+    bool Succeeds() { return (Byte() & 1) == 0; }  // an empty script: every call succeeds
+    std::uint32_t Word() {
+        std::uint32_t value = 0;
+        for (int i = 0; i < 4; ++i) {
+            value = (value << 8) | Byte();
+        }
+        return value;
+    }
+    void Fill(void* target, std::size_t size) {
+        auto* bytes = static_cast<std::uint8_t*>(target);
+        for (std::size_t i = 0; i < size; ++i) {
+            bytes[i] = Byte();
+        }
+    }
+
+  private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+};
+
+enum class Call { GetScreenInfo, FillBlanks, SetCursor, PeekInput, ReadInput, ReadText, WriteText };
+
+// What the handler asked for and what the fake answered.
+struct CallRecord {
+    explicit CallRecord(Call kind) : call(kind) {}
+    Call call;
+    bool ok = false;
+    std::uint32_t count = 0;  // cells, records or characters delivered, or size asked
+    ConsoleCoord at{};
+    const char* buffer = nullptr;
+    ConsoleScreenBufferInfo info{};
+    InputRecord record{};
+    std::vector<unsigned char> text;  // characters delivered by ReadText, or handed to WriteText
+};
+
+class FakeConsole : public Console {
+  public:
+    FakeConsole(Script& script, const unsigned char* region, std::size_t regionSize)
+        : script_(script), region_(region), regionSize_(regionSize) {}
+
+    std::vector<CallRecord> calls;
+
+    bool GetScreenInfo(ConsoleScreenBufferInfo& info) override {
+        CallRecord call(Call::GetScreenInfo);
+        call.ok = script_.Succeeds();
+        // Even a failed call may leave rubbish behind: the handler must not use it.
+        script_.Fill(&info, sizeof info);
+        call.info = info;
+        calls.push_back(call);
+        return call.ok;
+    }
+    bool FillBlanks(uint32_t cells, ConsoleCoord at) override {
+        CallRecord call(Call::FillBlanks);
+        call.count = cells;
+        call.at = at;
+        call.ok = script_.Succeeds();
+        calls.push_back(call);
+        return call.ok;
+    }
+    bool SetCursor(ConsoleCoord at) override {
+        CallRecord call(Call::SetCursor);
+        call.at = at;
+        call.ok = script_.Succeeds();
+        calls.push_back(call);
+        return call.ok;
+    }
+    bool PeekInput(InputRecord& record, uint32_t& count) override {
+        return Input(Call::PeekInput, record, count);
+    }
+    bool ReadInput(InputRecord& record, uint32_t& count) override {
+        return Input(Call::ReadInput, record, count);
+    }
+    bool ReadText(char* buffer, uint32_t size, uint32_t& count) override {
+        CheckInRegion(buffer, size, "ReadText was handed a buffer outside the region");
+        CallRecord call(Call::ReadText);
+        call.buffer = buffer;
+        call.ok = script_.Succeeds();
+        if (call.ok) {
+            // Up to the count asked: a line shorter than the buffer, or one that fills it.
+            count = static_cast<uint32_t>(script_.Word() % (std::uint64_t{size} + 1));
+            const std::uint8_t seed = script_.Byte();
+            for (uint32_t i = 0; i < count; ++i) {
+                buffer[i] = static_cast<char>(seed + i);
+            }
+            call.text.assign(buffer, buffer + count);
+        } else {
+            count = script_.Word();  // what a failed call leaves carries no meaning
+        }
+        call.count = size;
+        calls.push_back(call);
+        return call.ok;
+    }
+    bool WriteText(const char* data, uint32_t size) override {
+        CheckInRegion(data, size, "WriteText was handed data outside the region");
+        CallRecord call(Call::WriteText);
+        call.buffer = data;
+        call.count = size;
+        call.text.assign(data, data + size);  // reads every byte it was given
+        call.ok = script_.Succeeds();
+        calls.push_back(call);
+        return call.ok;
+    }
+
+  private:
+    bool Input(Call kind, InputRecord& record, uint32_t& count) {
+        CallRecord call(kind);
+        call.ok = script_.Succeeds();
+        if (call.ok) {
+            // Peek may find nothing waiting; a read always delivers one record.
+            count = kind == Call::ReadInput ? 1 : (script_.Byte() & 1);
+            script_.Fill(&record, sizeof record);
+        } else {
+            count = script_.Word();
+        }
+        call.count = count;
+        call.record = record;
+        calls.push_back(call);
+        return call.ok;
+    }
+
+    void CheckInRegion(const char* data, uint32_t size, const char* what) const {
+        // As addresses: the pointer may come from anywhere, and only then is it known to be ours.
+        const auto at = reinterpret_cast<std::uintptr_t>(data);
+        const auto begin = reinterpret_cast<std::uintptr_t>(region_);
+        if (at < begin || at - begin > regionSize_ || size > regionSize_ - (at - begin)) {
+            Fail(what);
+        }
+    }
+
+    Script& script_;
+    const unsigned char* region_;
+    std::size_t regionSize_;
+};
+
+constexpr std::size_t kStatusAt = offsetof(ConsoleRequest, status);
+constexpr std::size_t kResultAt = offsetof(ConsoleRequest, result);
+
+std::uint32_t Load32(const unsigned char* bytes) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// The checks after one request: before is the region as the client left it.
+class Expectation {
+  public:
+    Expectation(const std::vector<unsigned char>& before, const unsigned char* after,
+                const std::vector<CallRecord>& calls)
+        : before_(before), after_(after), calls_(calls) {
+        std::memcpy(&request_, before.data(), sizeof request_);
+    }
+
+    const ConsoleRequest& Request() const { return request_; }
+
+    // The data area of length bytes at dataOffset, when it lies wholly inside the region.
+    bool DataInRegion(std::uint64_t length) const {
+        return request_.dataOffset >= 0 &&
+               static_cast<std::uint64_t>(request_.dataOffset) + length <= before_.size();
+    }
+    std::size_t DataAt() const { return static_cast<std::size_t>(request_.dataOffset); }
+
+    void Allow(std::size_t at, std::size_t length) {
+        allowed_.emplace_back(at, std::min(at + length, before_.size()));
+    }
+
+    const CallRecord& OnlyCall(Call kind) const {
+        if (calls_.size() != 1 || calls_[0].call != kind) {
+            Fail("the console was not called exactly once, as the command needs");
+        }
+        return calls_[0];
+    }
+    void NoCalls(const char* what) const {
+        if (!calls_.empty()) {
+            Fail(what);
+        }
+    }
+
+    // The bytes at the data offset now equal expected, except where the request's result field
+    // was written after them.
+    void DataEquals(const void* expected, std::size_t length, bool skipResult) const {
+        const auto* bytes = static_cast<const unsigned char*>(expected);
+        for (std::size_t i = 0; i < length; ++i) {
+            const std::size_t at = DataAt() + i;
+            if (skipResult && at >= kResultAt && at < kResultAt + 4) {
+                continue;
+            }
+            if (after_[at] != bytes[i]) {
+                Fail("the data area does not hold what the console delivered");
+            }
+        }
+    }
+    void DataUnchanged(std::size_t from, std::size_t length, bool skipResult) const {
+        for (std::size_t i = from; i < length; ++i) {
+            const std::size_t at = DataAt() + i;
+            if (skipResult && at >= kResultAt && at < kResultAt + 4) {
+                continue;
+            }
+            if (after_[at] != before_[at]) {
+                Fail("bytes of the data area changed that the console did not deliver");
+            }
+        }
+    }
+
+    std::uint32_t Result() const { return Load32(after_ + kResultAt); }
+
+    // Compared gap by gap between the allowed areas: a byte-by-byte walk of 8 KiB on every run
+    // costs most of the fuzzer's speed.
+    void NothingElseChanged() {
+        std::sort(allowed_.begin(), allowed_.end());
+        std::size_t from = 0;
+        auto checkGap = [&](std::size_t to) {
+            if (to > from && std::memcmp(after_ + from, before_.data() + from, to - from) != 0) {
+                Fail("a byte changed outside the data area and the fields the command writes");
+            }
+        };
+        for (const auto& [begin, end] : allowed_) {
+            checkGap(begin);
+            from = std::max(from, end);
+        }
+        checkGap(before_.size());
+    }
+
+  private:
+    const std::vector<unsigned char>& before_;
+    const unsigned char* after_;
+    const std::vector<CallRecord>& calls_;
+    std::vector<std::pair<std::size_t, std::size_t>> allowed_;  // [begin, end) that may change
+    ConsoleRequest request_{};
+};
+
+void CheckClearScreen(Expectation& e, const std::vector<CallRecord>& calls,
+                      const unsigned char* after) {
+    if (calls.empty() || calls[0].call != Call::GetScreenInfo) {
+        Fail("ConClearScreen did not ask for the screen information first");
+    }
+    const ConsoleScreenBufferInfo& info = calls[0].info;
+    const std::int32_t cells = std::int32_t{info.size.x} * std::int32_t{info.size.y};
+    std::size_t next = 1;
+    if (calls[0].ok && cells > 0) {
+        if (calls.size() <= next || calls[next].call != Call::FillBlanks ||
+            calls[next].count != static_cast<std::uint32_t>(cells) || calls[next].at.x != 0 ||
+            calls[next].at.y != 0) {
+            Fail("ConClearScreen did not blank width x height cells from the top left");
+        }
+        ++next;
+    }
+    if (calls.size() != next + 1 || calls[next].call != Call::SetCursor || calls[next].at.x != 0 ||
+        calls[next].at.y != 0) {
+        Fail("ConClearScreen did not end by homing the cursor (or filled without a size)");
+    }
+    if (Load32(after + kStatusAt) != 0) {
+        Fail("ConClearScreen left status non-zero");
+    }
+    e.Allow(kStatusAt, 4);
+}
+
+void CheckInputRecord(Expectation& e, Call kind) {
+    e.Allow(kResultAt, 4);
+    if (!e.DataInRegion(sizeof(InputRecord))) {
+        e.NoCalls("an input record was read for a data area outside the region");
+        if (e.Result() != 0 && e.Result() != e.Request().result) {
+            Fail("result holds a count although nothing was read");
+        }
+        return;
+    }
+    const CallRecord& call = e.OnlyCall(kind);
+    e.Allow(e.DataAt(), sizeof(InputRecord));
+    const std::uint32_t delivered = call.ok ? call.count : 0;
+    if (e.Result() != delivered) {
+        Fail("result is not the number of records delivered");
+    }
+    if (delivered == 1) {
+        e.DataEquals(&call.record, sizeof call.record, true);
+    } else {
+        e.DataUnchanged(0, sizeof(InputRecord), true);
+    }
+}
+
+void CheckReadText(Expectation& e, const unsigned char* region) {
+    e.Allow(kResultAt, 4);
+    const std::uint32_t asked = e.Request().count;
+    if (!e.DataInRegion(asked)) {
+        e.NoCalls("text was read for a data area outside the region");
+        if (e.Result() != 0 && e.Result() != e.Request().result) {
+            Fail("result holds a count although nothing was read");
+        }
+        return;
+    }
+    const CallRecord& call = e.OnlyCall(Call::ReadText);
+    if (call.count != asked || call.buffer != reinterpret_cast<const char*>(region) + e.DataAt()) {
+        Fail("ReadText was not handed the data area and the count asked");
+    }
+    e.Allow(e.DataAt(), asked);
+    const std::size_t delivered = call.ok ? call.text.size() : 0;
+    if (e.Result() != delivered) {
+        Fail("result is not the number of characters delivered");
+    }
+    e.DataEquals(call.text.data(), delivered, true);
+    e.DataUnchanged(delivered, asked, true);
+}
+
+void CheckWriteText(Expectation& e, const std::vector<unsigned char>& before,
+                    const unsigned char* region, const std::vector<CallRecord>& calls) {
+    const std::uint32_t size = e.Request().count;
+    if (!e.DataInRegion(size)) {
+        e.NoCalls("text was written from a data area outside the region");
+        return;
+    }
+    if (size == 0 && calls.empty()) {
+        return;  // nothing to write may skip the call
+    }
+    const CallRecord& call = e.OnlyCall(Call::WriteText);
+    if (call.count != size || call.buffer != reinterpret_cast<const char*>(region) + e.DataAt() ||
+        !std::equal(call.text.begin(), call.text.end(), before.begin() + e.DataAt())) {
+        Fail("WriteText was not handed the data area as the client left it");
+    }
+}
+
+void CheckRequest(const std::vector<unsigned char>& before, const unsigned char* after,
+                  const std::vector<CallRecord>& calls, bool exitReturned) {
+    Expectation e(before, after, calls);
+    const ConsoleRequest& request = e.Request();
+    if (exitReturned != (request.command == ConExit)) {
+        Fail("HandleRequest's answer does not say whether the command was ConExit");
+    }
+    switch (request.command) {
+        case ConClearScreen:
+            CheckClearScreen(e, calls, after);
+            break;
+        case ConExit:
+            e.NoCalls("ConExit touched the console");
+            if (Load32(after + kStatusAt) != 0) {
+                Fail("ConExit left status non-zero");
+            }
+            e.Allow(kStatusAt, 4);
+            break;
+        case ConGetScreenInfo:
+            if (!e.DataInRegion(sizeof(ConsoleScreenBufferInfo))) {
+                e.NoCalls("screen information was got for a data area outside the region");
+                break;
+            }
+            e.Allow(e.DataAt(), sizeof(ConsoleScreenBufferInfo));
+            if (e.OnlyCall(Call::GetScreenInfo).ok) {
+                e.DataEquals(&calls[0].info, sizeof calls[0].info, false);
+            } else {
+                e.DataUnchanged(0, sizeof(ConsoleScreenBufferInfo), false);
+            }
+            break;
+        case ConSetCursor: {
+            const CallRecord& call = e.OnlyCall(Call::SetCursor);
+            if (call.at.x != static_cast<std::int16_t>(request.dataOffset & 0xFFFF) ||
+                call.at.y != static_cast<std::int16_t>(request.count & 0xFFFF)) {
+                Fail("ConSetCursor did not take the low halves as column and row");
+            }
+            break;
+        }
+        case ConPeekInput:
+            CheckInputRecord(e, Call::PeekInput);
+            break;
+        case ConReadInput:
+            CheckInputRecord(e, Call::ReadInput);
+            break;
+        case ConReadText:
+            CheckReadText(e, after);
+            break;
+        case ConWriteText:
+            CheckWriteText(e, before, after, calls);
+            break;
+        default:  // the no-ops and unknown codes: answered, nothing else
+            e.NoCalls("a command without console work touched the console");
+            break;
+    }
+    e.NothingElseChanged();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Unknown codes print a line on standard output; thousands of them would bury the
+    // fuzzer's own report, which goes to standard error.
+    const int devNull = open("/dev/null", O_WRONLY);
+    if (devNull >= 0) {
+        dup2(devNull, STDOUT_FILENO);
+        close(devNull);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) {
+        return 0;
+    }
+    const std::size_t regionSize =
+        (data[0] | (std::size_t{data[1]} << 8)) % (kRequestRegionBytes + 1);
+    const std::size_t scriptSize = std::min<std::size_t>(data[2], size - 3);
+    Script script(data + 3, scriptSize);
+    const std::uint8_t* contents = data + 3 + scriptSize;
+    const std::size_t contentsSize = std::min(size - 3 - scriptSize, regionSize);
+
+    // Exactly regionSize bytes on the heap: one byte past it is a fault ASan reports.
+    std::unique_ptr<unsigned char[]> region(new unsigned char[regionSize]);
+    std::memset(region.get(), 0, regionSize);
+    std::memcpy(region.get(), contents, contentsSize);
+    const std::vector<unsigned char> before(region.get(), region.get() + regionSize);
+
+    FakeConsole console(script, region.get(), regionSize);
+    const bool exitReturned = HandleRequest(region.get(), regionSize, console);
+
+    if (regionSize < sizeof(ConsoleRequest)) {
+        // No request fits: nothing may be read as one.
+        if (exitReturned || !console.calls.empty() ||
+            !std::equal(before.begin(), before.end(), region.get())) {
+            Fail("a region too small for a request was served");
+        }
+        return 0;
+    }
+    CheckRequest(before, region.get(), console.calls, exitReturned);
+    return 0;
+}
