@@ -1,0 +1,390 @@
+// conproxy through the client library against the physical limits measured in the same run:
+// a ConNop5 turn against a raw futex ping-pong between two processes (same store/wake and
+// load/wait pattern as the events), and ConWriteText of 8 KiB blocks against a write() loop of
+// the same UTF-8 bytes into the same kind of pseudo-terminal, drained by a reader thread.
+// Usage: bench_conproxy BIN_DIR [--runs N] [--only nop|text]...
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_support.h"
+#include "conproxy_client.h"
+
+namespace {
+
+using bench::Clock;
+
+constexpr int kTightTurns = 20000;
+constexpr int kPacedTurns = 2000;
+constexpr int kWarmupTurns = 200;
+constexpr int kTightBlockTurns = 100;
+constexpr int kPacedBlockTurns = 20;
+constexpr double kNopGoalRatio = 1.25;
+constexpr double kTextGoalRatio = 0.8;
+constexpr std::size_t kTextBlockBytes = 8192;
+constexpr int kTextBlocks = 256;  // 2 MiB of code page 866 text per run and writer
+constexpr int kTextSegmentBlocks = 16;
+constexpr int kReplyLimitMs = 10000;
+
+using bench::Options;
+
+// ---- the raw limit: two processes, two futex words ----
+
+void SetWord(uint32_t* word) {
+    __atomic_store_n(word, 1u, __ATOMIC_RELEASE);
+    syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+void ResetWord(uint32_t* word) {
+    __atomic_store_n(word, 0u, __ATOMIC_RELEASE);
+}
+void WaitWord(uint32_t* word) {
+    while (__atomic_load_n(word, __ATOMIC_ACQUIRE) == 0) {
+        syscall(SYS_futex, word, FUTEX_WAIT, 0, nullptr, nullptr, 0);
+    }
+}
+
+// The answering side of the raw ping-pong: a forked process that waits on one word and sets the
+// other, exactly as the server does with the two events. ownSession puts it in a session of its
+// own, as a server started with newSession is; the scheduler then groups it apart.
+class RawPartner {
+  public:
+    explicit RawPartner(bool ownSession) {
+        void* shared =
+            mmap(nullptr, kPageBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED) {
+            bench::Fail("mmap: " + std::string(std::strerror(errno)));
+        }
+        // Separate cache lines, as two shared-memory objects would be.
+        words_ = static_cast<uint32_t*>(shared);
+        child_ = fork();
+        if (child_ == 0) {
+            if (ownSession) {
+                setsid();
+            }
+            for (;;) {
+                WaitWord(Request());
+                ResetWord(Request());
+                if (__atomic_load_n(Stop(), __ATOMIC_ACQUIRE) != 0) {
+                    _exit(0);
+                }
+                SetWord(Reply());
+            }
+        }
+    }
+    ~RawPartner() {
+        __atomic_store_n(Stop(), 1u, __ATOMIC_RELEASE);
+        SetWord(Request());
+        bench::WaitWithLimit(child_, kReplyLimitMs);
+        munmap(words_, kPageBytes);
+    }
+    RawPartner(const RawPartner&) = delete;
+    RawPartner& operator=(const RawPartner&) = delete;
+
+    void Turn() {
+        ResetWord(Reply());
+        SetWord(Request());
+        WaitWord(Reply());
+    }
+
+  private:
+    static constexpr std::size_t kPageBytes = 4096;
+    uint32_t* Request() { return words_; }
+    uint32_t* Reply() { return words_ + 16; }
+    uint32_t* Stop() { return words_ + 32; }
+    uint32_t* words_ = nullptr;
+    pid_t child_ = -1;
+};
+
+// ---- conproxy through the client library ----
+
+struct Server {
+    conclient::ConproxyClient client;
+    bool Start(const Options& o, int stdoutFd, bool ownSession) {
+        std::string error;
+        conclient::StartOptions start;
+        start.serverPath = o.binDir + "/conproxy";
+        start.stdinFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        start.stdoutFd = stdoutFd;
+        start.newSession = ownSession;
+        const bool ok = client.Open(conclient::UniqueNames(), &error) &&
+                        client.StartServer(start, &error) &&
+                        client.WaitReady() == conclient::WaitResult::kReplied;
+        close(start.stdinFd);
+        if (!ok) {
+            bench::Fail("conproxy did not start: " + error);
+        }
+        return ok;
+    }
+    void Stop() {
+        int32_t status = 0;
+        client.Exit(&status);
+        client.WaitServerExit(kReplyLimitMs);
+    }
+};
+
+void Check(conclient::WaitResult r) {
+    if (r != conclient::WaitResult::kReplied) {
+        bench::Fail(std::string("conproxy turn: ") + conclient::WaitResultName(r));
+    }
+}
+
+// Per-turn times in microseconds of the two partners, taken in alternating blocks so that the
+// load of the shared machine falls on both alike. Paced turns start on a millisecond boundary.
+void TimeTurns(int turns, bool paced, RawPartner& raw, Server& server, std::vector<double>& rawUs,
+               std::vector<double>& nopUs) {
+    auto one = [&](bool conproxy, std::vector<double>* out) {
+        if (paced) {
+            std::this_thread::sleep_until(
+                std::chrono::ceil<std::chrono::milliseconds>(Clock::now()));
+        }
+        const Clock::time_point start = Clock::now();
+        if (conproxy) {
+            Check(server.client.Nop(conclient::ConNop5));
+        } else {
+            raw.Turn();
+        }
+        if (out != nullptr) {
+            out->push_back(bench::ElapsedMs(start, Clock::now()) * 1000.0);
+        }
+    };
+    for (int i = 0; i < kWarmupTurns; ++i) {
+        one(false, nullptr);
+        one(true, nullptr);
+    }
+    const int block = paced ? kPacedBlockTurns : kTightBlockTurns;
+    for (int done = 0; done < turns; done += block) {
+        for (int i = 0; i < block; ++i) {
+            one(false, &rawUs);
+        }
+        for (int i = 0; i < block; ++i) {
+            one(true, &nopUs);
+        }
+    }
+}
+
+// Same session: the server shares its client's session, as when it serves the client's own
+// terminal. Own session: started with newSession, as for a terminal of its own; no goal there,
+// the figure shows what the scheduler's session grouping costs.
+void NopBenchmark(const Options& o, bool paced, bool ownSession) {
+    const int turns = paced ? kPacedTurns : kTightTurns;
+    std::vector<double> rawP50, rawP99, nopP50, nopP99, ratio50, ratio99;
+    for (int run = 0; run < o.runs; ++run) {
+        std::vector<double> raw, nop;
+        {
+            RawPartner partner(ownSession);
+            Server server;
+            server.Start(o, -1, ownSession);
+            TimeTurns(turns, paced, partner, server, raw, nop);
+            server.Stop();
+        }
+        rawP50.push_back(bench::Percentile(raw, 50));
+        rawP99.push_back(bench::Percentile(raw, 99));
+        nopP50.push_back(bench::Percentile(nop, 50));
+        nopP99.push_back(bench::Percentile(nop, 99));
+        // The ratio is taken within each run, where both sides met the same load, and the
+        // median of those ratios is reported: the load on a shared machine moves between runs.
+        ratio50.push_back(nopP50.back() / rawP50.back());
+        ratio99.push_back(nopP99.back() / rawP99.back());
+        std::printf(
+            "# nop %s%s run %d: conproxy p50 %.2f us p99 %.2f us, raw p50 %.2f us p99 "
+            "%.2f us\n",
+            paced ? "paced" : "tight", ownSession ? " own session" : "", run + 1, nopP50.back(),
+            nopP99.back(), rawP50.back(), rawP99.back());
+    }
+    const std::string mode =
+        std::string(paced ? "1/ms" : "tight") + (ownSession ? ", own session" : "");
+    const bool hasGoal = !ownSession;
+    const double p50 = bench::Median(nopP50), base50 = bench::Median(rawP50);
+    const double p99 = bench::Median(nopP99), base99 = bench::Median(rawP99);
+    const double r50 = bench::Median(ratio50), r99 = bench::Median(ratio99);
+    bench::PrintRow("3 ConNop5 turn p50, " + mode, bench::Fixed(p50, 2, "us"),
+                    bench::Fixed(base50, 2, "us futex"), r50, hasGoal ? "<= 1.25" : "-", hasGoal,
+                    r50 <= kNopGoalRatio);
+    bench::PrintRow("3 ConNop5 turn p99, " + mode, bench::Fixed(p99, 2, "us"),
+                    bench::Fixed(base99, 2, "us futex"), r99, "-", false, false);
+}
+
+// ---- text into a pseudo-terminal ----
+
+// A pseudo-terminal whose master a thread drains, counting the bytes. The slave is raw, so the
+// bytes drained are exactly the bytes written.
+class DrainedPty {
+  public:
+    DrainedPty() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            bench::Fail("no pseudo-terminal");
+        }
+        slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        struct termios tio {};
+        if (slave_ < 0 || tcgetattr(slave_, &tio) != 0) {
+            bench::Fail("cannot open the pty slave");
+        }
+        cfmakeraw(&tio);
+        tcsetattr(slave_, TCSANOW, &tio);
+        reader_ = std::thread([this] {
+            char buffer[65536];
+            ssize_t n = 0;
+            while ((n = read(master_, buffer, sizeof buffer)) > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                drained_ += static_cast<std::size_t>(n);
+                changed_.notify_all();
+            }
+        });
+    }
+    ~DrainedPty() {
+        close(slave_);  // the master's read then fails with EIO and the reader ends
+        reader_.join();
+        close(master_);
+    }
+    int Slave() const { return slave_; }
+    // Blocks rather than spins: on a small machine a spinning waiter takes the reader's CPU.
+    void WaitDrained(std::size_t bytes) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return drained_ >= bytes; });
+    }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t drained_ = 0;
+    std::thread reader_;
+};
+
+// 8 KiB of code page 866: Russian and Latin words with spaces and line feeds.
+std::string TextBlock866() {
+    // "Привет, мир! " in code page 866, then an ASCII phrase.
+    const std::string russian = "\x8F\xE0\xA8\xA2\xA5\xE2, \xAC\xA8\xE0! ";
+    const std::string latin = "Hello, world! ";
+    std::string block;
+    for (int i = 0; block.size() < kTextBlockBytes; ++i) {
+        block += (i % 2 == 0) ? russian : latin;
+        if (i % 6 == 5) {
+            block += '\n';
+        }
+    }
+    block.resize(kTextBlockBytes);
+    return block;
+}
+
+// The same conversion the server makes for the terminal, for the Cyrillic letters used here.
+std::string ToUtf8(const std::string& text866) {
+    std::string out;
+    for (unsigned char c : text866) {
+        unsigned code = c;
+        if (c >= 0x80 && c <= 0xAF) {
+            code = 0x410 + (c - 0x80);
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            code = 0x440 + (c - 0xE0);
+        } else if (c >= 0x80) {
+            bench::Fail("text block holds a byte this benchmark does not convert");
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            bench::Fail("write to the pty: " + std::string(std::strerror(errno)));
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+struct TextRates {
+    double conproxyMBps = 0;
+    double plainMBps = 0;
+};
+
+// Megabytes per second (of the bytes that reach the terminal) of both writers into one drained
+// pseudo-terminal, in alternating segments so that the load of the shared machine falls on both
+// alike. A segment's time runs until the reader has drained all of it.
+TextRates TimeText(const Options& o, const std::string& block866, const std::string& blockUtf8) {
+    DrainedPty pty;
+    Server server;
+    server.Start(o, pty.Slave(), false);
+    double conproxyMs = 0, plainMs = 0;
+    std::size_t drained = 0;
+    for (int done = 0; done < kTextBlocks; done += kTextSegmentBlocks) {
+        for (bool throughConproxy : {false, true}) {
+            const Clock::time_point start = Clock::now();
+            for (int i = 0; i < kTextSegmentBlocks; ++i) {
+                if (throughConproxy) {
+                    Check(server.client.WriteText(block866));
+                } else {
+                    WriteAll(pty.Slave(), blockUtf8);
+                }
+            }
+            drained += blockUtf8.size() * kTextSegmentBlocks;
+            pty.WaitDrained(drained);
+            (throughConproxy ? conproxyMs : plainMs) += bench::ElapsedMs(start, Clock::now());
+        }
+    }
+    server.Stop();
+    const double megabytes = static_cast<double>(blockUtf8.size()) * kTextBlocks / 1e6;
+    return {megabytes / (conproxyMs / 1000.0), megabytes / (plainMs / 1000.0)};
+}
+
+void TextBenchmark(const Options& o) {
+    const std::string block866 = TextBlock866();
+    const std::string blockUtf8 = ToUtf8(block866);
+    std::vector<double> conproxy, plain, ratios;
+    for (int run = 0; run < o.runs; ++run) {
+        const TextRates rates = TimeText(o, block866, blockUtf8);
+        conproxy.push_back(rates.conproxyMBps);
+        plain.push_back(rates.plainMBps);
+        ratios.push_back(rates.conproxyMBps / rates.plainMBps);
+        std::printf("# text run %d: conproxy %.1f MB/s, write() %.1f MB/s\n", run + 1,
+                    conproxy.back(), plain.back());
+    }
+    const double ratio = bench::Median(ratios);
+    bench::PrintRow("4 ConWriteText 8 KiB to pty", bench::Fixed(bench::Median(conproxy), 1, "MB/s"),
+                    bench::Fixed(bench::Median(plain), 1, "MB/s write()"), ratio, ">= 0.80", true,
+                    ratio >= kTextGoalRatio);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = bench::ParseOptions(
+        argc, argv, 3, "usage: bench_conproxy BIN_DIR [--runs N] [--only nop|text]...");
+    if (o.Wanted("nop")) {
+        NopBenchmark(o, false, false);
+        NopBenchmark(o, true, false);
+        NopBenchmark(o, false, true);
+    }
+    if (o.Wanted("text")) {
+        TextBenchmark(o);
+    }
+    return 0;
+}
