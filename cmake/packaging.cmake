@@ -1,0 +1,84 @@
+# Packages made by `--target package`: on Windows a zip of the three programs, README.TXT and
+# the client library's sources; on Linux a .tar.gz and a .deb of what `cmake --install` puts in
+# place. The install rules themselves live beside each target; the shared pieces are here.
+include(GNUInstallDirs)
+
+# Debian allows no '_' in a package name, so the package is not named after project().
+set(CPACK_PACKAGE_NAME portboot-conproxy)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "portboot and conproxy developers")
+# Overridable, since whoever publishes the package answers for it.
+set(PACKAGE_CONTACT "portboot and conproxy maintainers <portboot-conproxy@localhost>"
+    CACHE STRING "Contact and Debian maintainer written into the packages")
+set(CPACK_PACKAGE_CONTACT ${PACKAGE_CONTACT})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "serial boot loader (portboot) and console request server (conproxy)")
+set(CPACK_PACKAGE_DESCRIPTION
+    "portboot sends a program image over a serial line to a target device and has it saved to \
+flash or run. conproxy carries out console requests (clear, cursor, read and write text, input \
+records) for a client that shares a memory region and two events with it. Also: conclient, a \
+scripted client, its static library and header, and devsim, a simulated device on a \
+pseudo-terminal.")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  # The Windows console shows code page 866 (`type README.TXT`); the text is kept in UTF-8 with
+  # LF in the tree, so it is turned into CRLF here and into CP866 by iconv, which refuses a
+  # character that CP866 lacks instead of writing a '?'.
+  set(readme_source ${PROJECT_SOURCE_DIR}/packaging/README.windows.txt)
+  set(readme_utf8 ${PROJECT_BINARY_DIR}/packaging/README.utf8.txt)
+  set(readme_txt ${PROJECT_BINARY_DIR}/packaging/README.TXT)
+  configure_file(${readme_source} ${readme_utf8} @ONLY NEWLINE_STYLE CRLF)
+  find_program(ICONV_PROGRAM iconv REQUIRED)
+  execute_process(
+    COMMAND ${ICONV_PROGRAM} -f UTF-8 -t CP866
+    INPUT_FILE ${readme_utf8}
+    OUTPUT_FILE ${readme_txt}
+    RESULT_VARIABLE iconv_status
+    ERROR_VARIABLE iconv_error)
+  if(NOT iconv_status EQUAL 0)
+    message(FATAL_ERROR "README.TXT: ${readme_source} does not convert to CP866: ${iconv_error}")
+  endif()
+  install(FILES ${readme_txt} DESTINATION .)
+
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(package_platform win32)
+  else()
+    set(package_platform win64)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  # The programs sit at the top of the zip; Explorer's "Extract All" makes the folder.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_PACKAGE_FILE_NAME
+      "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${package_platform}-${CMAKE_SYSTEM_PROCESSOR}")
+else()
+  # Mirrors the tree's layout so the links between the three documents still work.
+  set(package_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
+  install(FILES README.md DESTINATION ${package_docdir})
+  install(FILES docs/conproxy-protocol.md DESTINATION ${package_docdir}/docs)
+  install(FILES tools/devsim/README.md DESTINATION ${package_docdir}/tools/devsim)
+
+  find_program(DPKG_PROGRAM dpkg)
+  if(DPKG_PROGRAM)
+    execute_process(
+      COMMAND ${DPKG_PROGRAM} --print-architecture
+      OUTPUT_VARIABLE package_arch
+      OUTPUT_STRIP_TRAILING_WHITESPACE)
+  else()
+    set(package_arch ${CMAKE_SYSTEM_PROCESSOR})
+  endif()
+  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_PACKAGE_FILE_NAME
+      "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${package_arch}")
+
+  # name_version_arch.deb, the name apt and dpkg users expect.
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${package_arch})
+  # Computed from the installed programs only, so test-only libraries (libvterm, gtest) never
+  # become dependencies.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)
