@@ -10,19 +10,54 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
+# The Windows programs first: the suite also runs the x86-64 PORTBOOT.EXE under Wine (the i686
+# one needs wine32, which may not install, so it is only checked).
 test: deps
-	cmake --preset ci
+	$(MAKE) win64
+	$(MAKE) win32
+	cmake --preset ci -DWINDOWS_PROGRAMS_DIR=$(CURDIR)/build-win64/bin
 	cmake --build --preset ci -j $(JOBS)
 	ctest --preset ci -j $(JOBS)
-	$(MAKE) win32
+	$(MAKE) test-asan
+	$(MAKE) fuzz
+
+.PHONY: win64
+win64: deps
+	cmake --preset win64
+	cmake --build --preset win64 -j $(JOBS)
 
 win32: deps
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 	scripts/check-windows-exe build-win32/bin/PORTBOOT.EXE build-win32/bin/CONPROXY.EXE
+	scripts/check-windows-package
+
+# The Windows zip in build-win32/, the .tar.gz and the .deb in build/.
+.PHONY: package
+package: deps
+	cmake --preset win32
+	cmake --build --preset win32 --target package -j $(JOBS)
+	cmake --preset default
+	cmake --build --preset default --target package -j $(JOBS)
 
 demo: build
 	scripts/demo
 
+bench: build
+	bench/run build/bin
+
+# The fuzzers, FUZZ_SECONDS (default 60) each on a scratch copy of fuzz/corpus.
+.PHONY: fuzz
+fuzz: deps
+	scripts/fuzz-smoke
+
+# The whole suite again with AddressSanitizer and UBSan (the programs the tests start too), in
+# build-asan/; any finding fails the run.
+.PHONY: test-asan
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
 clean:
-	rm -rf build build-win32 build-win64
+	rm -rf build build-win32 build-win64 build-asan build-fuzz

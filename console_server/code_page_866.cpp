@@ -1,6 +1,7 @@
 #include "code_page_866.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -29,29 +30,52 @@ constexpr char16_t kUpperHalf[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,  //
 };
 
-void AppendUtf8(char32_t codePoint, std::string& out) {
+// The UTF-8 form of each upper-half byte, worked out once: text goes through here on every
+// write, so the conversion is a table lookup and a copy.
+struct Utf8Form {
+    char bytes[3];
+    uint8_t length;
+};
+
+constexpr Utf8Form EncodeUtf8(char16_t codePoint) {
     // The table holds only the Basic Multilingual Plane, so three bytes at most.
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    if (codePoint < 0x800) {
+        return {{static_cast<char>(0xC0 | (codePoint >> 6)),
+                 static_cast<char>(0x80 | (codePoint & 0x3F)), 0},
+                2};
     }
+    return {{static_cast<char>(0xE0 | (codePoint >> 12)),
+             static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)),
+             static_cast<char>(0x80 | (codePoint & 0x3F))},
+            3};
 }
+
+struct UpperHalfUtf8 {
+    Utf8Form forms[128];
+    constexpr UpperHalfUtf8() : forms{} {
+        for (int i = 0; i < 128; ++i) {
+            forms[i] = EncodeUtf8(kUpperHalf[i]);
+        }
+    }
+};
+constexpr UpperHalfUtf8 kUpperHalfUtf8;
 
 }  // namespace
 
 std::string Cp866ToUtf8(const char* data, size_t size) {
-    std::string out;
-    out.reserve(size * 2);
+    std::string out(size * 3, '\0');
+    char* next = &out[0];
     for (size_t i = 0; i < size; ++i) {
         const auto byte = static_cast<uint8_t>(data[i]);
-        AppendUtf8(byte < 0x80 ? char32_t{byte} : char32_t{kUpperHalf[byte - 0x80]}, out);
+        if (byte < 0x80) {
+            *next++ = static_cast<char>(byte);
+        } else {
+            const Utf8Form& form = kUpperHalfUtf8.forms[byte - 0x80];
+            std::memcpy(next, form.bytes, sizeof form.bytes);
+            next += form.length;
+        }
     }
+    out.resize(static_cast<size_t>(next - out.data()));
     return out;
 }
 
