@@ -1,9 +1,12 @@
 // conclient: runs a script of console requests against conproxy, one request per line, and
 // prints one stable line per answer. It starts conproxy itself (next to this program unless
-// --server says otherwise) or attaches to one already started with --attach.
+// --server says otherwise) or attaches to one already started with --attach. With --dump each
+// answer is followed by the raw bytes the reply left in the region (status, result and the
+// command's data area as hex), so that two servers can be compared byte for byte.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -25,7 +28,7 @@ constexpr int kExitUsage = 3;
 void Usage() {
     std::fprintf(stderr,
                  "usage: conclient [--server PATH] [--attach SUFFIX REQUEST REPLY]\n"
-                 "                 [--out FILE] [--timeout-ms N] [SCRIPT]\n"
+                 "                 [--out FILE] [--timeout-ms N] [--dump] [SCRIPT]\n"
                  "script lines: write TEXT | writehex HEX.. | cursor COL ROW | info | peek |\n"
                  "              read | readtext COUNT | clear | nop | nop10 | exit |\n"
                  "              raw CMD OFFSET COUNT | sleep MS   (# starts a comment)\n");
@@ -78,11 +81,28 @@ bool ParseHex(const std::string& text, std::string* bytes) {
     return true;
 }
 
+// The reply as it stands in the region: the record's status and result, and dataBytes bytes at
+// the data offset.
+std::string DumpLine(ConproxyClient& client, size_t dataBytes) {
+    const uint8_t* region = client.Region();
+    conclient::ConsoleRequest record;
+    std::memcpy(&record, region, sizeof record);
+    std::string line = "dump status=" + std::to_string(record.status) +
+                       " result=" + std::to_string(record.result) + " data=";
+    char hex[4];
+    for (size_t i = 0; i < dataBytes; ++i) {
+        std::snprintf(hex, sizeof hex, "%02x", region[conclient::kDefaultDataOffset + i]);
+        line += hex;
+    }
+    return line + "\n";
+}
+
 struct Runner {
     ConproxyClient& client;
     std::ostream& out;
     bool started;
     int timeoutMs;
+    bool dump;
 
     // Runs one script line; false once the server can no longer be reached.
     bool Line(const std::string& line, bool* badLine) {
@@ -93,6 +113,8 @@ struct Runner {
         if (line.size() > verb.size() + 1)
             rest = line.substr(line.find(verb) + verb.size() + 1);
         WaitResult w = WaitResult::kReplied;
+        bool requested = true;  // a request went out (not a bad line or a sleep)
+        size_t dataBytes = 0;   // the data area this command's reply fills
         if (verb == "write") {
             w = client.WriteText(rest);
             if (w == WaitResult::kReplied)
@@ -114,6 +136,7 @@ struct Runner {
         } else if (verb == "info") {
             conclient::ScreenInfo s;
             w = client.GetScreenInfo(&s);
+            dataBytes = conclient::kScreenInfoBytes;
             if (w == WaitResult::kReplied) {
                 char text[160];
                 std::snprintf(text, sizeof text,
@@ -128,6 +151,7 @@ struct Runner {
             uint32_t result = 0;
             w = verb == "peek" ? client.PeekInput(&r, &result)
                                : client.ReadInput(&r, &result, timeoutMs);
+            dataBytes = conclient::kInputRecordBytes;
             if (w == WaitResult::kReplied) {
                 out << verb << " result=" << result;
                 if (result == 1)
@@ -140,6 +164,7 @@ struct Runner {
                 return Bad(line, badLine);
             std::string text;
             w = client.ReadText(static_cast<uint32_t>(count), &text, timeoutMs);
+            dataBytes = text.size();
             if (w == WaitResult::kReplied) {
                 out << "readtext result=" << text.size() << " text=\"" << Escape(text) << "\"\n";
             }
@@ -186,9 +211,12 @@ struct Runner {
                 return Bad(line, badLine);
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
             out << "sleep ok\n";
+            requested = false;
         } else {
             return Bad(line, badLine);
         }
+        if (dump && requested && w == WaitResult::kReplied)
+            out << DumpLine(client, dataBytes);
         out.flush();
         if (w != WaitResult::kReplied) {
             out << "error " << verb << ": " << conclient::WaitResultName(w) << "\n";
@@ -213,6 +241,7 @@ int main(int argc, char** argv) {
     std::string outPath, scriptPath;
     conclient::ClientNames names = conclient::UniqueNames();
     bool attach = false;
+    bool dump = false;
     int timeoutMs = conclient::kDefaultReplyTimeoutMs;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -226,6 +255,8 @@ int main(int argc, char** argv) {
             outPath = argv[++i];
         } else if (a == "--timeout-ms" && i + 1 < argc) {
             timeoutMs = std::atoi(argv[++i]);
+        } else if (a == "--dump") {
+            dump = true;
         } else if (a.size() > 1 && a[0] == '-') {
             Usage();
             return kExitUsage;
@@ -280,7 +311,7 @@ int main(int argc, char** argv) {
     out << "ready\n";
     out.flush();
 
-    Runner runner{client, out, !attach, timeoutMs};
+    Runner runner{client, out, !attach, timeoutMs, dump};
     bool badLine = false;
     std::string line;
     while (std::getline(script, line)) {

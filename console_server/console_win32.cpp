@@ -67,7 +67,9 @@ class WindowsConsole : public Console {
     }
 
     bool ReadRecord(InputRecord& record, uint32_t& count, RecordCall call) {
-        INPUT_RECORD windowsRecord;
+        // Zeroed: the call fills the fields only, and the whole record, padding included, goes
+        // to the client's region, which must not receive stale bytes of our stack.
+        INPUT_RECORD windowsRecord{};
         DWORD got = 0;
         if (!call(input_, &windowsRecord, 1, &got)) {
             count = 0;

@@ -11,16 +11,18 @@ constexpr char kEsc = 0x1B;
 // A sequence that has not ended after this many bytes is not one we know; it is dropped.
 constexpr size_t kMaxSequenceBytes = 32;
 
-// Modifier keys as a US keyboard reports them, in the order they go down.
+// Modifier keys as a US keyboard reports them, in the order they go down (and the reverse when
+// they come up): Shift, Alt, Ctrl, the order in which the Windows console under Wine reports a
+// combination typed on a terminal.
 struct ModifierKey {
     uint32_t flag;
     uint16_t virtualKey;
     uint16_t scanCode;
 };
 constexpr ModifierKey kModifierKeys[] = {
-    {kLeftCtrlPressed, 0x11, 0x1D},  // VK_CONTROL
-    {kLeftAltPressed, 0x12, 0x38},   // VK_MENU
     {kShiftPressed, 0x10, 0x2A},     // VK_SHIFT
+    {kLeftAltPressed, 0x12, 0x38},   // VK_MENU
+    {kLeftCtrlPressed, 0x11, 0x1D},  // VK_CONTROL
 };
 
 // A key of the main block: its character plain and with Shift.

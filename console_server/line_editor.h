@@ -1,17 +1,21 @@
-// The Windows console's line mode over input records: typed characters are echoed and collected,
-// Backspace takes one back, Enter finishes the line with "\r\n". A finished line is handed out
-// in pieces as small as the reader asks for; what is left waits for the next read.
+// The Windows console's line mode over input records: typed characters are echoed (control
+// characters as ^ and a letter) and inserted at the edit cursor, Backspace and Delete take one out,
+// Left/Right/Home/End move, Esc clears the line, Up/Down recall earlier lines, Enter finishes the
+// line with "\r\n". A finished line is handed out in pieces as small as the reader asks for; what
+// is left waits for the next read.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console_records.h"
 
 class LineEditor {
   public:
-    // Takes one record; appends to echo what the console shows for it (8-bit text). Records that
-    // are not a key-down with a character are consumed and dropped. True once a line is finished.
+    // Takes one record; appends to echo what the console shows for it (8-bit text, with "\b"
+    // to move the terminal's cursor back). Records that are neither a key-down with a character
+    // nor an editing key are consumed and dropped. True once a line is finished.
     bool Take(const InputRecord& record, std::string& echo);
 
     // Finished text not yet handed out.
@@ -20,6 +24,16 @@ class LineEditor {
     uint32_t Deliver(char* buffer, uint32_t size);
 
   private:
+    // False when the record is no editing key (then it is looked at as a character).
+    bool Edit(const InputRecord& record, std::string& echo);
+    void Insert(char character, std::string& echo);
+    void EraseAt(size_t position, std::string& echo);  // the cursor is left at position
+    void MoveTo(size_t position, std::string& echo);
+    void Replace(const std::string& line, std::string& echo);  // cursor at its end
+
     std::string line_;   // being typed
-    std::string ready_;  // finished, waiting for the reader
+    size_t cursor_ = 0;  // edit position in line_
+    std::vector<std::string> history_;
+    size_t recalled_ = 0;  // history_ index Up/Down go from; history_.size() when none
+    std::string ready_;    // finished, waiting for the reader
 };

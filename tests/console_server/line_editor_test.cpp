@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -81,6 +82,118 @@ TEST(LineEditor, RecordsWithoutCharactersAreDropped) {
     EXPECT_TRUE(echo.empty());
     Type(editor, "a\r");
     EXPECT_EQ(Read(editor, 10), "a\r\n");
+}
+
+// Editing keys as the key decoder makes them: the virtual key, no character (Esc has its own).
+InputRecord EditKey(uint16_t virtualKey, uint32_t state = 0) {
+    InputRecord record = Key(virtualKey == 0x1B ? '\x1b' : 0);
+    record.event.key.virtualKeyCode = virtualKey;
+    record.event.key.controlKeyState = state;
+    return record;
+}
+constexpr uint16_t kEsc = 0x1B, kEnd = 0x23, kHome = 0x24, kLeft = 0x25, kUp = 0x26, kRight = 0x27,
+                   kDown = 0x28, kDelete = 0x2E;
+
+// A script of typed text and editing keys, as the console's line editing treats them.
+struct Stroke {
+    const char* text;  // typed characters, or null for the key
+    uint16_t key;
+    uint32_t state;
+};
+std::string Play(LineEditor& editor, const std::vector<Stroke>& strokes) {
+    std::string echo;
+    for (const Stroke& s : strokes) {
+        if (s.text != nullptr) {
+            echo += Type(editor, s.text);
+        } else {
+            editor.Take(EditKey(s.key, s.state), echo);
+            editor.Take(EditKey(s.key, s.state), echo);  // a second stroke of the same key
+        }
+    }
+    return echo;
+}
+
+TEST(LineEditor, EditingKeysWorkAtTheEditCursor) {
+    const struct {
+        const char* name;
+        std::vector<Stroke> strokes;
+        const char* line;
+        const char* echo;
+    } cases[] = {
+        {"Left twice then insert",
+         {{"abc", 0, 0}, {nullptr, kLeft, 0}, {"X\r", 0, 0}},
+         "aXbc\r\n",
+         "abc\b\bXbc\b\bbc\r\n"},
+        {"Left past the start stays there",
+         {{"ab", 0, 0}, {nullptr, kLeft, 0}, {nullptr, kLeft, 0}, {"X\r", 0, 0}},
+         "Xab\r\n",
+         "ab\b\bXab\b\bab\r\n"},
+        {"Home, Delete twice",
+         {{"abc", 0, 0}, {nullptr, kHome, 0}, {nullptr, kDelete, 0}, {"\r", 0, 0}},
+         "c\r\n",
+         "abc\b\b\bbc \b\b\bc \b\bc\r\n"},
+        {"Backspace in the middle",
+         {{"abc", 0, 0}, {nullptr, kLeft, 0}, {"\b\r", 0, 0}},
+         "bc\r\n",
+         "abc\b\b\bbc \b\b\bbc\r\n"},
+        {"Right and End move forward again",
+         {{"abcd", 0, 0},
+          {nullptr, kHome, 0},
+          {nullptr, kRight, 0},
+          {"X", 0, 0},
+          {nullptr, kEnd, 0},
+          {"Y\r", 0, 0}},
+         "abXcdY\r\n",
+         nullptr},
+        {"Esc clears the line",
+         {{"abc", 0, 0}, {nullptr, kEsc, 0}, {"d\r", 0, 0}},
+         "d\r\n",
+         "abc\b\b\b   \b\b\bd\r\n"},
+        {"control characters echo as ^ and a letter, and are erased whole",
+         {{"a\x01"
+           "b\x1b",
+           0, 0},
+          {nullptr, kLeft, 0},
+          {"\b\r", 0, 0}},
+         "ab\x1b\r\n",
+         "a^Ab^[\b\b\b\b\bb^[  \b\b\b\b\bb^[\r\n"},
+        {"Ctrl+Left is no edit and types nothing",
+         {{"ab", 0, 0}, {nullptr, kLeft, kLeftCtrlPressed}, {"c\r", 0, 0}},
+         "abc\r\n",
+         "abc\r\n"},
+    };
+    for (const auto& c : cases) {
+        LineEditor editor;
+        const std::string echo = Play(editor, c.strokes);
+        EXPECT_EQ(Read(editor, 100), c.line) << c.name;
+        if (c.echo != nullptr) {
+            EXPECT_EQ(echo, c.echo) << c.name;
+        }
+    }
+}
+
+TEST(LineEditor, UpAndDownRecallEarlierLines) {
+    LineEditor editor;
+    Type(editor, "first\r");
+    Type(editor, "\r");  // empty lines are not kept
+    Type(editor, "second\r");
+    Read(editor, 100);
+    std::string echo;
+    editor.Take(EditKey(kUp), echo);
+    EXPECT_EQ(echo, "second");
+    editor.Take(EditKey(kUp), echo);
+    editor.Take(EditKey(kUp), echo);  // no older line: it stays
+    editor.Take(EditKey(kDown), echo);
+    editor.Take(EditKey(kDown), echo);  // no newer line: it stays
+    Type(editor, "!\r");
+    EXPECT_EQ(Read(editor, 100), "second!\r\n");
+    // A recalled line that is entered is kept again; a shorter one blanks the rest of the
+    // longer one on the screen.
+    echo.clear();
+    Type(editor, "x");
+    editor.Take(EditKey(kUp), echo);
+    editor.Take(EditKey(kUp), echo);
+    EXPECT_EQ(echo, "\bsecond!\b\b\b\b\b\b\bsecond \b");
 }
 
 TEST(LineEditor, RepeatCountTypesTheCharacterThatManyTimes) {
