@@ -48,10 +48,10 @@ std::unique_ptr<Pair> StartPair(const Options& o, const std::vector<std::string>
 }
 
 void LaunchPortboot(const Options& o, Pair& pair, unsigned baud) {
-    bench::SpawnSpec spec;
-    spec.argv = {o.binDir + "/portboot", kImageName, pair.devsim.port, std::to_string(baud), "L"};
-    spec.cwd = pair.dir.Path();
-    pair.portboot = bench::Spawn(spec);
+    bench::SpawnSpec launch;
+    launch.argv = {o.binDir + "/portboot", kImageName, pair.devsim.port, std::to_string(baud), "L"};
+    launch.cwd = pair.dir.Path();
+    pair.portboot = bench::Spawn(launch);
 }
 
 // The load must have reached the device whole, or the time means nothing.
@@ -91,11 +91,11 @@ double TimeParallelLoads(const Options& o, int n, unsigned baud,
 // process, the same way the shell would run it.
 double TimeCat(const Options& o) {
     auto pair = StartPair(o, {"--sink"});
-    bench::SpawnSpec spec;
-    spec.argv = {"/bin/cat", pair->dir.File(kImageName)};
-    spec.stdoutPath = pair->devsim.port;
+    bench::SpawnSpec launch;
+    launch.argv = {"/bin/cat", pair->dir.File(kImageName)};
+    launch.stdoutPath = pair->devsim.port;
     const Clock::time_point start = Clock::now();
-    const int status = bench::WaitWithLimit(bench::Spawn(spec), kChildLimitMs);
+    const int status = bench::WaitWithLimit(bench::Spawn(launch), kChildLimitMs);
     const double ms = bench::ElapsedMs(start, Clock::now());
     const std::string summary = bench::FinishDevsim(pair->devsim, kChildLimitMs);
     if (status != 0 ||

@@ -62,28 +62,28 @@ void WriteImage(const std::string& path, std::size_t bytes) {
     }
 }
 
-pid_t Spawn(const SpawnSpec& spec) {
+pid_t Spawn(const SpawnSpec& launch) {
     std::vector<char*> argv;
-    for (const std::string& a : spec.argv) {
+    for (const std::string& a : launch.argv) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, spec.stdinPath.c_str(), O_RDONLY, 0);
-    if (spec.stdoutFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, spec.stdoutFd, 1);
+    posix_spawn_file_actions_addopen(&actions, 0, launch.stdinPath.c_str(), O_RDONLY, 0);
+    if (launch.stdoutFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, launch.stdoutFd, 1);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 1, spec.stdoutPath.c_str(),
+        posix_spawn_file_actions_addopen(&actions, 1, launch.stdoutPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0600);
     }
-    if (!spec.cwd.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, spec.cwd.c_str());
+    if (!launch.cwd.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, launch.cwd.c_str());
     }
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    if (spec.newSession) {
+    if (launch.newSession) {
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
     }
     pid_t pid = -1;
@@ -91,7 +91,7 @@ pid_t Spawn(const SpawnSpec& spec) {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
-        Fail(spec.argv[0] + ": " + std::strerror(rc));
+        Fail(launch.argv[0] + ": " + std::strerror(rc));
     }
     return pid;
 }
@@ -127,12 +127,12 @@ Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& op
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         Fail("pipe: " + std::string(std::strerror(errno)));
     }
-    SpawnSpec spec;
-    spec.argv = {binDir + "/devsim"};
-    spec.argv.insert(spec.argv.end(), options.begin(), options.end());
-    spec.stdoutFd = pipeFds[1];
+    SpawnSpec launch;
+    launch.argv = {binDir + "/devsim"};
+    launch.argv.insert(launch.argv.end(), options.begin(), options.end());
+    launch.stdoutFd = pipeFds[1];
     Devsim devsim;
-    devsim.pid = Spawn(spec);
+    devsim.pid = Spawn(launch);
     close(pipeFds[1]);
     devsim.out = pipeFds[0];
     char c = 0;

@@ -55,7 +55,7 @@ struct SpawnSpec {
 };
 
 // posix_spawn; returns the pid or exits the benchmark with a message when it cannot.
-pid_t Spawn(const SpawnSpec& spec);
+pid_t Spawn(const SpawnSpec& launch);
 
 // Waits for pid; kills it after timeoutMs. Returns the wait status, or -1 when it was killed.
 int WaitWithLimit(pid_t pid, int timeoutMs);

@@ -73,7 +73,7 @@ struct KeyEventRecord {
     uint16_t repeatCount;
     uint16_t virtualKeyCode;
     uint16_t virtualScanCode;
-    char asciiChar;      // uChar.AsciiChar
+    char asciiChar;        // uChar.AsciiChar
     uint8_t charHighByte;  // the other byte of the uChar union; 0
     uint32_t controlKeyState;
 };
