@@ -198,8 +198,11 @@ Options ParseOptions(int argc, char** argv, int defaultRuns, const char* usage) 
     Options o;
     o.binDir = argv[1];
     o.runs = defaultRuns;
-    for (int i = 2; i + 1 < argc; i += 2) {
+    for (int i = 2; i < argc; i += 2) {
         const std::string name = argv[i];
+        if (i + 1 == argc) {
+            Fail(name + " needs a value; " + usage);
+        }
         if (name == "--runs") {
             o.runs = std::max(1, std::atoi(argv[i + 1]));
         } else if (name == "--only") {

@@ -98,8 +98,8 @@ WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t cou
     return w;
 }
 
-WaitResult ConproxyClient::ClearScreen(int32_t* status) {
-    ConsoleRequest r = MakeRequest(ConClearScreen, 0, 0);
+WaitResult ConproxyClient::StatusRequest(int32_t command, int32_t* status) {
+    ConsoleRequest r = MakeRequest(command, 0, 0);
     r.status = -1;  // so that a reply that leaves it alone shows
     WaitResult w = Transact(&r);
     if (status != nullptr)
@@ -107,13 +107,12 @@ WaitResult ConproxyClient::ClearScreen(int32_t* status) {
     return w;
 }
 
+WaitResult ConproxyClient::ClearScreen(int32_t* status) {
+    return StatusRequest(ConClearScreen, status);
+}
+
 WaitResult ConproxyClient::Exit(int32_t* status) {
-    ConsoleRequest r = MakeRequest(ConExit, 0, 0);
-    r.status = -1;
-    WaitResult w = Transact(&r);
-    if (status != nullptr)
-        *status = r.status;
-    return w;
+    return StatusRequest(ConExit, status);
 }
 
 WaitResult ConproxyClient::GetScreenInfo(ScreenInfo* info) {
@@ -136,21 +135,10 @@ WaitResult ConproxyClient::Nop(int32_t code) {
     return Transact(&r);
 }
 
-WaitResult ConproxyClient::PeekInput(InputRecord* record, uint32_t* result) {
+WaitResult ConproxyClient::InputRecordRequest(int32_t command, InputRecord* record,
+                                              uint32_t* result, int timeoutMs) {
     std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
-    ConsoleRequest r = MakeRequest(ConPeekInput, kDefaultDataOffset, 0);
-    r.result = 0xFFFFFFFFu;
-    WaitResult w = Transact(&r);
-    *result = r.result;
-    if (w == WaitResult::kReplied && r.result == 1) {
-        *record = DecodeInputRecord(Region() + kDefaultDataOffset);
-    }
-    return w;
-}
-
-WaitResult ConproxyClient::ReadInput(InputRecord* record, uint32_t* result, int timeoutMs) {
-    std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
-    ConsoleRequest r = MakeRequest(ConReadInput, kDefaultDataOffset, 0);
+    ConsoleRequest r = MakeRequest(command, kDefaultDataOffset, 0);
     r.result = 0xFFFFFFFFu;
     WaitResult w = Transact(&r, timeoutMs);
     *result = r.result;
@@ -158,6 +146,14 @@ WaitResult ConproxyClient::ReadInput(InputRecord* record, uint32_t* result, int 
         *record = DecodeInputRecord(Region() + kDefaultDataOffset);
     }
     return w;
+}
+
+WaitResult ConproxyClient::PeekInput(InputRecord* record, uint32_t* result) {
+    return InputRecordRequest(ConPeekInput, record, result, kClientReplyTimeout);
+}
+
+WaitResult ConproxyClient::ReadInput(InputRecord* record, uint32_t* result, int timeoutMs) {
+    return InputRecordRequest(ConReadInput, record, result, timeoutMs);
 }
 
 WaitResult ConproxyClient::ReadText(uint32_t count, std::string* text, int timeoutMs) {

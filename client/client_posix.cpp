@@ -40,8 +40,10 @@ class Deadline {
         : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
     bool Expired() const { return std::chrono::steady_clock::now() >= end_; }
     int RemainingMs() const {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end_ - std::chrono::steady_clock::now());
+        // Rounded up: a last fraction of a millisecond must not become a zero-length wait that
+        // spins.
+        auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
         return left.count() < 0 ? 0 : static_cast<int>(left.count());
     }
 
@@ -290,7 +292,7 @@ bool ConproxyClient::StartServer(const StartOptions& options, std::string* error
 }
 
 WaitResult ConproxyClient::WaitReady(int timeoutMs) {
-    return impl_->WaitReply(timeoutMs);
+    return impl_->WaitReply(ReplyTimeout(timeoutMs));
 }
 
 WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
@@ -300,7 +302,7 @@ WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
     ResetEvent(impl_->replyEvent.Word());
     std::memcpy(impl_->region.Bytes(), request, sizeof *request);
     SetEvent(impl_->requestEvent.Word());
-    WaitResult r = impl_->WaitReply(timeoutMs);
+    WaitResult r = impl_->WaitReply(ReplyTimeout(timeoutMs));
     if (r == WaitResult::kReplied)
         std::memcpy(request, impl_->region.Bytes(), sizeof *request);
     return r;

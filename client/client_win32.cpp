@@ -26,8 +26,10 @@ class Deadline {
         : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
     bool Expired() const { return std::chrono::steady_clock::now() >= end_; }
     DWORD RemainingMs() const {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end_ - std::chrono::steady_clock::now());
+        // Rounded up: a last fraction of a millisecond must not become a zero-length wait that
+        // spins.
+        auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
         return left.count() < 0 ? 0 : static_cast<DWORD>(left.count());
     }
 
@@ -216,7 +218,7 @@ bool ConproxyClient::StartServer(const StartOptions& options, std::string* error
 }
 
 WaitResult ConproxyClient::WaitReady(int timeoutMs) {
-    return impl_->WaitReply(timeoutMs);
+    return impl_->WaitReply(ReplyTimeout(timeoutMs));
 }
 
 WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
@@ -226,7 +228,7 @@ WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
     ResetEvent(impl_->replyEvent.Get());
     std::memcpy(impl_->view, request, sizeof *request);
     SetEvent(impl_->requestEvent.Get());
-    WaitResult r = impl_->WaitReply(timeoutMs);
+    WaitResult r = impl_->WaitReply(ReplyTimeout(timeoutMs));
     if (r == WaitResult::kReplied)
         std::memcpy(request, impl_->view, sizeof *request);
     return r;

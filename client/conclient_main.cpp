@@ -149,8 +149,7 @@ struct Runner {
         } else if (verb == "peek" || verb == "read") {
             conclient::InputRecord r;
             uint32_t result = 0;
-            w = verb == "peek" ? client.PeekInput(&r, &result)
-                               : client.ReadInput(&r, &result, timeoutMs);
+            w = verb == "peek" ? client.PeekInput(&r, &result) : client.ReadInput(&r, &result);
             dataBytes = conclient::kInputRecordBytes;
             if (w == WaitResult::kReplied) {
                 out << verb << " result=" << result;
@@ -163,7 +162,7 @@ struct Runner {
             if (!(in >> count))
                 return Bad(line, badLine);
             std::string text;
-            w = client.ReadText(static_cast<uint32_t>(count), &text, timeoutMs);
+            w = client.ReadText(static_cast<uint32_t>(count), &text);
             dataBytes = text.size();
             if (w == WaitResult::kReplied) {
                 out << "readtext result=" << text.size() << " text=\"" << Escape(text) << "\"\n";
@@ -200,7 +199,7 @@ struct Runner {
                 return Bad(line, badLine);
             conclient::ConsoleRequest r{};
             w = client.Raw(static_cast<int32_t>(cmd), static_cast<int32_t>(offset),
-                           static_cast<uint32_t>(count), &r, timeoutMs);
+                           static_cast<uint32_t>(count), &r);
             if (w == WaitResult::kReplied) {
                 out << "raw cmd=" << r.command << " status=" << r.status << " result=" << r.result
                     << "\n";
@@ -303,7 +302,8 @@ int main(int argc, char** argv) {
             return kExitNoServer;
         }
     }
-    WaitResult ready = client.WaitReady(timeoutMs);
+    client.SetReplyTimeout(timeoutMs);
+    WaitResult ready = client.WaitReady();
     if (ready != WaitResult::kReplied) {
         out << "error ready: " << conclient::WaitResultName(ready) << "\n";
         return kExitNoServer;

@@ -31,6 +31,8 @@ constexpr size_t kRegionBytes = 8192;
 // Data goes past the record (an offset below 20 would overlay it).
 constexpr int32_t kDefaultDataOffset = 64;
 constexpr int kDefaultReplyTimeoutMs = 10000;
+// As a time-out argument: the client's own reply time-out (SetReplyTimeout).
+constexpr int kClientReplyTimeout = -1;
 
 enum CommandCode : int32_t {
     ConClearScreen = 1,
@@ -135,15 +137,17 @@ class ConproxyClient {
     bool Open(const ClientNames& names, std::string* error);
     // Start conproxy with the three names (after Open). False with *error on failure.
     bool StartServer(const StartOptions& options, std::string* error);
+    // How long every wait for a reply lasts unless a call names its own time-out.
+    void SetReplyTimeout(int timeoutMs) { replyTimeoutMs_ = timeoutMs; }
     // Wait for the ready signal (ReplyEvent set once at start).
-    WaitResult WaitReady(int timeoutMs = kDefaultReplyTimeoutMs);
+    WaitResult WaitReady(int timeoutMs = kClientReplyTimeout);
 
     // One turn: reset ReplyEvent, write the record, set RequestEvent, wait for ReplyEvent.
     // *request is sent as given and updated from the region afterwards.
-    WaitResult Transact(ConsoleRequest* request, int timeoutMs = kDefaultReplyTimeoutMs);
+    WaitResult Transact(ConsoleRequest* request, int timeoutMs = kClientReplyTimeout);
     // The raw request for any code; status/result fields are sent as currently in the region.
     WaitResult Raw(int32_t command, int32_t dataOffset, uint32_t count, ConsoleRequest* out,
-                   int timeoutMs = kDefaultReplyTimeoutMs);
+                   int timeoutMs = kClientReplyTimeout);
 
     // Commands; each returns how the turn ended and fills its results on kReplied.
     WaitResult ClearScreen(int32_t* status);
@@ -153,8 +157,8 @@ class ConproxyClient {
     WaitResult Nop(int32_t code);  // ConNop5 or ConNop10
     WaitResult PeekInput(InputRecord* record, uint32_t* result);
     WaitResult ReadInput(InputRecord* record, uint32_t* result,
-                         int timeoutMs = kDefaultReplyTimeoutMs);
-    WaitResult ReadText(uint32_t count, std::string* text, int timeoutMs = kDefaultReplyTimeoutMs);
+                         int timeoutMs = kClientReplyTimeout);
+    WaitResult ReadText(uint32_t count, std::string* text, int timeoutMs = kClientReplyTimeout);
     WaitResult WriteText(const std::string& bytes);
 
     // The region (kRegionBytes) and the names in use.
@@ -173,8 +177,18 @@ class ConproxyClient {
     void SignalServer(int signalNumber);
 
   private:
+    int ReplyTimeout(int timeoutMs) const {
+        return timeoutMs == kClientReplyTimeout ? replyTimeoutMs_ : timeoutMs;
+    }
+    // Sends a request that leaves one input record at the data offset (peek or read).
+    WaitResult InputRecordRequest(int32_t command, InputRecord* record, uint32_t* result,
+                                  int timeoutMs);
+    // Sends a request whose only answer is `status` (clear screen, exit).
+    WaitResult StatusRequest(int32_t command, int32_t* status);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
+    int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
 };
 
 }  // namespace conclient

@@ -42,11 +42,6 @@ int ComPort::Read(void* data, std::uint32_t count) {
 
 bool ComPort::SetTimeouts(std::uint32_t readInterval, std::uint32_t readMultiplier,
                           std::uint32_t constant, std::uint32_t writeMultiplier) {
-    timeouts_.readInterval = readInterval;
-    timeouts_.readMultiplier = readMultiplier;
-    timeouts_.readConstantMs = constant;
-    timeouts_.writeMultiplier = writeMultiplier;
-    timeouts_.writeConstantMs = constant;
     COMMTIMEOUTS t = {};
     t.ReadIntervalTimeout = readInterval;
     t.ReadTotalTimeoutMultiplier = readMultiplier;

@@ -130,8 +130,11 @@ void WaitForKey() {
 
     keyWaitFd = fd;
     keyWaitSaved = saved;
+    // A signal sent from elsewhere must not leave the terminal without echo and line input.
     void (*oldTerm)(int) = std::signal(SIGTERM, RestoreTerminalAndDie);
     void (*oldHup)(int) = std::signal(SIGHUP, RestoreTerminalAndDie);
+    void (*oldInt)(int) = std::signal(SIGINT, RestoreTerminalAndDie);
+    void (*oldQuit)(int) = std::signal(SIGQUIT, RestoreTerminalAndDie);
     if (tcsetattr(fd, TCSANOW, &raw) == 0) {
         // One read takes a whole key, escape sequence or multi-byte letter included, since the
         // terminal delivers it at once.
@@ -145,6 +148,8 @@ void WaitForKey() {
     }
     std::signal(SIGTERM, oldTerm);
     std::signal(SIGHUP, oldHup);
+    std::signal(SIGINT, oldInt);
+    std::signal(SIGQUIT, oldQuit);
     keyWaitFd = -1;
     close(fd);
 }

@@ -56,7 +56,7 @@ ConsoleText* LabelFor(std::uint8_t code) {
     return nullptr;
 }
 
-// 0 when the file cannot be measured or is too long, so the caller reports "too large".
+// False when the file cannot be measured or is too long, so the caller reports "too large".
 bool MeasureFile(std::FILE* file, std::uint32_t& length) {
     if (std::fseek(file, 0, SEEK_END) != 0) {
         return false;
@@ -70,40 +70,28 @@ bool MeasureFile(std::FILE* file, std::uint32_t& length) {
     return true;
 }
 
-// Sends the whole block; every call goes on from where the last stopped. False, with the
-// system error code in `error`, when a call fails or moves nothing within its time-out.
-bool SendBlock(ComPort& port, const std::uint8_t* block, std::uint32_t size, int& error) {
+// Sends the whole block; every call goes on from where the last stopped. A call that fails or
+// moves nothing within its time-out abandons the load like a failed command, with the system
+// error code.
+void SendBlock(ComPort& port, const std::uint8_t* block, std::uint32_t size) {
     std::uint32_t sent = 0;
     while (sent < size) {
         const int n = port.Write(block + sent, size - sent);
-        if (n < 0) {
-            error = LastSystemError();
-            return false;
-        }
-        if (n == 0) {
-            error = WriteTimeoutError();
-            return false;
+        if (n <= 0) {
+            const int error = n < 0 ? LastSystemError() : WriteTimeoutError();
+            std::printf("%s %i\n", ToConsoleText(portWriteErrorText), error);
+            throw kExitPortWriteFailed;
         }
         sent += static_cast<std::uint32_t>(n);
     }
-    return true;
 }
 
-// The length and the entry point get no status from the device, but a byte of them that does
-// not go out is as fatal as a lost piece of the image. They go out a byte at a time.
-bool SendBytes(ComPort& port, std::initializer_list<std::uint8_t> bytes, int& error) {
+// Commands, the length and the entry point go out a byte at a time. The last two get no status
+// from the device, but a byte of them that does not go out is as fatal as a lost command.
+void SendBytes(ComPort& port, std::initializer_list<std::uint8_t> bytes) {
     for (std::uint8_t byte : bytes) {
-        if (!SendBlock(port, &byte, 1, error)) {
-            return false;
-        }
+        SendBlock(port, &byte, 1);
     }
-    return true;
-}
-
-int ReportWriteFailure(int error) {
-    std::printf("%s %i\n", portWriteErrorText.shown, error);
-    WaitForKey();
-    return kExitPortWriteFailed;
 }
 
 }  // namespace
@@ -116,7 +104,7 @@ void SendCommand(ComPort& port, std::uint8_t code) {
         return;
     }
     std::printf("%s", ToConsoleText(*label));
-    port.WriteByte(code);
+    SendBytes(port, {code});
     std::uint8_t status = 0;
     if (!port.ReadByte(status)) {
         std::printf("%s\n", ToConsoleText(noAnswerText));
@@ -195,17 +183,12 @@ int RunLoad(const char* imageFileName, ComPort& port) {
     try {
         SendCommand(port, DevInit);
         SendCommand(port, DevLoadCode);
-        int error = 0;
-        if (!SendBytes(port, {0, 0, HighByte(length), LowByte(length)}, error) ||
-            !SendBlock(port, buffer.get(), paddedLength, error)) {
-            return ReportWriteFailure(error);
-        }
+        SendBytes(port, {0, 0, HighByte(length), LowByte(length)});
+        SendBlock(port, buffer.get(), paddedLength);
         SendCommand(port, DevEndOfCode);
         std::printf("%s", ToConsoleText(loadFinishedText));
         SendCommand(port, s.mode == ModeRun ? DevExecute : DevSaveCode);
-        if (!SendBytes(port, {HighByte(s.entryPoint), LowByte(s.entryPoint)}, error)) {
-            return ReportWriteFailure(error);
-        }
+        SendBytes(port, {HighByte(s.entryPoint), LowByte(s.entryPoint)});
     } catch (int failed) {
         WaitForKey();
         status = failed;

@@ -37,5 +37,6 @@ extern ComPort comPort;
 int RunLoad(const char* imageFileName, ComPort& port);
 
 // Sends one command and reads its status. Returns when the device answered 0, or at once,
-// sending nothing, for a code without a label; throws kExitNoAnswer or kExitDeviceError.
+// sending nothing, for a code without a label; throws kExitPortWriteFailed when the byte does
+// not go out, kExitNoAnswer or kExitDeviceError when the answer is missing or not 0.
 void SendCommand(ComPort& port, std::uint8_t code);

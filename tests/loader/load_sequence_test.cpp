@@ -318,10 +318,10 @@ struct WriteFailureCase {
 
 TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
     const WriteFailureCase cases[] = {
-        {"first write fails", {kWriteFails}, 6, "Ошибка записи в COM-порт, ошибка: 5\n"},
-        {"fails after a part", {100, kWriteFails}, 106, "Ошибка записи в COM-порт, ошибка: 5\n"},
-        {"moves nothing in time", {0}, 6, "Ошибка записи в COM-порт, ошибка: 110\n"},
-        {"stalls after a part", {1000, 0}, 1006, "Ошибка записи в COM-порт, ошибка: 110\n"},
+        {"first write fails", {kWriteFails}, 6, "Ошибка записи в COM-порт, ошибка: 5\n\n"},
+        {"fails after a part", {100, kWriteFails}, 106, "Ошибка записи в COM-порт, ошибка: 5\n\n"},
+        {"moves nothing in time", {0}, 6, "Ошибка записи в COM-порт, ошибка: 110\n\n"},
+        {"stalls after a part", {1000, 0}, 1006, "Ошибка записи в COM-порт, ошибка: 110\n\n"},
     };
     for (const WriteFailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -344,7 +344,7 @@ TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
     }
 }
 
-TEST_F(LoadSequenceTest, LengthOrEntryByteThatFailsEndsWithStatus9) {
+TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
     struct Case {
         const char* name;
         std::size_t failByteAt;
@@ -352,6 +352,8 @@ TEST_F(LoadSequenceTest, LengthOrEntryByteThatFailsEndsWithStatus9) {
     };
     // Wire: init, load, four length bytes, 2 image bytes, end of code, save, two entry bytes.
     const Case cases[] = {
+        {"first command", 0, "\nИнициализация "},
+        {"end-of-code command", 8, "\nКонец кода "},
         {"first length byte", 2, "\nЗагрузка кода "},
         {"last length byte", 5, "\nЗагрузка кода "},
         {"first entry byte", 10, "\nСохранение кода "},
@@ -371,7 +373,7 @@ TEST_F(LoadSequenceTest, LengthOrEntryByteThatFailsEndsWithStatus9) {
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(status, kExitPortWriteFailed);
         EXPECT_EQ(out.substr(out.rfind(c.lastLabel)),
-                  std::string(c.lastLabel) + "Ошибка записи в COM-порт, ошибка: 5\n");
+                  std::string(c.lastLabel) + "Ошибка записи в COM-порт, ошибка: 5\n\n");
         EXPECT_EQ(port.wire.size(), c.failByteAt) << "nothing goes out after the failed byte";
         EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
     }

@@ -60,9 +60,7 @@ std::optional<std::uint8_t> DeviceProtocol::Feed(std::uint8_t byte) {
                                    (std::uint32_t{lengthBytes_[2]} << 8) | lengthBytes_[3];
                 if (announcedLength_ == 0 || announcedLength_ > kMaxImageBytes) {
                     // Taking a bad length as the count would swallow every later command.
-                    unexpectedByte_ = byte;
-                    unexpectedAt_ = Step::Length;
-                    step_ = Step::Lost;
+                    MarkLost(byte);
                     return std::nullopt;
                 }
                 BeginImage();
