@@ -127,19 +127,14 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
         return LastSystemError();
     }
     native_ = fd;
-    // The object may be smaller than the mapping if it shrinks under us; only what fstat shows
-    // is served, so no access can fall past its end.
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        return LastSystemError();
-    }
+    // The object has just been grown to at least the mapping's size; Size() measures it again
+    // before each request, since it may shrink under us.
     void* data = mmap(nullptr, kRequestRegionBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (data == MAP_FAILED) {
         return LastSystemError();
     }
     data_ = static_cast<unsigned char*>(data);
-    size_ = static_cast<size_t>(
-        st.st_size < static_cast<off_t>(kRequestRegionBytes) ? st.st_size : kRequestRegionBytes);
+    size_ = kRequestRegionBytes;
     return 0;
 }
 
