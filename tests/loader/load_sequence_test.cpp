@@ -159,16 +159,17 @@ class LoadSequenceTest : public testing::Test {
         FillDefaults();
     }
 
-    // Runs the load on the fake port; stdout and stderr are kept for the test to compare.
-    int Run(const std::string& path) {
+    // Runs the load on a fake port; stdout and stderr are kept for the test to compare.
+    int Run(FakePort& port, const std::string& path) {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const int status = RunLoad(path.c_str(), port_);
+        const int status = RunLoad(path.c_str(), port);
         std::fflush(stdout);
         out_ = testing::internal::GetCapturedStdout();
         err_ = testing::internal::GetCapturedStderr();
         return status;
     }
+    int Run(const std::string& path) { return Run(port_, path); }
     int Run() { return Run(imagePath_); }
 
     // The text printed before the first command: the information block.
@@ -210,11 +211,7 @@ TEST_F(LoadSequenceTest, WholeLoadPutsTheProtocolOnTheWire) {
         port.statusScript = {0, 0, 0, 0};
         const Bytes image = Image(c.imageSize);
         WriteImage(image);
-        testing::internal::CaptureStdout();
-        const int status = RunLoad(imagePath_.c_str(), port);
-        std::fflush(stdout);
-        testing::internal::GetCapturedStdout();
-        EXPECT_EQ(status, kExitDone);
+        EXPECT_EQ(Run(port, imagePath_), kExitDone);
         EXPECT_EQ(port.wire, ExpectedWire(image, c.lastCommand, c.entry));
         EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
         EXPECT_EQ(port.openedName, "COM1");
@@ -284,15 +281,11 @@ TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
         WriteImage(Image(image));
         ResetLoaderSettings();
         Settings({"L"});
-        testing::internal::CaptureStdout();
-        const int status = RunLoad(imagePath_.c_str(), port);
-        std::fflush(stdout);
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(status, c.exitStatus);
+        EXPECT_EQ(Run(port, imagePath_), c.exitStatus);
         EXPECT_EQ(port.wire.size(), c.wireLength);
         const std::string tail = c.outputTail;
-        ASSERT_GE(out.size(), tail.size());
-        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+        ASSERT_GE(out_.size(), tail.size());
+        EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
         EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
     }
 }
@@ -331,12 +324,8 @@ TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
         WriteImage(Image(2000));
         ResetLoaderSettings();
         Settings({"L"});
-        testing::internal::CaptureStdout();
-        const int status = RunLoad(imagePath_.c_str(), port);
-        std::fflush(stdout);
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(status, kExitPortWriteFailed);
-        EXPECT_EQ(out.substr(out.rfind("\nЗагрузка кода ")),
+        EXPECT_EQ(Run(port, imagePath_), kExitPortWriteFailed);
+        EXPECT_EQ(out_.substr(out_.rfind("\nЗагрузка кода ")),
                   std::string("\nЗагрузка кода ") + c.message);
         // Nothing follows what of the image went out: no end-of-code command.
         EXPECT_EQ(port.wire.size(), c.wireLength);
@@ -367,12 +356,8 @@ TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
         WriteImage(Image(2));
         ResetLoaderSettings();
         Settings({"L", "258"});
-        testing::internal::CaptureStdout();
-        const int status = RunLoad(imagePath_.c_str(), port);
-        std::fflush(stdout);
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(status, kExitPortWriteFailed);
-        EXPECT_EQ(out.substr(out.rfind(c.lastLabel)),
+        EXPECT_EQ(Run(port, imagePath_), kExitPortWriteFailed);
+        EXPECT_EQ(out_.substr(out_.rfind(c.lastLabel)),
                   std::string(c.lastLabel) + "Ошибка записи в COM-порт, ошибка: 5\n\n");
         EXPECT_EQ(port.wire.size(), c.failByteAt) << "nothing goes out after the failed byte";
         EXPECT_EQ(port.handle, kInvalidPortHandle) << "port left open";
