@@ -18,6 +18,8 @@
 
 namespace {
 
+using namespace portboot;
+
 constexpr std::size_t kMaxOptions = 64;  // far beyond any real command line
 
 // The rules as a user reads them: port (digit or, on Linux, a device path) and baud before the
@@ -131,14 +133,14 @@ std::vector<std::string> SplitOptions(const std::uint8_t* data, std::size_t size
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::string> options = SplitOptions(data, size);
-    ResetLoaderSettings();
+    LoaderSettings s;
     Model model;
     bool allAccepted = true;
     for (const std::string& option : options) {
         // Exactly the option and its terminator, as argv holds it.
         std::unique_ptr<char[]> text(new char[option.size() + 1]);
         std::memcpy(text.get(), option.c_str(), option.size() + 1);
-        const bool accepted = ParseArgument(text.get());
+        const bool accepted = ParseArgument(text.get(), s, true);
         if (accepted != model.Accept(option)) {
             Fail(accepted ? "an option the rules refuse was accepted"
                           : "an option the rules accept was refused");
@@ -151,8 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!allAccepted) {
         return 0;
     }
-    FillDefaults();
-    const LoaderSettings& s = loaderSettings;
+    FillDefaults(s);
     if (std::memchr(s.portName, '\0', sizeof s.portName) == nullptr ||
         model.PortName() != s.portName) {
         Fail("wrong port name");

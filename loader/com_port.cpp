@@ -1,23 +1,20 @@
-// The platform-free part of ComPort: the single-byte calls and Configure, all through the
-// virtual slots.
+// The platform-free part of ComPort: moving the owner.
 #include "com_port.h"
 
-ComPort::ComPort() : handle(kInvalidPortHandle), bytesRead(0), bytesWritten(0) {}
+#include <utility>
 
-bool ComPort::WriteByte(unsigned byte) {
-    const std::uint8_t b = static_cast<std::uint8_t>(byte & 0xFFu);
-    return Write(&b, 1) == 1;
-}
+namespace portboot {
 
-bool ComPort::ReadByte(std::uint8_t& byte) {
-    return Read(&byte, 1) == 1;
-}
+ComPort::ComPort(ComPort&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalidPortHandle)), line_(other.line_) {}
 
-bool ComPort::Configure(const char* name, std::uint32_t baudRate, std::uint8_t parity,
-                        std::uint8_t byteSize, std::uint8_t stopBits) {
-    Open(name);
-    if (handle == kInvalidPortHandle) {
-        return false;
+ComPort& ComPort::operator=(ComPort&& other) noexcept {
+    if (this != &other) {
+        ComPort::Close();
+        handle_ = std::exchange(other.handle_, kInvalidPortHandle);
+        line_ = other.line_;
     }
-    return ApplyLineSettings(baudRate, parity, byteSize, stopBits);
+    return *this;
 }
+
+}  // namespace portboot

@@ -1,68 +1,72 @@
-// The serial byte channel: open a port by name, set 8N1 at a speed with no flow control, set
-// time-outs, move blocks or single bytes with blocking calls. WriteByte, ReadByte and Configure
-// go through the virtual Open/Write/Read, so a test can fake the line by overriding those.
-// A short read or write is a time-out, not a failure; failures are -1 or false with the system
-// error code (errno, GetLastError) left for the caller.
+// The serial line as the load sequence needs it: open a port at a speed (raw 8N1, no flow
+// control, DTR and RTS raised, exclusive), discard what waited in its input, write a block with a
+// stall limit, wait for the line to carry what was written, and read one status byte with a
+// deadline. Each platform implements the slots in its own file; a test fakes them by overriding.
+// The port keeps a line clock, so a wait for a status counts from when the bytes before it have
+// crossed the line, not from when a driver or pseudo-terminal took them.
 #pragma once
 
 #include <cstdint>
+
+#include "line_clock.h"
+
+namespace portboot {
 
 // The OS handle held as an integer: a descriptor on POSIX, a HANDLE on Windows.
 using PortHandle = std::intptr_t;
 constexpr PortHandle kInvalidPortHandle = -1;
 
-// 0xFFFFFFFF in a time-out field: "maximum", as the Windows time-out record reads it.
-constexpr std::uint32_t kTimeoutMax = 0xFFFFFFFFu;
-
-struct PortTimeouts {
-    std::uint32_t readInterval = 0;
-    std::uint32_t readMultiplier = 0;
-    std::uint32_t readConstantMs = 0;
-    std::uint32_t writeMultiplier = 0;
-    std::uint32_t writeConstantMs = 0;
+enum class ReadResult {
+    Received,  // the byte is in the caller's hands
+    TimedOut,  // nothing arrived in time
+    Failed,    // the read itself failed; LastSystemError() says why
 };
 
+// Move-only owner of one open port; the port closes with its owner.
 class ComPort {
   public:
-    ComPort();
+    ComPort() = default;
+    virtual ~ComPort() { ComPort::Close(); }
+    ComPort(ComPort&& other) noexcept;
+    ComPort& operator=(ComPort&& other) noexcept;
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
 
-    // Opens the device exclusively if no port is open; the caller looks at `handle`.
-    virtual void Open(const char* name);
-    // Up to count bytes within the write time-out; the number written, or -1.
-    virtual int Write(const void* data, std::uint32_t count);
-    // The low 8 bits of `byte`; true when it was written.
-    virtual bool WriteByte(unsigned byte);
-    // Up to count bytes: what is waiting, else the first to arrive, else 0 after the read
-    // time-out; -1 on failure.
-    virtual int Read(void* data, std::uint32_t count);
-    // True only when a byte was received.
-    virtual bool ReadByte(std::uint8_t& byte);
+    // Opens the device named (COM1..COM9, or a path where kPortPathOption holds) and sets the
+    // line. False, with the port closed and LastSystemError() saying why, when any step fails.
+    virtual bool Open(const char* name, std::uint32_t baudRate);
+    // Throws away bytes received before now (a board's banner, noise at another speed).
+    virtual bool DiscardInput();
+    // Writes up to count bytes. Returns how many went, 0 when none could within stallLimitMs, or
+    // -1 on failure.
+    virtual int Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t stallLimitMs);
+    // Returns once the driver has sent what it held. False (with WriteTimeoutError() as the
+    // error) when that has not happened within the line time of what it held plus stallLimitMs.
+    virtual bool WaitForLine(std::uint32_t stallLimitMs);
+    // One status byte, waiting at most waitMs counted from when the line has carried every byte
+    // written before.
+    virtual ReadResult ReadStatus(std::uint8_t& status, std::uint32_t waitMs);
+    // Nothing happens when nothing is open.
+    virtual void Close();
 
-    // All values in milliseconds (multipliers per byte); `constant` serves reads and writes.
-    bool SetTimeouts(std::uint32_t readInterval, std::uint32_t readMultiplier,
-                     std::uint32_t constant, std::uint32_t writeMultiplier);
-    // Opens `name` through Open and sets the line; parity, byteSize and stopBits are coded as
-    // in the Windows device-control record (0 = none, 8, 0 = one stop bit).
-    bool Configure(const char* name, std::uint32_t baudRate, std::uint8_t parity,
-                   std::uint8_t byteSize, std::uint8_t stopBits);
-    // True when nothing is open or the handle closed; a failed close keeps the handle.
-    bool Close();
+    // Returns once the line clock is at most leadMs ahead of now, so what was written has nearly
+    // crossed the line, also where a pseudo-terminal took it all at once.
+    void KeepPace(std::uint32_t leadMs);
 
-    PortHandle handle;
-    std::uint32_t bytesRead;
-    std::uint32_t bytesWritten;
+    bool IsOpen() const { return handle_ != kInvalidPortHandle; }
+    PortHandle Handle() const { return handle_; }
 
   private:
-    // Applies the line settings to the open handle (one per platform).
-    bool ApplyLineSettings(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t byteSize,
-                           std::uint8_t stopBits);
-
-    PortTimeouts timeouts_;  // the POSIX side enforces these itself
+    PortHandle handle_ = kInvalidPortHandle;
+    LineClock line_;
 };
+
+// True where a port may be named by its device path on the command line (POSIX).
+extern const bool kPortPathOption;
 
 // The system error code of the last failed call: errno or GetLastError().
 int LastSystemError();
-// The code reported when a write moved no byte within its time-out.
+// The code reported when a write or the line's drain moved no byte within its stall limit.
 int WriteTimeoutError();
+
+}  // namespace portboot

@@ -1,7 +1,7 @@
-// ComPort on Linux: a non-blocking descriptor with poll() against a deadline gives the serial
-// time-out rules (a read returns what is waiting, else the first bytes to arrive, else 0 at the
-// read constant; a write returns what could be queued within the write constant). "COMn" is
-// /dev/ttyS(n-1); any other name is a device path. TIOCEXCL and flock keep a second loader out.
+// ComPort on Linux: a non-blocking descriptor with poll() against a deadline. A write queues what
+// the driver takes within the stall limit; the line's drain is watched through TIOCOUTQ and the
+// line clock together, since a pseudo-terminal reports no queue at all. "COMn" is /dev/ttyS(n-1);
+// any other name is a device path. TIOCEXCL and flock keep a second loader out.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -9,16 +9,24 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "com_port.h"
 #include "deadline.h"
 #include "line_speed_linux.h"
 
+namespace portboot {
+
+const bool kPortPathOption = true;
+
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // "COM1".."COM9" name the first serial ports; COM0 names none, like on Windows.
 bool DevicePath(const char* name, std::string& path) {
@@ -88,14 +96,20 @@ bool HungUp(int fd) {
     return poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-// Queues as much of the block as the deadline allows, over EINTR and short writes. The count
-// queued, or -1 when the first write fails for real.
-int WriteUntil(int fd, const std::uint8_t* data, std::uint32_t count, const Deadline& deadline) {
+// Queues as much of the block as the driver takes before it stalls for stallLimitMs, over EINTR
+// and short writes; each part goes on the line clock when it is taken. The count queued, or -1
+// when the first write fails for real.
+int WriteUntil(int fd, const std::uint8_t* data, std::uint32_t count, std::uint32_t stallLimitMs,
+               LineClock& line) {
     std::uint32_t done = 0;
+    Deadline deadline = Deadline::AfterMs(stallLimitMs);
     while (done < count) {
+        const Clock::time_point issued = Clock::now();
         const ssize_t n = write(fd, data + done, count - done);
         if (n > 0) {
+            line.Add(issued, static_cast<std::uint64_t>(n));
             done += static_cast<std::uint32_t>(n);
+            deadline = Deadline::AfterMs(stallLimitMs);
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -144,104 +158,23 @@ int ReadUntil(int fd, std::uint8_t* data, std::uint32_t count, const Deadline& d
     }
 }
 
-Deadline ReadDeadline(const PortTimeouts& t, std::uint32_t count) {
-    // Interval and multiplier at the maximum: the constant alone bounds the wait for the first
-    // byte. Interval maximum with both totals 0: return at once with what is there.
-    if (t.readInterval == kTimeoutMax && t.readMultiplier == kTimeoutMax) {
-        return Deadline::AfterMs(t.readConstantMs);
+// Bytes the driver holds that have not gone out yet. A pseudo-terminal always says 0; a line
+// that cannot say (hung up) counts as empty, and the read that follows reports it.
+std::uint64_t OutputQueued(int fd) {
+    int n = 0;
+    if (ioctl(fd, TIOCOUTQ, &n) != 0 || n < 0) {
+        return 0;
     }
-    const std::uint64_t total =
-        static_cast<std::uint64_t>(t.readMultiplier) * count + t.readConstantMs;
-    if (total == 0) {
-        return t.readInterval == kTimeoutMax ? Deadline::AfterMs(0) : Deadline::Never();
-    }
-    return Deadline::AfterMs(total);
+    return static_cast<std::uint64_t>(n);
 }
 
-Deadline WriteDeadline(const PortTimeouts& t, std::uint32_t count) {
-    const std::uint64_t total =
-        static_cast<std::uint64_t>(t.writeMultiplier) * count + t.writeConstantMs;
-    return total == 0 ? Deadline::Never() : Deadline::AfterMs(total);
-}
+// How often a draining line is looked at when its bytes would already be out.
+constexpr std::chrono::milliseconds kDrainPoll{1};
 
 constexpr std::uint32_t kMaxBlock = INT_MAX;
 
-}  // namespace
-
-void ComPort::Open(const char* name) {
-    if (handle != kInvalidPortHandle) {
-        return;
-    }
-    std::string path;
-    if (!DevicePath(name, path)) {
-        errno = ENOENT;
-        return;
-    }
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    // TIOCEXCL keeps other users out, but not root; the lock keeps a second loader out either
-    // way. A non-tty fails TIOCEXCL here and tcgetattr in Configure, which reports it.
-    (void)ioctl(fd, TIOCEXCL);
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return;
-    }
-    handle = fd;
-}
-
-int ComPort::Write(const void* data, std::uint32_t count) {
-    if (handle == kInvalidPortHandle) {
-        errno = EBADF;
-        return -1;
-    }
-    if (count > kMaxBlock) {
-        count = kMaxBlock;
-    }
-    const int n = WriteUntil(static_cast<int>(handle), static_cast<const std::uint8_t*>(data),
-                             count, WriteDeadline(timeouts_, count));
-    if (n > 0) {
-        bytesWritten += static_cast<std::uint32_t>(n);
-    }
-    return n;
-}
-
-int ComPort::Read(void* data, std::uint32_t count) {
-    if (handle == kInvalidPortHandle) {
-        errno = EBADF;
-        return -1;
-    }
-    if (count > kMaxBlock) {
-        count = kMaxBlock;
-    }
-    const int n = ReadUntil(static_cast<int>(handle), static_cast<std::uint8_t*>(data), count,
-                            ReadDeadline(timeouts_, count));
-    if (n > 0) {
-        bytesRead += static_cast<std::uint32_t>(n);
-    }
-    return n;
-}
-
-bool ComPort::SetTimeouts(std::uint32_t readInterval, std::uint32_t readMultiplier,
-                          std::uint32_t constant, std::uint32_t writeMultiplier) {
-    if (handle == kInvalidPortHandle) {
-        errno = EBADF;
-        return false;
-    }
-    timeouts_.readInterval = readInterval;
-    timeouts_.readMultiplier = readMultiplier;
-    timeouts_.readConstantMs = constant;
-    timeouts_.writeMultiplier = writeMultiplier;
-    timeouts_.writeConstantMs = constant;
-    return true;
-}
-
-bool ComPort::ApplyLineSettings(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t byteSize,
-                                std::uint8_t stopBits) {
-    const int fd = static_cast<int>(handle);
+// Raw 8N1 at the speed, no flow control of any kind, DTR and RTS raised.
+bool SetLine(int fd, std::uint32_t baudRate) {
     struct termios tio;
     if (tcgetattr(fd, &tio) != 0) {
         return false;
@@ -249,47 +182,7 @@ bool ComPort::ApplyLineSettings(std::uint32_t baudRate, std::uint8_t parity, std
     cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD;
-    switch (byteSize) {
-        case 5:
-            tio.c_cflag |= CS5;
-            break;
-        case 6:
-            tio.c_cflag |= CS6;
-            break;
-        case 7:
-            tio.c_cflag |= CS7;
-            break;
-        case 8:
-            tio.c_cflag |= CS8;
-            break;
-        default:
-            errno = EINVAL;
-            return false;
-    }
-    switch (parity) {  // the Windows codes: 0 none, 1 odd, 2 even; mark and space have no match
-        case 0:
-            break;
-        case 1:
-            tio.c_cflag |= PARENB | PARODD;
-            break;
-        case 2:
-            tio.c_cflag |= PARENB;
-            break;
-        default:
-            errno = EINVAL;
-            return false;
-    }
-    switch (stopBits) {  // 0 one stop bit, 2 two; 1.5 has no match
-        case 0:
-            break;
-        case 2:
-            tio.c_cflag |= CSTOPB;
-            break;
-        default:
-            errno = EINVAL;
-            return false;
-    }
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
     // One byte at least, no inter-byte timer: with O_NONBLOCK an empty line says EAGAIN and
     // poll() does the waiting.
     tio.c_cc[VMIN] = 1;
@@ -318,16 +211,107 @@ bool ComPort::ApplyLineSettings(std::uint32_t baudRate, std::uint8_t parity, std
     return true;
 }
 
-bool ComPort::Close() {
-    if (handle == kInvalidPortHandle) {
-        return true;
-    }
-    const int fd = static_cast<int>(handle);
+void CloseKeepingErrno(int fd) {
+    const int error = errno;
     (void)ioctl(fd, TIOCNXCL);
-    // Linux releases the descriptor even when close() reports an error, so it is not kept.
-    const int result = close(fd);
-    handle = kInvalidPortHandle;
-    return result == 0 || errno == EINTR;
+    close(fd);
+    errno = error;
+}
+
+}  // namespace
+
+bool ComPort::Open(const char* name, std::uint32_t baudRate) {
+    if (IsOpen()) {
+        errno = EBUSY;
+        return false;
+    }
+    std::string path;
+    if (!DevicePath(name, path)) {
+        errno = ENOENT;
+        return false;
+    }
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    // TIOCEXCL keeps other users out, but not root; the lock keeps a second loader out either
+    // way. A device that is no tty fails in tcgetattr, which reports it.
+    (void)ioctl(fd, TIOCEXCL);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !SetLine(fd, baudRate)) {
+        CloseKeepingErrno(fd);
+        return false;
+    }
+    handle_ = fd;
+    line_ = LineClock();
+    line_.SetSpeed(baudRate);
+    return true;
+}
+
+bool ComPort::DiscardInput() {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    return tcflush(static_cast<int>(handle_), TCIFLUSH) == 0;
+}
+
+int ComPort::Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t stallLimitMs) {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return -1;
+    }
+    return WriteUntil(static_cast<int>(handle_), data, std::min(count, kMaxBlock), stallLimitMs,
+                      line_);
+}
+
+bool ComPort::WaitForLine(std::uint32_t stallLimitMs) {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    const int fd = static_cast<int>(handle_);
+    std::uint64_t queued = OutputQueued(fd);
+    // What the driver holds needs its line time at most; a line that takes longer than that and
+    // the stall limit is stuck (a lost adapter, a flow control nobody releases).
+    const Clock::time_point bound =
+        Clock::now() + line_.TimeFor(queued) + std::chrono::milliseconds(stallLimitMs);
+    while (queued > 0) {
+        const Clock::time_point now = Clock::now();
+        if (now >= bound) {
+            errno = WriteTimeoutError();
+            return false;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(
+            std::max<Clock::duration>(line_.TimeFor(queued), kDrainPoll), bound - now));
+        queued = OutputQueued(fd);
+    }
+    return true;
+}
+
+void ComPort::KeepPace(std::uint32_t leadMs) {
+    std::this_thread::sleep_until(line_.IdleAt() - std::chrono::milliseconds(leadMs));
+}
+
+ReadResult ComPort::ReadStatus(std::uint8_t& status, std::uint32_t waitMs) {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return ReadResult::Failed;
+    }
+    const Deadline deadline = Deadline::At(std::max(Clock::now(), line_.IdleAt()), waitMs);
+    const int n = ReadUntil(static_cast<int>(handle_), &status, 1, deadline);
+    if (n < 0) {
+        return ReadResult::Failed;
+    }
+    return n == 1 ? ReadResult::Received : ReadResult::TimedOut;
+}
+
+void ComPort::Close() {
+    if (!IsOpen()) {
+        return;
+    }
+    // Linux releases the descriptor even when close() reports an error.
+    CloseKeepingErrno(static_cast<int>(handle_));
+    handle_ = kInvalidPortHandle;
 }
 
 int LastSystemError() {
@@ -337,3 +321,5 @@ int LastSystemError() {
 int WriteTimeoutError() {
     return ETIMEDOUT;
 }
+
+}  // namespace portboot

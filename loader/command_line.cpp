@@ -1,15 +1,9 @@
 // The command line: options after the image file, read in order against what is already set.
 #include "command_line.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "console.h"
-#include "console_texts.h"
-#include "load_sequence.h"
-#include "loader_settings.h"
-
-LoaderSettings loaderSettings = {"COM", 0, ModeUnset, kEntryPointUnset};
+namespace portboot {
 
 namespace {
 
@@ -38,26 +32,17 @@ bool ReadUnsigned(const char* text, std::uint32_t& value) {
     return true;
 }
 
-bool PortIsSet() {
-    return loaderSettings.portName[0] == '/' || loaderSettings.portName[kDigitPosition] != '\0';
+bool PortIsSet(const LoaderSettings& s) {
+    return s.portName[0] == '/' || s.portName[kDigitPosition] != '\0';
 }
 
 }  // namespace
 
-void ResetLoaderSettings() {
-    std::memset(loaderSettings.portName, 0, sizeof loaderSettings.portName);
-    std::memcpy(loaderSettings.portName, "COM", 3);
-    loaderSettings.baudRate = 0;
-    loaderSettings.mode = ModeUnset;
-    loaderSettings.entryPoint = kEntryPointUnset;
-}
-
-bool ParseArgument(const char* text) {
-    LoaderSettings& s = loaderSettings;
+bool ParseArgument(const char* text, LoaderSettings& s, bool portPaths) {
     // A device path stands for the port anywhere, once; a path too long to hold is refused
-    // rather than cut.
+    // rather than cut. Where ports have no paths, it is text without a number like any other.
     if (text[0] == '/') {
-        if (PortIsSet() || std::strlen(text) >= kPortNameSize) {
+        if (!portPaths || PortIsSet(s) || std::strlen(text) >= kPortNameSize) {
             return false;
         }
         std::strcpy(s.portName, text);
@@ -76,7 +61,7 @@ bool ParseArgument(const char* text) {
             return false;
         }
         if (value <= 9) {
-            if (PortIsSet()) {
+            if (PortIsSet(s)) {
                 return false;
             }
             s.portName[kDigitPosition] = static_cast<char>('0' + value);
@@ -95,34 +80,28 @@ bool ParseArgument(const char* text) {
     return true;
 }
 
-void FillDefaults() {
-    LoaderSettings& s = loaderSettings;
+void FillDefaults(LoaderSettings& s) {
     if (s.entryPoint == kEntryPointUnset) {
         s.entryPoint = 0;
     }
     if (s.baudRate == 0) {
         s.baudRate = kDefaultBaudRate;
     }
-    if (!PortIsSet()) {
+    if (!PortIsSet(s)) {
         s.portName[kDigitPosition] = kDefaultPortDigit;
     }
 }
 
-int RunPortboot(int argc, char** argv) {
-    SetUpConsoleOutput();
-    // The file name alone is not enough, although every option has a default.
-    if (argc < 3) {
-        std::printf("%s\n", ToConsoleText(usageText));
-        WaitForKey();
-        return kExitUsage;
-    }
+CommandLine ParseCommandLine(int argc, const char* const* argv, bool portPaths) {
+    CommandLine result;
     for (int i = 2; i < argc; ++i) {
-        if (!ParseArgument(argv[i])) {
-            std::printf("%s %i: '%s'\n", ToConsoleText(badArgumentText), i, argv[i]);
-            WaitForKey();
-            return kExitBadArgument;
+        if (!ParseArgument(argv[i], result.settings, portPaths)) {
+            result.refusedIndex = i;
+            return result;
         }
     }
-    FillDefaults();
-    return RunLoad(argv[1], comPort);
+    FillDefaults(result.settings);
+    return result;
 }
+
+}  // namespace portboot

@@ -1,9 +1,13 @@
-// The program entry: the command line is read option by option into loaderSettings, where the
-// meaning of a number depends on what came before it (port digit or baud before the mode
-// letter, entry point after it), then the defaults are filled and the load sequence runs.
+// The command line, read option by option against what is already set: a number is a port digit
+// or a baud rate before the mode letter and the entry point after it. A pure function of the
+// arguments: the settings come back, or the index of the option refused.
 #pragma once
 
 #include <cstdint>
+
+#include "loader_settings.h"
+
+namespace portboot {
 
 constexpr std::uint32_t kMinBaudRate = 9600;
 constexpr std::uint32_t kMaxBaudRate = 921600;
@@ -14,11 +18,19 @@ constexpr char kDefaultPortDigit = '1';
 constexpr int kExitUsage = 1;
 constexpr int kExitBadArgument = 2;
 
-// Classifies one option and stores it in loaderSettings; false rejects it.
-bool ParseArgument(const char* text);
+// Classifies one option and stores it in `settings`; false rejects it. An option beginning with
+// '/' names the port by its device path where portPaths holds, and is refused elsewhere.
+bool ParseArgument(const char* text, LoaderSettings& settings, bool portPaths);
 
 // Whatever the command line left unset gets its default value.
-void FillDefaults();
+void FillDefaults(LoaderSettings& settings);
 
-// Everything main does: usage, options, defaults, then the load. Returns the exit status.
-int RunPortboot(int argc, char** argv);
+struct CommandLine {
+    LoaderSettings settings;  // defaults filled, when nothing was refused
+    int refusedIndex = 0;     // the argv index of the first option refused, or 0
+};
+
+// Reads argv[2] onward (argv[1] is the image file), stopping at the first option refused.
+CommandLine ParseCommandLine(int argc, const char* const* argv, bool portPaths);
+
+}  // namespace portboot

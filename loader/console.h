@@ -5,17 +5,22 @@
 
 #include <cstddef>
 
+namespace portboot {
+
 // Once, before any output: locale, and stdout unbuffered on a terminal, 4096-byte buffered
-// when redirected.
-void SetUpConsoleOutput();
+// when redirected. True when standard output is an interactive console.
+bool SetUpConsoleOutput();
 
 // Turns `length` Windows-1251 bytes into the console's encoding and returns the result, which
 // stays valid for the rest of the run. May convert in place.
 const char* ConvertToConsole(char* bytes, std::size_t length);
 
-// Waits for one key on the console itself, not on standard input. Returns at once when the
-// process has no console to read.
+// Waits for one key on the console itself, not on standard input, and takes that key alone (an
+// escape sequence is one key); what was typed after it stays. Returns at once when the process
+// has no console to read, or runs in the background of its terminal.
 void WaitForKey();
 
 // The current directory into `buffer`; an empty text when it cannot be read or does not fit.
 void GetCurrentDir(char* buffer, std::size_t size);
+
+}  // namespace portboot

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 
 #include "console.h"
 #include "console_texts.h"
+
+namespace portboot {
 
 // The directory and the file name are joined with '/' here.
 static char infoFormatBytes[] =
@@ -65,7 +68,7 @@ bool ConvertWith(const char* toCharset, const char* from, std::size_t length, st
 int keyWaitFd = -1;
 struct termios keyWaitSaved;
 
-extern "C" void RestoreTerminalAndDie(int signalNumber) {
+void RestoreTerminalAndDie(int signalNumber) {
     if (keyWaitFd >= 0) {
         tcsetattr(keyWaitFd, TCSANOW, &keyWaitSaved);
     }
@@ -73,17 +76,89 @@ extern "C" void RestoreTerminalAndDie(int signalNumber) {
     std::raise(signalNumber);
 }
 
+// The rest of a key arrives with its first byte; a byte later than this is a key of its own.
+constexpr int kKeyGapMs = 30;
+// No key is longer; a flood of input ends the wait without being swallowed whole.
+constexpr int kLongestKeyBytes = 16;
+constexpr unsigned char kEscape = 0x1B;
+
+// One more byte of the key begun, if it follows at once.
+bool NextKeyByte(int fd, unsigned char& byte) {
+    struct pollfd p = {fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&p, 1, kKeyGapMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) {
+        return false;
+    }
+    ssize_t got;
+    do {
+        got = read(fd, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    return got == 1;
+}
+
+// How many bytes follow a UTF-8 lead byte.
+int ContinuationBytes(unsigned char lead) {
+    if (lead >= 0xF0 && lead <= 0xF7) {
+        return 3;
+    }
+    if (lead >= 0xE0) {
+        return lead <= 0xEF ? 2 : 0;
+    }
+    return lead >= 0xC0 ? 1 : 0;
+}
+
+// Reads one key, byte by byte, so what was typed after it stays in the terminal: a plain byte, a
+// letter of several UTF-8 bytes, Esc alone, ESC [ ... final byte (CSI), ESC O x (SS3), or Alt
+// with a key (ESC and that key).
+void ReadOneKey(int fd) {
+    unsigned char byte = 0;
+    ssize_t got;
+    do {
+        got = read(fd, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got != 1) {
+        return;
+    }
+    int taken = 1;
+    if (byte == kEscape) {
+        if (!NextKeyByte(fd, byte)) {
+            return;  // Esc alone
+        }
+        ++taken;
+        if (byte == '[') {
+            // Parameters and intermediates up to the final byte, 0x40..0x7E.
+            while (taken < kLongestKeyBytes && NextKeyByte(fd, byte)) {
+                ++taken;
+                if (byte >= 0x40 && byte <= 0x7E) {
+                    return;
+                }
+            }
+            return;
+        }
+        if (byte == 'O') {
+            NextKeyByte(fd, byte);
+            return;
+        }
+    }
+    for (int more = ContinuationBytes(byte); more > 0 && NextKeyByte(fd, byte); --more) {
+    }
+}
+
 }  // namespace
 
-void SetUpConsoleOutput() {
+bool SetUpConsoleOutput() {
     std::setlocale(LC_ALL, "");
     // On a terminal each label must be visible before its command byte goes out; redirected
     // output is collected.
     if (isatty(STDOUT_FILENO)) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
-    } else {
-        std::setvbuf(stdout, nullptr, _IOFBF, kRedirectedBufferSize);
+        return true;
     }
+    std::setvbuf(stdout, nullptr, _IOFBF, kRedirectedBufferSize);
+    return false;
 }
 
 const char* ConvertToConsole(char* bytes, std::size_t length) {
@@ -117,8 +192,10 @@ void WaitForKey() {
     // Redirected output is held in its buffer until exit; the person asked for a key must see
     // why first.
     std::fflush(stdout);
+    // In the background of its terminal the loader has no keyboard, and touching the terminal
+    // would stop it (SIGTTOU, SIGTTIN).
     struct termios saved;
-    if (tcgetattr(fd, &saved) != 0) {
+    if (tcgetpgrp(fd) != getpgrp() || tcgetattr(fd, &saved) != 0) {
         close(fd);
         return;
     }
@@ -135,17 +212,16 @@ void WaitForKey() {
     void (*oldHup)(int) = std::signal(SIGHUP, RestoreTerminalAndDie);
     void (*oldInt)(int) = std::signal(SIGINT, RestoreTerminalAndDie);
     void (*oldQuit)(int) = std::signal(SIGQUIT, RestoreTerminalAndDie);
+    // Sent to the background by job control while waiting: the read fails instead of stopping
+    // the loader.
+    void (*oldTtou)(int) = std::signal(SIGTTOU, SIG_IGN);
+    void (*oldTtin)(int) = std::signal(SIGTTIN, SIG_IGN);
     if (tcsetattr(fd, TCSANOW, &raw) == 0) {
-        // One read takes a whole key, escape sequence or multi-byte letter included, since the
-        // terminal delivers it at once.
-        char key[16];
-        ssize_t got;
-        do {
-            got = read(fd, key, sizeof key);
-        } while (got < 0 && errno == EINTR);
-        // Typed-ahead input stays for whoever reads next.
+        ReadOneKey(fd);
         tcsetattr(fd, TCSANOW, &saved);
     }
+    std::signal(SIGTTOU, oldTtou);
+    std::signal(SIGTTIN, oldTtin);
     std::signal(SIGTERM, oldTerm);
     std::signal(SIGHUP, oldHup);
     std::signal(SIGINT, oldInt);
@@ -162,3 +238,5 @@ void GetCurrentDir(char* buffer, std::size_t size) {
         buffer[0] = '\0';
     }
 }
+
+}  // namespace portboot

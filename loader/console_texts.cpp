@@ -3,6 +3,8 @@
 
 #include "console.h"
 
+namespace portboot {
+
 const char* ToConsoleText(ConsoleText& text) {
     if (text.shown == nullptr) {
         text.shown = ConvertToConsole(text.bytes, text.length);
@@ -143,7 +145,15 @@ static char portWriteErrorBytes[] =
     "\xE8\xE1\xEA\xE0:";
 ConsoleText portWriteErrorText{portWriteErrorBytes, sizeof(portWriteErrorBytes) - 1, nullptr};
 
+static char portReadErrorBytes[] =
+    // Ошибка чтения COM-порта, ошибка:
+    "\xCE\xF8\xE8\xE1\xEA\xE0 \xF7\xF2\xE5\xED\xE8\xFF COM-\xEF\xEE\xF0\xF2\xE0, \xEE"
+    "\xF8\xE8\xE1\xEA\xE0:";
+ConsoleText portReadErrorText{portReadErrorBytes, sizeof(portReadErrorBytes) - 1, nullptr};
+
 ConsoleText* const commandLabels[kCommandLabelCount] = {
     &labelInitText, &labelLoadCodeText, &labelExecuteText,
     &labelStopText, &labelSaveCodeText, &labelEndOfCodeText,
 };
+
+}  // namespace portboot

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace portboot {
+
 struct ConsoleText {
     char* bytes;         // Windows-1251, zero-terminated
     std::size_t length;  // how many bytes the conversion covers
@@ -23,6 +25,7 @@ extern ConsoleText fileNotLoadedText;
 extern ConsoleText noAnswerText;
 extern ConsoleText deviceErrorText;
 extern ConsoleText portWriteErrorText;
+extern ConsoleText portReadErrorText;
 extern ConsoleText loadFinishedText;
 // The information block's format; its directory separator belongs to the platform, so each
 // console_<platform>.cpp holds this one.
@@ -33,3 +36,5 @@ extern ConsoleText functionLoadText;
 // Progress labels of the device commands 0 to 4 and, at index 5, of command 13.
 constexpr int kCommandLabelCount = 6;
 extern ConsoleText* const commandLabels[kCommandLabelCount];
+
+}  // namespace portboot

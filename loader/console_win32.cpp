@@ -12,6 +12,8 @@
 #include "console.h"
 #include "console_texts.h"
 
+namespace portboot {
+
 // The directory and the file name are joined with a backslash here.
 static char infoFormatBytes[] =
     // \n
@@ -60,14 +62,19 @@ BOOL WINAPI CtrlCAsKey(DWORD event) {
 }
 }  // namespace
 
-void SetUpConsoleOutput() {
+bool SetUpConsoleOutput() {
     // On a console each label must be visible before its command byte goes out; redirected
-    // output is collected.
+    // output is collected. _isatty says yes to NUL and other character devices too; only a
+    // console answers GetConsoleMode.
+    DWORD mode = 0;
+    const bool console =
+        _isatty(_fileno(stdout)) && GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
     if (_isatty(_fileno(stdout))) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     } else {
         std::setvbuf(stdout, nullptr, _IOFBF, kRedirectedBufferSize);
     }
+    return console;
 }
 
 const char* ConvertToConsole(char* bytes, std::size_t length) {
@@ -95,3 +102,5 @@ void GetCurrentDir(char* buffer, std::size_t size) {
         buffer[0] = '\0';
     }
 }
+
+}  // namespace portboot

@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <limits>
 
+namespace portboot {
+
 class Deadline {
   public:
     using Clock = std::chrono::steady_clock;
 
-    static Deadline AfterMs(std::uint64_t ms) {
-        return Deadline(Clock::now() + std::chrono::milliseconds(ms), false);
+    static Deadline AfterMs(std::uint64_t ms) { return At(Clock::now(), ms); }
+    static Deadline At(Clock::time_point from, std::uint64_t ms) {
+        return Deadline(from + std::chrono::milliseconds(ms), false);
     }
     static Deadline Never() { return Deadline(Clock::time_point::max(), true); }
 
@@ -30,6 +33,7 @@ class Deadline {
         return static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max()));
     }
     bool Expired() const { return !never_ && Clock::now() >= at_; }
+    Clock::time_point When() const { return at_; }
 
   private:
     Deadline(Clock::time_point at, bool never) : at_(at), never_(never) {}
@@ -37,3 +41,5 @@ class Deadline {
     Clock::time_point at_;
     bool never_;
 };
+
+}  // namespace portboot

@@ -4,6 +4,8 @@
 
 #include "line_speed_linux.h"
 
+namespace portboot {
+
 bool SetCustomLineSpeed(int fd, std::uint32_t baud) {
     struct termios2 tio;
     if (ioctl(fd, TCGETS2, &tio) != 0) {
@@ -24,3 +26,5 @@ bool GetLineSpeed(int fd, std::uint32_t& baud) {
     baud = tio.c_ospeed;
     return true;
 }
+
+}  // namespace portboot

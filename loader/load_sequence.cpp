@@ -2,6 +2,9 @@
 // always goes out as an even number of bytes.
 #include "load_sequence.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
@@ -10,33 +13,64 @@
 
 #include "console.h"
 #include "console_texts.h"
-#include "loader_settings.h"
+#include "progress_view.h"
 
-ComPort comPort;
+namespace portboot {
 
 namespace {
 
-constexpr std::uint32_t kReadIntervalMax = kTimeoutMax;
-constexpr std::uint32_t kReadMultiplierMax = kTimeoutMax;
-constexpr std::uint32_t kWriteMultiplier = 0;
 constexpr std::size_t kCurrentDirSize = 256;  // with its terminator
 constexpr int kEndOfCodeLabel = 5;
+// The image goes out in parts of this much line time, each counted in the progress view. While
+// the view is shown, no more than kLineLeadMs go ahead of the line: enough that the line never
+// idles, little enough that what the view counts as sent has nearly crossed it.
+constexpr std::uint32_t kImagePartMs = 50;
+constexpr std::uint32_t kLineLeadMs = 200;
+constexpr std::uint32_t kMinImagePart = 64;
+constexpr std::uint32_t kBitsPerByte = 10;
+constexpr std::uint32_t kMsPerSecond = 1000;
+
+// Why the load stopped, and how to say so; printed once, in RunLoad.
+struct LoadStop {
+    enum class Form {
+        Text,         // the text and a line feed
+        TextAndCode,  // "%s %i\n": the text and a number
+        Description,  // on standard error: the name, ": " and the description of an error number
+    };
+    int status;
+    Form form;
+    ConsoleText* text;      // Description: null when the name is the user's own
+    int code = 0;           // TextAndCode: the number; Description: the error number
+    const char* name = "";  // Description without a text
+};
+
+void Print(const LoadStop& stop) {
+    switch (stop.form) {
+        case LoadStop::Form::Text:
+            std::printf("%s\n", ToConsoleText(*stop.text));
+            break;
+        case LoadStop::Form::TextAndCode:
+            std::printf("%s %i\n", ToConsoleText(*stop.text), stop.code);
+            break;
+        case LoadStop::Form::Description: {
+            // The conversion may touch errno itself: the number is set after it.
+            const char* name = stop.text != nullptr ? ToConsoleText(*stop.text) : stop.name;
+            errno = stop.code;
+            std::perror(name);
+            break;
+        }
+    }
+}
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Whatever way RunLoad leaves, the port is released on the way out.
-class PortReleaser {
-  public:
-    explicit PortReleaser(ComPort& port) : port_(port) {}
-    ~PortReleaser() { port_.Close(); }
-    PortReleaser(const PortReleaser&) = delete;
-    PortReleaser& operator=(const PortReleaser&) = delete;
-
-  private:
-    ComPort& port_;
+struct Image {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::uint32_t length = 0;
+    std::uint32_t paddedLength = 0;  // rounded up to even
 };
 
 std::uint8_t HighByte(std::uint32_t value) {
@@ -56,6 +90,36 @@ ConsoleText* LabelFor(std::uint8_t code) {
     return nullptr;
 }
 
+[[noreturn]] void StopWriting(int error) {
+    throw LoadStop{kExitPortWriteFailed, LoadStop::Form::TextAndCode, &portWriteErrorText, error};
+}
+
+// A write that moved nothing within its stall limit, or failed.
+void CheckWritten(int n) {
+    if (n < 0) {
+        StopWriting(LastSystemError());
+    }
+    if (n == 0) {
+        StopWriting(WriteTimeoutError());
+    }
+}
+
+void OpenPort(ComPort& port, const LoaderSettings& s) {
+    // What waited in the line before the load (a board's banner, noise at the old speed) is no
+    // answer to anything we send.
+    if (!port.Open(s.portName, s.baudRate) || !port.DiscardInput()) {
+        throw LoadStop{kExitCannotOpen, LoadStop::Form::TextAndCode, &portOpenErrorText,
+                       LastSystemError()};
+    }
+}
+
+// Only a regular file has a length to send: a FIFO would block the open, a directory or a device
+// has none. A name that cannot be looked at goes on to the open, which says why.
+bool NotARegularFile(const char* name) {
+    struct stat info;
+    return stat(name, &info) == 0 && (info.st_mode & S_IFMT) != S_IFREG;
+}
+
 // False when the file cannot be measured or is too long, so the caller reports "too large".
 bool MeasureFile(std::FILE* file, std::uint32_t& length) {
     if (std::fseek(file, 0, SEEK_END) != 0) {
@@ -70,19 +134,51 @@ bool MeasureFile(std::FILE* file, std::uint32_t& length) {
     return true;
 }
 
-// Sends the whole block; every call goes on from where the last stopped. A call that fails or
-// moves nothing within its time-out abandons the load like a failed command, with the system
-// error code.
-void SendBlock(ComPort& port, const std::uint8_t* block, std::uint32_t size) {
-    std::uint32_t sent = 0;
-    while (sent < size) {
-        const int n = port.Write(block + sent, size - sent);
-        if (n <= 0) {
-            const int error = n < 0 ? LastSystemError() : WriteTimeoutError();
-            std::printf("%s %i\n", ToConsoleText(portWriteErrorText), error);
-            throw kExitPortWriteFailed;
-        }
-        sent += static_cast<std::uint32_t>(n);
+// Statuses 3 to 6.
+Image ReadImage(const char* name) {
+    const LoadStop tooLarge{kExitFileTooLarge, LoadStop::Form::Text, &fileTooLargeText};
+    if (NotARegularFile(name)) {
+        throw tooLarge;
+    }
+    File file(std::fopen(name, "rb"));
+    if (!file) {
+        throw LoadStop{kExitCannotOpen, LoadStop::Form::Description, nullptr, errno, name};
+    }
+    Image image;
+    if (!MeasureFile(file.get(), image.length)) {
+        throw tooLarge;
+    }
+    image.paddedLength = (image.length + 1) & 0xFFFEu;
+    // The pad byte of an odd image is 0.
+    image.bytes.reset(new (std::nothrow) std::uint8_t[image.paddedLength]());
+    if (!image.bytes) {
+        throw LoadStop{kExitNoMemory, LoadStop::Form::Text, &noMemoryText};
+    }
+    // A short or empty file sets no error number of its own: the description is that of 0.
+    errno = 0;
+    if (std::fread(image.bytes.get(), image.length, 1, file.get()) != 1) {
+        throw LoadStop{kExitFileNotRead, LoadStop::Form::Description, &fileNotLoadedText, errno};
+    }
+    return image;
+}
+
+void PrintInformationBlock(const char* imageFileName, const LoaderSettings& s,
+                           std::uint32_t length) {
+    for (ConsoleText* label : commandLabels) {
+        ToConsoleText(*label);
+    }
+    char currentDir[kCurrentDirSize];
+    GetCurrentDir(currentDir, sizeof currentDir);
+    std::printf(
+        ToConsoleText(infoFormatText), currentDir, imageFileName, s.portName,
+        static_cast<unsigned>(s.baudRate),
+        s.mode == ModeRun ? ToConsoleText(functionRunText) : ToConsoleText(functionLoadText),
+        static_cast<unsigned>(s.entryPoint), static_cast<unsigned>(length));
+}
+
+void WaitForLine(ComPort& port) {
+    if (!port.WaitForLine(kWriteStallMs)) {
+        StopWriting(LastSystemError());
     }
 }
 
@@ -90,8 +186,42 @@ void SendBlock(ComPort& port, const std::uint8_t* block, std::uint32_t size) {
 // from the device, but a byte of them that does not go out is as fatal as a lost command.
 void SendBytes(ComPort& port, std::initializer_list<std::uint8_t> bytes) {
     for (std::uint8_t byte : bytes) {
-        SendBlock(port, &byte, 1);
+        CheckWritten(port.Write(&byte, 1, kWriteStallMs));
     }
+}
+
+// The image in parts; every part goes on from where the last stopped. A part that fails or moves
+// nothing within the stall limit stops the load with the system error code.
+void SendImage(ComPort& port, const Image& image, std::uint32_t baudRate, bool showProgress) {
+    ProgressView progress(showProgress);
+    const std::uint32_t part =
+        std::max(kMinImagePart, baudRate / kBitsPerByte * kImagePartMs / kMsPerSecond);
+    std::uint32_t sent = 0;
+    progress.Update(sent, image.paddedLength);
+    while (sent < image.paddedLength) {
+        if (showProgress) {
+            port.KeepPace(kLineLeadMs);
+        }
+        const int n = port.Write(image.bytes.get() + sent,
+                                 std::min(part, image.paddedLength - sent), kWriteStallMs);
+        CheckWritten(n);
+        sent += static_cast<std::uint32_t>(n);
+        progress.Update(sent, image.paddedLength);
+    }
+}
+
+void ExchangeWithDevice(ComPort& port, const LoaderSettings& s, const Image& image,
+                        bool showProgress) {
+    SendCommand(port, DevInit);
+    SendCommand(port, DevLoadCode);
+    SendBytes(port, {0, 0, HighByte(image.length), LowByte(image.length)});
+    SendImage(port, image, s.baudRate, showProgress);
+    SendCommand(port, DevEndOfCode);
+    std::printf("%s", ToConsoleText(loadFinishedText));
+    SendCommand(port, s.mode == ModeRun ? DevExecute : DevSaveCode);
+    SendBytes(port, {HighByte(s.entryPoint), LowByte(s.entryPoint)});
+    // The load is done when the device has the entry point, not when a driver took it.
+    WaitForLine(port);
 }
 
 }  // namespace
@@ -105,94 +235,45 @@ void SendCommand(ComPort& port, std::uint8_t code) {
     }
     std::printf("%s", ToConsoleText(*label));
     SendBytes(port, {code});
+    // The wait for the answer counts from when the command has crossed the line.
+    WaitForLine(port);
     std::uint8_t status = 0;
-    if (!port.ReadByte(status)) {
-        std::printf("%s\n", ToConsoleText(noAnswerText));
-        throw kExitNoAnswer;
+    switch (port.ReadStatus(status, kStatusTimeoutMs)) {
+        case ReadResult::Received:
+            break;
+        case ReadResult::TimedOut:
+            throw LoadStop{kExitNoAnswer, LoadStop::Form::Text, &noAnswerText};
+        case ReadResult::Failed:
+            throw LoadStop{kExitNoAnswer, LoadStop::Form::TextAndCode, &portReadErrorText,
+                           LastSystemError()};
     }
     if (status != kStatusOk) {
-        std::printf("%s %u\n", ToConsoleText(deviceErrorText), static_cast<unsigned>(status));
-        throw kExitDeviceError;
+        throw LoadStop{kExitDeviceError, LoadStop::Form::TextAndCode, &deviceErrorText, status};
     }
 }
 
-int RunLoad(const char* imageFileName, ComPort& port) {
-    const LoaderSettings& s = loaderSettings;
-    PortReleaser releaser(port);
-
-    if (!port.Configure(s.portName, s.baudRate, 0, 8, 0)) {
-        const int error = LastSystemError();
-        std::printf("%s %i\n", ToConsoleText(portOpenErrorText), error);
-        WaitForKey();
-        return kExitCannotOpen;
-    }
-    port.SetTimeouts(kReadIntervalMax, kReadMultiplierMax, kStatusTimeoutMs, kWriteMultiplier);
-
-    File file(std::fopen(imageFileName, "rb"));
-    if (!file) {
-        const int error = errno;
-        port.Close();
-        errno = error;
-        std::perror(imageFileName);
-        WaitForKey();
-        return kExitCannotOpen;
-    }
-
-    std::uint32_t length = 0;
-    if (!MeasureFile(file.get(), length)) {
-        std::printf("%s\n", ToConsoleText(fileTooLargeText));
-        WaitForKey();
-        return kExitFileTooLarge;
-    }
-
-    // Rounded up to even; the pad byte of an odd image is 0.
-    const std::uint32_t paddedLength = (length + 1) & 0xFFFEu;
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[paddedLength]());
-    if (!buffer) {
-        std::printf("%s\n", ToConsoleText(noMemoryText));
-        WaitForKey();
-        return kExitNoMemory;
-    }
-
-    // A short or empty file sets no error number of its own: the description is that of 0.
-    errno = 0;
-    if (std::fread(buffer.get(), length, 1, file.get()) != 1) {
-        std::perror(ToConsoleText(fileNotLoadedText));
-        WaitForKey();
-        return kExitFileNotRead;
-    }
-
-    for (ConsoleText* label : commandLabels) {
-        ToConsoleText(*label);
-    }
-    ToConsoleText(infoFormatText);
-    ToConsoleText(functionRunText);
-    ToConsoleText(functionLoadText);
-    char currentDir[kCurrentDirSize];
-    GetCurrentDir(currentDir, sizeof currentDir);
-    std::printf(infoFormatText.shown, currentDir, imageFileName, s.portName,
-                static_cast<unsigned>(s.baudRate),
-                s.mode == ModeRun ? functionRunText.shown : functionLoadText.shown,
-                static_cast<unsigned>(s.entryPoint), static_cast<unsigned>(length));
-
-    ToConsoleText(noAnswerText);
-    ToConsoleText(deviceErrorText);
-    ToConsoleText(portWriteErrorText);
-
-    int status = kExitDone;
+int RunLoad(const char* imageFileName, const LoaderSettings& settings, ComPort& port,
+            bool showProgress) {
+    bool exchangeBegun = false;
     try {
-        SendCommand(port, DevInit);
-        SendCommand(port, DevLoadCode);
-        SendBytes(port, {0, 0, HighByte(length), LowByte(length)});
-        SendBlock(port, buffer.get(), paddedLength);
-        SendCommand(port, DevEndOfCode);
-        std::printf("%s", ToConsoleText(loadFinishedText));
-        SendCommand(port, s.mode == ModeRun ? DevExecute : DevSaveCode);
-        SendBytes(port, {HighByte(s.entryPoint), LowByte(s.entryPoint)});
-    } catch (int failed) {
+        OpenPort(port, settings);
+        const Image image = ReadImage(imageFileName);
+        PrintInformationBlock(imageFileName, settings, image.length);
+        exchangeBegun = true;
+        ExchangeWithDevice(port, settings, image, showProgress);
+    } catch (const LoadStop& stop) {
+        Print(stop);
+        // The port is free for another try while the message waits to be read.
+        port.Close();
         WaitForKey();
-        status = failed;
+        if (exchangeBegun) {
+            std::printf("\n");
+        }
+        return stop.status;
     }
+    port.Close();
     std::printf("\n");
-    return status;
+    return kExitDone;
 }
+
+}  // namespace portboot

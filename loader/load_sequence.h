@@ -1,12 +1,16 @@
 // The load: open and set the port, read the image whole, print what is about to happen, then
 // drive the device: init, announce the code, length and image, end of code, save or run, entry
-// point. Each command byte is answered by one status byte; a missing or non-zero status ends
-// the sequence through one thrown exit status, caught in RunLoad.
+// point. Each command byte is answered by one status byte, waited for from when the line has
+// carried the command. Any stop, from a file that cannot be read to a device that refuses, goes
+// through one thrown record to one place in RunLoad that prints it, closes and waits for a key.
 #pragma once
 
 #include <cstdint>
 
 #include "com_port.h"
+#include "loader_settings.h"
+
+namespace portboot {
 
 enum DeviceCommand : std::uint8_t {
     DevInit = 0,
@@ -19,6 +23,7 @@ enum DeviceCommand : std::uint8_t {
 
 constexpr std::uint32_t kMaxImageBytes = 0xFFFE;
 constexpr std::uint32_t kStatusTimeoutMs = 2000;
+constexpr std::uint32_t kWriteStallMs = 2000;
 constexpr std::uint8_t kStatusOk = 0;
 
 constexpr int kExitDone = 0;
@@ -30,13 +35,14 @@ constexpr int kExitNoAnswer = 7;
 constexpr int kExitDeviceError = 8;
 constexpr int kExitPortWriteFailed = 9;
 
-// The one port of the program, closed until RunLoad opens it.
-extern ComPort comPort;
-
-// Runs the whole load on `port` with loaderSettings; returns the exit status.
-int RunLoad(const char* imageFileName, ComPort& port);
+// Runs the whole load of the image file on `port`, which it opens and closes, and returns the
+// exit status. With showProgress the image transfer shows its progress after its label.
+int RunLoad(const char* imageFileName, const LoaderSettings& settings, ComPort& port,
+            bool showProgress);
 
 // Sends one command and reads its status. Returns when the device answered 0, or at once,
-// sending nothing, for a code without a label; throws kExitPortWriteFailed when the byte does
-// not go out, kExitNoAnswer or kExitDeviceError when the answer is missing or not 0.
+// sending nothing, for a code without a label; otherwise throws the stop of the load (status 7,
+// 8 or 9), which RunLoad reports.
 void SendCommand(ComPort& port, std::uint8_t code);
+
+}  // namespace portboot

@@ -1,9 +1,11 @@
 // What the command line asks for: the port, its speed, what the device does with the code and
-// where it starts it. One program-wide record; the parser fills it, the load sequence reads it.
+// where it starts it. The parser fills one record; main hands it to the load sequence.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+namespace portboot {
 
 enum LoadMode : std::uint8_t {
     ModeUnset = 0,
@@ -15,14 +17,12 @@ enum LoadMode : std::uint8_t {
 constexpr std::size_t kPortNameSize = 256;
 constexpr std::uint32_t kEntryPointUnset = 0xFFFFFFFFu;
 
+// As before any option was read: "COM" with no digit, nothing else set.
 struct LoaderSettings {
-    char portName[kPortNameSize];
-    std::uint32_t baudRate;
-    LoadMode mode;
-    std::uint32_t entryPoint;
+    char portName[kPortNameSize] = {'C', 'O', 'M'};
+    std::uint32_t baudRate = 0;
+    LoadMode mode = ModeUnset;
+    std::uint32_t entryPoint = kEntryPointUnset;
 };
 
-extern LoaderSettings loaderSettings;
-
-// Back to the state before any option was read: "COM" with no digit, nothing else set.
-void ResetLoaderSettings();
+}  // namespace portboot

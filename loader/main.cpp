@@ -1,6 +1,29 @@
-// portboot: sends a program image to a target device over a serial line.
+// portboot: sends a program image to a target device over a serial line. The command line
+// becomes the settings, and the load runs with them on a port of its own.
+#include <cstdio>
+
+#include "com_port.h"
 #include "command_line.h"
+#include "console.h"
+#include "console_texts.h"
+#include "load_sequence.h"
 
 int main(int argc, char** argv) {
-    return RunPortboot(argc, argv);
+    using namespace portboot;
+    const bool interactive = SetUpConsoleOutput();
+    // The file name alone is not enough, although every option has a default.
+    if (argc < 3) {
+        std::printf("%s\n", ToConsoleText(usageText));
+        WaitForKey();
+        return kExitUsage;
+    }
+    const CommandLine commandLine = ParseCommandLine(argc, argv, kPortPathOption);
+    if (commandLine.refusedIndex != 0) {
+        std::printf("%s %i: '%s'\n", ToConsoleText(badArgumentText), commandLine.refusedIndex,
+                    argv[commandLine.refusedIndex]);
+        WaitForKey();
+        return kExitBadArgument;
+    }
+    ComPort port;
+    return RunLoad(argv[1], commandLine.settings, port, interactive);
 }

@@ -1,5 +1,7 @@
 // The POSIX serial layer against real pseudo-terminals: line settings, speeds without a
-// B-constant, the read and write time-outs, exclusive use, and the deadline helper they rest on.
+// B-constant, discarding stale input, the status wait counted from the line clock, the stall
+// limit of writes, exclusive use, and the clock and deadline helpers they rest on.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <termios.h>
@@ -8,17 +10,21 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com_port.h"
 #include "deadline.h"
+#include "line_clock.h"
 #include "line_speed_linux.h"
 
 namespace {
 
+using namespace portboot;
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-constexpr std::uint32_t kConstantMs = 2000;
+constexpr std::uint32_t kShortWaitMs = 300;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -39,10 +45,8 @@ class ComPortPtyTest : public testing::Test {
         }
     }
 
-    // Opened and set as the loader sets it.
-    void OpenAsLoader(std::uint32_t baud = 57600) {
-        ASSERT_TRUE(port_.Configure(slavePath_.c_str(), baud, 0, 8, 0)) << errno;
-        ASSERT_TRUE(port_.SetTimeouts(kTimeoutMax, kTimeoutMax, kConstantMs, 0));
+    void Open(std::uint32_t baud = 57600) {
+        ASSERT_TRUE(port_.Open(slavePath_.c_str(), baud)) << errno;
     }
 
     int master_ = -1;
@@ -50,10 +54,10 @@ class ComPortPtyTest : public testing::Test {
     ComPort port_;
 };
 
-TEST_F(ComPortPtyTest, ConfigureGivesRaw8N1WithoutFlowControl) {
-    OpenAsLoader();
+TEST_F(ComPortPtyTest, OpenGivesRaw8N1WithoutFlowControl) {
+    Open();
     struct termios tio;
-    ASSERT_EQ(tcgetattr(static_cast<int>(port_.handle), &tio), 0);
+    ASSERT_EQ(tcgetattr(static_cast<int>(port_.Handle()), &tio), 0);
     EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
@@ -65,106 +69,155 @@ TEST_F(ComPortPtyTest, ConfigureGivesRaw8N1WithoutFlowControl) {
 TEST_F(ComPortPtyTest, EverySpeedIsSetExactly) {
     for (std::uint32_t baud : {9600u, 57600u, 100000u, 250000u, 921600u}) {
         SCOPED_TRACE(baud);
-        ASSERT_TRUE(port_.Configure(slavePath_.c_str(), baud, 0, 8, 0)) << errno;
+        ComPort port;
+        ASSERT_TRUE(port.Open(slavePath_.c_str(), baud)) << errno;
         std::uint32_t got = 0;
-        ASSERT_TRUE(GetLineSpeed(static_cast<int>(port_.handle), got));
+        ASSERT_TRUE(GetLineSpeed(static_cast<int>(port.Handle()), got));
         EXPECT_EQ(got, baud);
     }
 }
 
-TEST_F(ComPortPtyTest, ReadWithNothingArrivingTimesOut) {
-    OpenAsLoader();
-    std::uint8_t byte = 0;
-    const auto start = Clock::now();
-    EXPECT_FALSE(port_.ReadByte(byte));
-    const double waited = SecondsSince(start);
-    EXPECT_GE(waited, 1.5);
-    EXPECT_LT(waited, 5.0);
-}
+TEST_F(ComPortPtyTest, StatusWaitTimesOutOrTakesWhatWaits) {
+    Open();
+    std::uint8_t status = 0;
+    auto start = Clock::now();
+    EXPECT_EQ(port_.ReadStatus(status, kShortWaitMs), ReadResult::TimedOut);
+    EXPECT_GE(SecondsSince(start), 0.25);
+    EXPECT_LT(SecondsSince(start), 2.0);
 
-TEST_F(ComPortPtyTest, WaitingBytesReturnAtOnce) {
-    OpenAsLoader();
-    ASSERT_EQ(write(master_, "xyz", 3), 3);
-    std::uint8_t byte = 0;
-    const auto start = Clock::now();
-    ASSERT_TRUE(port_.ReadByte(byte));
-    EXPECT_EQ(byte, 'x');
-    std::uint8_t rest[8] = {};
-    EXPECT_EQ(port_.Read(rest, sizeof rest), 2);
+    ASSERT_EQ(write(master_, "xy", 2), 2);
+    start = Clock::now();
+    ASSERT_EQ(port_.ReadStatus(status, 2000), ReadResult::Received);
+    EXPECT_EQ(status, 'x');
+    ASSERT_EQ(port_.ReadStatus(status, 2000), ReadResult::Received);
+    EXPECT_EQ(status, 'y');
     EXPECT_LT(SecondsSince(start), 0.5);
-    EXPECT_EQ(port_.bytesRead, 3u);
 }
 
-TEST_F(ComPortPtyTest, LongWriteToAStalledLineReturnsPartAfterTheConstant) {
-    OpenAsLoader();
-    // Nobody reads the master: the kernel takes what it can buffer, then the time-out ends it.
+// A byte in the line before the load (a banner, noise) is no status.
+TEST_F(ComPortPtyTest, DiscardInputDropsWhatWaitedBefore) {
+    ASSERT_EQ(write(master_, "\0banner", 7), 7);
+    Open();
+    ASSERT_TRUE(port_.DiscardInput()) << errno;
+    std::uint8_t status = 0xEE;
+    EXPECT_EQ(port_.ReadStatus(status, kShortWaitMs), ReadResult::TimedOut);
+    ASSERT_EQ(write(master_, "\7", 1), 1);
+    ASSERT_EQ(port_.ReadStatus(status, 2000), ReadResult::Received);
+    EXPECT_EQ(status, 7);
+}
+
+// A pseudo-terminal takes 960 bytes at once and reports no queue, yet at 9600 Bd they are a
+// second of line: the wait for the answer starts when the line has carried them, and KeepPace
+// holds the writer back to the line.
+TEST_F(ComPortPtyTest, WaitsCountFromWhenTheLineHasCarriedTheBytes) {
+    Open(9600);
+    const std::vector<std::uint8_t> block(960, 0x55);
+    auto start = Clock::now();
+    ASSERT_EQ(port_.Write(block.data(), 960, 2000), 960);
+    EXPECT_LT(SecondsSince(start), 0.5) << "the pseudo-terminal should take it at once";
+    std::uint8_t status = 0;
+    EXPECT_EQ(port_.ReadStatus(status, kShortWaitMs), ReadResult::TimedOut);
+    EXPECT_GE(SecondsSince(start), 1.25);
+    EXPECT_LT(SecondsSince(start), 1.8);
+
+    start = Clock::now();
+    ASSERT_EQ(port_.Write(block.data(), 960, 2000), 960);
+    ASSERT_TRUE(port_.WaitForLine(2000)) << errno;
+    EXPECT_LT(SecondsSince(start), 0.5);
+    port_.KeepPace(200);
+    EXPECT_GE(SecondsSince(start), 0.78);
+    EXPECT_LT(SecondsSince(start), 1.3);
+}
+
+TEST_F(ComPortPtyTest, WriteToAStalledLineReturnsPartAfterTheStallLimit) {
+    Open(921600);
+    // Nobody reads the master: the kernel takes what it can buffer, then the stall limit ends it.
     const std::vector<std::uint8_t> block(1 << 20, 0x55);
     const auto start = Clock::now();
-    const int n = port_.Write(block.data(), static_cast<std::uint32_t>(block.size()));
+    const int n = port_.Write(block.data(), static_cast<std::uint32_t>(block.size()), 500);
     const double waited = SecondsSince(start);
     EXPECT_GT(n, 0);
     EXPECT_LT(n, static_cast<int>(block.size()));
-    EXPECT_GE(waited, 1.5);
-    EXPECT_LT(waited, 5.0);
-    EXPECT_EQ(port_.bytesWritten, static_cast<std::uint32_t>(n));
+    EXPECT_GE(waited, 0.45);
+    EXPECT_LT(waited, 3.0);
 }
 
-TEST_F(ComPortPtyTest, HungUpLineFailsReadAndWrite) {
-    OpenAsLoader();
+TEST_F(ComPortPtyTest, HungUpLineFailsWriteAndRead) {
+    Open();
     close(master_);
     master_ = -1;
     const std::uint8_t out = 1;
     errno = 0;
-    EXPECT_EQ(port_.Write(&out, 1), -1);
+    EXPECT_EQ(port_.Write(&out, 1, 2000), -1);
     EXPECT_EQ(errno, EIO);
     std::uint8_t in = 0;
     errno = 0;
-    EXPECT_EQ(port_.Read(&in, 1), -1);
+    const auto start = Clock::now();
+    EXPECT_EQ(port_.ReadStatus(in, 2000), ReadResult::Failed);
     EXPECT_EQ(errno, EIO);
-    EXPECT_EQ(port_.bytesWritten, 0u);
+    EXPECT_LT(SecondsSince(start), 1.0) << "a hung-up line is no silent device";
 }
 
 TEST_F(ComPortPtyTest, SecondLoaderCannotOpenTheSameLine) {
-    OpenAsLoader();
+    Open();
     ComPort second;
     errno = 0;
-    EXPECT_FALSE(second.Configure(slavePath_.c_str(), 57600, 0, 8, 0));
-    EXPECT_EQ(second.handle, kInvalidPortHandle);
+    EXPECT_FALSE(second.Open(slavePath_.c_str(), 57600));
+    EXPECT_FALSE(second.IsOpen());
     // root passes TIOCEXCL and meets the lock; anyone else meets TIOCEXCL.
     EXPECT_TRUE(errno == EWOULDBLOCK || errno == EBUSY) << errno;
     // Once the first lets go, the line is free again.
-    ASSERT_TRUE(port_.Close());
-    EXPECT_TRUE(second.Configure(slavePath_.c_str(), 57600, 0, 8, 0)) << errno;
-    second.Close();
+    port_.Close();
+    EXPECT_TRUE(second.Open(slavePath_.c_str(), 57600)) << errno;
 }
 
-TEST_F(ComPortPtyTest, OpenOnAnOpenPortKeepsIt) {
-    OpenAsLoader();
-    const PortHandle first = port_.handle;
-    port_.Open("/dev/null");
-    EXPECT_EQ(port_.handle, first);
+TEST_F(ComPortPtyTest, TheOwnerClosesThePortAndAMoveHandsItOn) {
+    PortHandle handle = kInvalidPortHandle;
+    {
+        ComPort first;
+        ASSERT_TRUE(first.Open(slavePath_.c_str(), 57600)) << errno;
+        ComPort moved(std::move(first));
+        EXPECT_FALSE(first.IsOpen());
+        ASSERT_TRUE(moved.IsOpen());
+        handle = moved.Handle();
+        EXPECT_FALSE(moved.Open(slavePath_.c_str(), 57600)) << "an open port stays as it is";
+        EXPECT_EQ(moved.Handle(), handle);
+    }
+    EXPECT_EQ(fcntl(static_cast<int>(handle), F_GETFD), -1) << "descriptor left open";
+    ComPort again;
+    EXPECT_TRUE(again.Open(slavePath_.c_str(), 57600)) << "line still locked: " << errno;
 }
 
-TEST(ComPortTest, Com0NamesNoDevice) {
-    ComPort port;
-    errno = 0;
-    EXPECT_FALSE(port.Configure("COM0", 57600, 0, 8, 0));
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(port.handle, kInvalidPortHandle);
+TEST(ComPortTest, PortsThatCannotOpen) {
+    struct Case {
+        const char* name;
+        int error;
+    };
+    const Case cases[] = {{"COM0", ENOENT}, {"/dev/null", ENOTTY}, {"/nonexistent/tty", ENOENT}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ComPort port;
+        errno = 0;
+        EXPECT_FALSE(port.Open(c.name, 57600));
+        EXPECT_EQ(errno, c.error);
+        EXPECT_FALSE(port.IsOpen());
+        port.Close();  // nothing to do
+    }
 }
 
-TEST(ComPortTest, NotATerminalFailsToConfigure) {
-    ComPort port;
-    errno = 0;
-    EXPECT_FALSE(port.Configure("/dev/null", 57600, 0, 8, 0));
-    EXPECT_EQ(errno, ENOTTY);
-    EXPECT_TRUE(port.Close());
-}
-
-TEST(ComPortTest, CloseOfANeverOpenedPortDoesNothing) {
-    ComPort port;
-    EXPECT_TRUE(port.Close());
-    EXPECT_EQ(port.handle, kInvalidPortHandle);
+TEST(LineClockTest, EachByteTakesTenBitTimesAfterTheOneBefore) {
+    LineClock line;
+    line.SetSpeed(10000);  // 1 ms a byte
+    const Clock::time_point t0 = Clock::now();
+    line.Add(t0, 100);
+    EXPECT_EQ(line.IdleAt(), t0 + milliseconds(100));
+    line.Add(t0 + milliseconds(50), 10);  // queued behind the first
+    EXPECT_EQ(line.IdleAt(), t0 + milliseconds(110));
+    line.Add(t0 + milliseconds(200), 1);  // the line was idle
+    EXPECT_EQ(line.IdleAt(), t0 + milliseconds(201));
+    EXPECT_EQ(line.TimeFor(6000), milliseconds(6000));
+    line.SetSpeed(9600);
+    EXPECT_EQ(std::chrono::duration_cast<milliseconds>(line.TimeFor(6000)).count(), 6250);
 }
 
 TEST(DeadlineTest, RemainingTime) {

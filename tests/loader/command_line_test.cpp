@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace portboot;
+
 constexpr int kAccepted = 0;
 
 struct ParseCase {
@@ -28,16 +30,11 @@ void PrintTo(const ParseCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-// Feeds the options as the entry does and returns the argv index of the first refused one.
-int ParseOptions(const std::vector<const char*>& options) {
-    ResetLoaderSettings();
-    for (std::size_t i = 0; i < options.size(); ++i) {
-        if (!ParseArgument(options[i])) {
-            return static_cast<int>(i) + 2;
-        }
-    }
-    FillDefaults();
-    return kAccepted;
+// The options behind a program name and an image file, as argv holds them.
+CommandLine Parse(const std::vector<const char*>& options, bool portPaths = true) {
+    std::vector<const char*> argv = {"portboot", "image.bin"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), portPaths);
 }
 
 const ParseCase kCases[] = {
@@ -98,14 +95,23 @@ class ParseArgumentTest : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseArgumentTest, SettingsOrRefusedIndex) {
     const ParseCase& c = GetParam();
-    ASSERT_EQ(ParseOptions(c.options), c.rejectedAt);
+    const CommandLine parsed = Parse(c.options);
+    ASSERT_EQ(parsed.refusedIndex, c.rejectedAt);
     if (c.rejectedAt != kAccepted) {
         return;
     }
-    EXPECT_STREQ(loaderSettings.portName, c.port);
-    EXPECT_EQ(loaderSettings.baudRate, c.baud);
-    EXPECT_EQ(loaderSettings.mode, c.mode);
-    EXPECT_EQ(loaderSettings.entryPoint, c.entry);
+    EXPECT_STREQ(parsed.settings.portName, c.port);
+    EXPECT_EQ(parsed.settings.baudRate, c.baud);
+    EXPECT_EQ(parsed.settings.mode, c.mode);
+    EXPECT_EQ(parsed.settings.entryPoint, c.entry);
+}
+
+// Where ports have no device paths (Windows), a path is text without a leading number.
+TEST(ParseCommandLineTest, PathRefusedWherePortsHaveNone) {
+    EXPECT_EQ(Parse({"/x"}, false).refusedIndex, 2);
+    EXPECT_EQ(Parse({"/?"}, false).refusedIndex, 2);
+    EXPECT_EQ(Parse({"3", "R", "/dev/ttyUSB0"}, false).refusedIndex, 4);
+    EXPECT_EQ(Parse({"3", "R", "1"}, false).refusedIndex, kAccepted);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, ParseArgumentTest, testing::ValuesIn(kCases),

@@ -21,6 +21,8 @@
 
 namespace {
 
+using namespace portboot;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr int kChildLimitMs = 5000;

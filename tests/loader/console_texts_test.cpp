@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace portboot;
+
 struct TextCase {
     ConsoleText* text;
     const char* expected;

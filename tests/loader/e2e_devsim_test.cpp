@@ -92,6 +92,9 @@ const HostCase kHostCases[] = {
      0, "complete", "commands=0:0,1:9,13:255,4:0"},
     {"UnaskedByteComesFirst", {"--unasked", "0x42"}, kSound, {0x42, 0, 0, 0, 0},
      0, "complete", "entry=258"},
+    // This host clears nothing, so it finds the stale byte in the line when it opens it.
+    {"StaleByteWaitsInTheLine", {"--stale", "0x42"}, kSound, {0x42, 0, 0, 0, 0},
+     0, "complete", "entry=258"},
     {"SilentCommandIsNotAnswered", {"--silent", "1"}, kSound, {0, 0, 0},
      0, "complete", "commands=0:0,1:-,13:0,4:0"},
     {"WrongFirstCommand", {}, {0x05}, {}, 3, "unexpected", "unexpected=0x05@init"},

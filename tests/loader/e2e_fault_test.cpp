@@ -33,6 +33,7 @@ constexpr std::chrono::seconds kRunTimeLimit{30};
 
 const std::string kNoAnswer = "Нет ответа в течение таймаута\n";
 const std::string kWriteFailed = "Ошибка записи в COM-порт, ошибка: ";
+const std::string kReadFailed = "Ошибка чтения COM-порта, ошибка: ";
 const std::string kInit = "\nИнициализация ";
 const std::string kLoadCode = "\nЗагрузка кода ";
 const std::string kEndOfCode = "\nКонец кода ";
@@ -180,10 +181,10 @@ const FaultCase kCutCases[] = {
      "выполнение", 0, kInit + kLoadCode + kWriteFailed, true, false,
      {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "30000/65534"}}, 0, kNoWaitMax},
     // Cut after the loader had handed the whole image and DevEndOfCode to the kernel: nothing
-    // is left to write, and the cut shows as the status read failing, which ends the load as
-    // an unanswered command at once instead of after the wait.
+    // is left to write, and the cut shows as the status read failing (EIO), which ends the load
+    // as an unanswered command at once, told apart from silence by its error code.
     {"LineClosedAfterTheImageWasQueued", {"--close-after", "65533"}, 65534, {"R"}, 7,
-     "выполнение", 0, kInit + kLoadCode + kEndOfCode + kNoAnswer + "\n", false, false,
+     "выполнение", 0, kInit + kLoadCode + kEndOfCode + kReadFailed + "5\n\n", false, false,
      {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "65533/65534"}}, 0, kNoWaitMax},
 };
 
@@ -200,6 +201,35 @@ const FaultCase kGarbageCases[] = {
      {{"commands", "0:-,1:-,13:-,2:-"}, {"entry", "2"}, {"extra", "0"}}, 0, kNoWaitMax},
 };
 // clang-format on
+
+// A device silent on DevEndOfCode after 6000 bytes at 9600 Bd: the kernel takes the image at
+// once, but the loader gives up 2000 ms (within 10 %) after the line has carried it, not 2000 ms
+// after it was queued.
+TEST(PacedLine, NoAnswerIsTheWaitAfterTheImagesLineTime) {
+    constexpr long kImageBytes = 6000;
+    constexpr double kBaud = 9600;
+    // Host bytes before the wait: DevInit, DevLoadCode, the length, the image, DevEndOfCode.
+    constexpr double kLineMs = (2 + 4 + kImageBytes + 1) * 10 * 1000 / kBaud;
+    // The loader's own start before its first byte; not part of the wait.
+    constexpr long kStartUpMs = 250;
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), MakeImage(kImageBytes));
+    DevsimSession device(kDevsim, dir, {"--pace", "9600", "--silent", "13"});
+    const test_support::RunResult run = test_support::RunPortboot(
+        kPortboot, dir.Path(), {kImageName, device.SlavePath(), "9600", "L"}, kRunTimeLimit);
+    DeviceRecord received = device.Stop();
+    ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit);
+    EXPECT_EQ(run.exit.exitStatus, 7);
+    const std::string tail = kEndOfCode + kNoAnswer + "\n";
+    ASSERT_GE(run.out.size(), tail.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
+    EXPECT_EQ(received.fields["image"], "6000/6000") << received.summary;
+    EXPECT_EQ(received.fields["commands"], "0:0,1:0,13:-") << received.summary;
+    const double waitedMs = static_cast<double>(run.exit.elapsed.count()) - kLineMs;
+    std::cout << "[ timing   ] line " << kLineMs << " ms, then " << waitedMs << " ms\n";
+    EXPECT_GE(waitedMs, kStatusTimeoutMs * 0.9);
+    EXPECT_LE(waitedMs, kStatusTimeoutMs * 1.1 + kStartUpMs);
+}
 
 auto RowName = [](const auto& caseInfo) { return std::string(caseInfo.param.name); };
 

@@ -217,8 +217,9 @@ const RunCase kLoads[] = {
      0, Info(57600, "выполнение", 4660, 65534) + kRunTail, false, "", "", "complete",
      {{"commands", "0:0,1:0,13:0,2:0"}, {"image", "65534/65534"}, {"entry", "4660"},
       {"extra", "0"}}, 0},
-    // The host never clears its receive buffer: an unasked 0 is taken as DevInit's status and
-    // every later answer shifts by one, which still reads as success.
+    // Once the line is set up the host clears nothing: an unasked 0 that comes after its first
+    // command is taken as DevInit's status and every later answer shifts by one, which still
+    // reads as success.
     {"UnaskedZeroStillSucceeds", {"--unasked", "0"}, 6, {"{file}", "{port}", "L"},
      0, Info(57600, "загрузка", 0, 6) + kLoadTail, false, "", "", "complete",
      {{"commands", "0:0,1:0,13:0,4:0"}, {"entry", "0"}, {"extra", "0"}}, 0},
@@ -231,6 +232,17 @@ const RunCase kLoads[] = {
     {"PacedLineTakesLineTime", {"--pace", "460800"}, 65534, {"{file}", "460800", "{port}", "R"},
      0, Info(460800, "выполнение", 0, 65534) + kRunTail, false, "", "", "complete",
      {{"image", "65534/65534"}, {"entry", "0"}, {"extra", "0"}}, 1400},
+    // Slow lines: the kernel takes the whole image at once, yet it is 6.3 s (3.1 s) of line, and
+    // the wait for the answer to DevEndOfCode counts from when the line has carried it.
+    {"Paced9600LoadOf6000Bytes", {"--pace", "9600"}, 6000, {"{file}", "9600", "{port}", "L"},
+     0, Info(9600, "загрузка", 0, 6000) + kLoadTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,4:0"}, {"image", "6000/6000"}, {"entry", "0"}, {"extra", "0"}},
+     6200},
+    {"Paced19200RunOf6000Bytes", {"--pace", "19200"}, 6000,
+     {"{file}", "19200", "{port}", "R", "256"},
+     0, Info(19200, "выполнение", 256, 6000) + kRunTail, false, "", "", "complete",
+     {{"commands", "0:0,1:0,13:0,2:0"}, {"image", "6000/6000"}, {"entry", "256"},
+      {"extra", "0"}}, 3100},
 };
 // clang-format on
 
@@ -272,7 +284,14 @@ const RunCase kFailures[] = {
             "\nЗагрузка завершена\nСохранение кода Ошибка QD7341: 255\n\n",
      false, "", "", "incomplete",
      {{"commands", "0:0,1:0,13:0,4:255"}, {"image", "2/2"}, {"entry", "none(0/2)"}}, 0},
-    // A byte sent before the first command is read as the status of DevInit.
+    // A byte in the line before the load (a board's banner) is no status: had it been taken
+    // for DevInit's, every answer would shift by one and the refused save would read as 0.
+    {"StaleZeroIsNoStatus", {"--stale", "0", "--status", "4=7"}, 3, {"{file}", "{port}"},
+     8, Info(57600, "загрузка", 0, 3) + "\nИнициализация \nЗагрузка кода \nКонец кода "
+            "\nЗагрузка завершена\nСохранение кода Ошибка QD7341: 7\n\n",
+     false, "", "", "incomplete",
+     {{"commands", "0:0,1:0,13:0,4:7"}, {"image", "4/4"}, {"entry", "none(0/2)"}}, 0},
+    // A byte sent after the host's first command, ahead of the answer, is read as its status.
     {"UnaskedByteTakenAsInitStatus", {"--unasked", "7"}, 3, {"{file}", "{port}"},
      8, Info(57600, "загрузка", 0, 3) + "\nИнициализация Ошибка QD7341: 7\n\n",
      false, "", "", "incomplete",
@@ -321,6 +340,32 @@ const RunCase kCommandLine[] = {
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, PortbootRun, ::testing::ValuesIn(kCommandLine),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
+// "/" and a path names the port on Linux; where ports have no paths it is an option without a
+// leading number, refused as such (and never opened as a port).
+TEST(PortbootCommandLine, SlashOptionIsAPathOnlyWherePortsHavePaths) {
+    const e2e::PortbootProgram& program = e2e::ProgramUnderTest();
+    for (const std::string option : {"/x", "/?"}) {
+        SCOPED_TRACE(option);
+        TempDir dir;
+        test_support::WriteFile(dir.File(kImageName), MakeImage(3));
+        test_support::SpawnOptions spawn = program.Spawn({kImageName, option}, dir.Path(), false);
+        spawn.timeLimit = kRunTimeLimit;
+        Child child(spawn);
+        const test_support::ExitInfo& exit = child.Wait();
+        ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+        if (program.NamesPortsByPath()) {
+            EXPECT_EQ(exit.exitStatus, 3);
+            EXPECT_EQ(child.Stdout(),
+                      program.PlatformText("Невозможно открыть COM-порт, ошибка: 2\n"));
+        } else {
+            EXPECT_EQ(exit.exitStatus, 2);
+            EXPECT_EQ(child.Stdout(),
+                      program.PlatformText("Неверный в параметр 2: '" + option + "'\n"));
+        }
+        EXPECT_EQ(child.Stderr(), "");
+    }
+}
 
 // A second loader on a line that is in use must be kept out (as root too, where the exclusive
 // tty mode does not stop a second open), or its bytes would mix with the first one's load.

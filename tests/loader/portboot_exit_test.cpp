@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,7 +134,15 @@ TEST_F(PortbootExitTest, ExitsBeforeTheDeviceIsAsked) {
         std::string err;
     };
     const std::string missing = dir_ + "/none.bin";
+    // Only a regular file has a length to load: the others are refused at once, as a file whose
+    // length cannot be found, and a FIFO with no writer must not block the open.
+    const std::string fifo = dir_ + "/fifo.bin";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string tooLarge = "Слишком большой файл\n";
     const Case cases[] = {
+        {"FIFO image", {fifo, line_}, "C.UTF-8", 4, tooLarge, ""},
+        {"directory image", {dir_, line_}, "C.UTF-8", 4, tooLarge, ""},
+        {"device node image", {"/dev/null", line_}, "C.UTF-8", 4, tooLarge, ""},
         {"file alone: usage", {image_}, "C.UTF-8", 1, std::string(kUsage) + "\n", ""},
         {"usage in the C locale is UTF-8 too", {image_}, "C", 1, std::string(kUsage) + "\n", ""},
         {"second port digit", {image_, "5", "7"}, "C.UTF-8", 2, "Неверный в параметр 3: '7'\n", ""},
@@ -158,6 +167,7 @@ TEST_F(PortbootExitTest, ExitsBeforeTheDeviceIsAsked) {
         EXPECT_EQ(o.out, c.out);
         EXPECT_EQ(o.err, c.err);
     }
+    std::remove(fifo.c_str());
 }
 
 TEST_F(PortbootExitTest, SilentDeviceEndsWithStatus7AfterTheTimeOut) {

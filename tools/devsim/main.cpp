@@ -163,6 +163,11 @@ class Device {
 
     // Returns true when the line was closed on purpose; later bytes are then not taken.
     bool Take(const std::uint8_t* bytes, std::size_t count) {
+        // The host has the line open and set up by the time its first byte comes.
+        if (count > 0 && options_.unasked && !unaskedSent_) {
+            WriteAll(line_.master.Get(), &*options_.unasked, 1);
+            unaskedSent_ = true;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             if (options_.sink) {
                 sinkBytes_.push_back(bytes[i]);
@@ -209,6 +214,7 @@ class Device {
     PtyLine& line_;
     DeviceProtocol protocol_;
     std::vector<std::uint8_t> sinkBytes_;
+    bool unaskedSent_ = false;
 };
 
 int Run(const Options& options) {
@@ -221,13 +227,13 @@ int Run(const Options& options) {
     if (!options.linkPath.empty() && !MakeLink(line.slavePath, options.linkPath)) {
         return kExitOwnError;
     }
+    // In the line before the path is out, so before any host can have opened it.
+    if (options.stale) {
+        WriteAll(line.master.Get(), &*options.stale, 1);
+    }
     std::printf("%s\n", line.slavePath.c_str());
     std::fflush(stdout);
     InstallSignalHandlers();
-
-    if (options.unasked) {
-        WriteAll(line.master.Get(), &*options.unasked, 1);
-    }
     Babbler babbler(options.garbage);
     if (babbler.Enabled()) {
         ::fcntl(line.master.Get(), F_SETFL, ::fcntl(line.master.Get(), F_GETFL) | O_NONBLOCK);

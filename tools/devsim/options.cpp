@@ -17,7 +17,9 @@ const char kUsageText[] =
     "  --status CMD=VALUE  answer command CMD (0, 1, 2, 4, 13) with status VALUE (0..255)\n"
     "  --silent CMD        do not answer command CMD\n"
     "  --delay-ms N        wait N ms before each status answer\n"
-    "  --unasked BYTE      send BYTE once before the first command\n"
+    "  --stale BYTE        put BYTE in the line before any host opens it (a banner, noise)\n"
+    "  --unasked BYTE      send BYTE once when the host's first byte arrives, ahead of the\n"
+    "                      answer to it: the host takes it as that command's status\n"
     "  --garbage BYTE      send BYTE over and over from the start, as fast as the line takes\n"
     "                      it, and answer no command (the host reads the stream instead)\n"
     "  --pace BAUD         take bytes no faster than BAUD allows (10 bits per byte)\n"
@@ -107,6 +109,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& m
             }
         } else if (name == "--delay-ms") {
             ok = ParseNumber(value, 600000, options.delayMs);
+        } else if (name == "--stale") {
+            ok = ParseNumber(value, 255, number);
+            options.stale = static_cast<std::uint8_t>(number);
         } else if (name == "--unasked") {
             ok = ParseNumber(value, 255, number);
             options.unasked = static_cast<std::uint8_t>(number);

@@ -16,14 +16,15 @@ struct Options {
     std::array<std::uint8_t, 256> statusFor{};  // --status CMD=VALUE, 0 = success
     std::array<bool, 256> silentOn{};           // --silent CMD
     std::uint32_t delayMs = 0;                  // --delay-ms, before each status answer
-    std::optional<std::uint8_t> unasked;        // --unasked BYTE, sent before the first command
-    std::optional<std::uint8_t> garbage;        // --garbage BYTE, sent non-stop instead of answers
-    std::uint32_t paceBaud = 0;                 // --pace BAUD, 0 = read as fast as bytes come
-    std::optional<std::uint32_t> closeAfter;    // --close-after N image bytes
-    std::uint32_t idleMs = 3000;                // --idle-ms: end this long after the last byte
-    std::uint32_t timeoutMs = 60000;            // --timeout-ms: end this long after the start
-    bool sink = false;                          // --sink: only count bytes, no protocol
-    bool cooked = false;                        // --cooked: leave the slave's defaults alone
+    std::optional<std::uint8_t> stale;        // --stale BYTE, in the line before the host opens it
+    std::optional<std::uint8_t> unasked;      // --unasked BYTE, ahead of the first answer
+    std::optional<std::uint8_t> garbage;      // --garbage BYTE, sent non-stop instead of answers
+    std::uint32_t paceBaud = 0;               // --pace BAUD, 0 = read as fast as bytes come
+    std::optional<std::uint32_t> closeAfter;  // --close-after N image bytes
+    std::uint32_t idleMs = 3000;              // --idle-ms: end this long after the last byte
+    std::uint32_t timeoutMs = 60000;          // --timeout-ms: end this long after the start
+    bool sink = false;                        // --sink: only count bytes, no protocol
+    bool cooked = false;                      // --cooked: leave the slave's defaults alone
 };
 
 enum class ParseResult { Run, Help, Error };
