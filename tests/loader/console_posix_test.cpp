@@ -1,6 +1,7 @@
 // The console layer on POSIX. The key wait before error exits, on a real pseudo-terminal as the
 // controlling terminal of a child in its own session: Ctrl+C ends it as a key (the child lives on),
-// a key typed ahead ends it at once, and the terminal's mode is back as it was afterwards. Without
+// a key typed ahead ends it at once and is the only input taken, the terminal's mode is back as
+// it was afterwards, and a loader in the background does not wait. Without
 // a terminal it does not wait at all. The current directory, when it cannot be shown, is an empty
 // text.
 #include <fcntl.h>
@@ -113,6 +114,107 @@ TEST_F(KeyWaitTest, KeyTypedAheadEndsTheWaitAtOnce) {
     const int status = Reap(pid);
     ASSERT_TRUE(WIFEXITED(status)) << "killed or stopped: " << status;
     EXPECT_EQ(WEXITSTATUS(status), kModeRestored);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
+}
+
+// The child: takes the line as its controlling terminal, waits for a key typed ahead, and exits
+// 0 when exactly `rest` is still there to read afterwards.
+[[noreturn]] void WaitThenReadRest(const std::string& line, const std::string& rest) {
+    setsid();
+    const int fd = open(line.c_str(), O_RDWR);
+    if (fd < 0) {
+        _exit(kNoTerminal);
+    }
+    WaitForKey();
+    struct termios tio;
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 2;  // tenths of a second
+    tcsetattr(fd, TCSANOW, &tio);
+    std::string left;
+    char buffer[64];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+        left.append(buffer, static_cast<std::size_t>(got));
+    }
+    _exit(left == rest ? 0 : 1);
+}
+
+// One key is taken, however many bytes it has; what was typed after it is left to the shell.
+TEST_F(KeyWaitTest, TakesOneKeyAndLeavesTheRest) {
+    struct Case {
+        const char* name;
+        std::string typed;
+        std::string rest;
+    };
+    const Case cases[] = {
+        {"letter", "kxy", "xy"},
+        {"cursor key (CSI)", "\x1b[Axy", "xy"},
+        {"Ctrl+Right with parameters", "\x1b[1;5Cq", "q"},
+        {"F1 (SS3)", "\x1bOPz", "z"},
+        {"Alt+b",
+         "\x1b"
+         "bz",
+         "z"},
+        {"Cyrillic letter in UTF-8", "\xd0\xb6z", "z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int master = -1;
+        int slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        const std::string line = ttyname(slave);
+        // Raw, so the typed bytes wait as they are and are not echoed into the rest.
+        struct termios tio;
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+        close(slave);
+        ASSERT_EQ(write(master, c.typed.data(), c.typed.size()),
+                  static_cast<ssize_t>(c.typed.size()));
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            WaitThenReadRest(line, c.rest);
+        }
+        const int status = Reap(pid);
+        close(master);
+        ASSERT_TRUE(WIFEXITED(status)) << "killed or stopped: " << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another rest was left";
+    }
+}
+
+// Started in the background of its terminal (as by "portboot ... &"), the loader has no one to
+// press a key: it neither waits nor is stopped for touching the terminal.
+TEST_F(KeyWaitTest, InTheBackgroundNeitherWaitsNorStops) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setsid();
+        const int fd = open(line_.c_str(), O_RDWR);  // the session's terminal; its group leads
+        if (fd < 0) {
+            _exit(kNoTerminal);
+        }
+        const pid_t background = fork();
+        if (background == 0) {
+            setpgid(0, 0);
+            WaitForKey();
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(background, &status, WUNTRACED);
+        if (WIFSTOPPED(status)) {
+            kill(background, SIGKILL);
+            waitpid(background, &status, 0);
+            _exit(3);
+        }
+        _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 4);
+    }
+    const auto start = Clock::now();
+    const int status = Reap(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "still waiting: " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: stopped by the terminal, 4: failed";
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
 }
 

@@ -77,7 +77,9 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
         }
     }
     int in = ::open(options.stdinPath.c_str(), O_RDONLY);
-    int out = ::open(outPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = ptyName != nullptr && options.stdoutToPty
+                  ? ::open(ptyName, O_WRONLY)
+                  : ::open(outPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
         ::dup2(err, 2) < 0) {

@@ -37,6 +37,7 @@ struct SpawnOptions {
     std::string workDir;                // empty: the test's own
     std::string stdinPath = "/dev/null";
     bool controllingPty = false;  // a new pty becomes the child's controlling terminal
+    bool stdoutToPty = false;     // with controllingPty: standard output goes to it as well
     std::chrono::milliseconds timeLimit{10000};
 };
 

@@ -1,0 +1,142 @@
+// portboot's progress view on a real terminal: a paced load with standard output on a
+// pseudo-terminal, whose screen libvterm keeps. While the image crosses the line the view shows
+// percent and bytes after "Загрузка кода ", redrawn at most about ten times a second; at the
+// end the screen reads exactly as the transcript does (the view erased itself).
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+#include <vterm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "devsim_session.h"
+
+namespace {
+
+using test_support::Child;
+using test_support::DevsimSession;
+using test_support::TempDir;
+
+const std::string kDevsim = DEVSIM_PATH;
+const std::string kPortboot = PORTBOOT_PATH;
+constexpr int kRows = 25;
+constexpr int kCols = 80;
+constexpr long kImageBytes = 3000;  // 3.1 s at 9600 Bd
+constexpr int kMaxUpdatesPerSecond = 10;
+
+// A terminal screen kept by libvterm.
+class Screen {
+  public:
+    Screen() : vt_(vterm_new(kRows, kCols)) {
+        vterm_set_utf8(vt_, 1);
+        screen_ = vterm_obtain_screen(vt_);
+        vterm_screen_reset(screen_, 1);
+    }
+    ~Screen() { vterm_free(vt_); }
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
+
+    void Feed(const std::string& bytes) { vterm_input_write(vt_, bytes.data(), bytes.size()); }
+
+    std::string Row(int row) const {
+        VTermRect rect{};
+        rect.start_row = row;
+        rect.end_row = row + 1;
+        rect.start_col = 0;
+        rect.end_col = kCols;
+        char text[kCols * 4 + 1];
+        const std::size_t n = vterm_screen_get_text(screen_, text, sizeof text - 1, rect);
+        std::string line(text, n);
+        line.erase(line.find_last_not_of(' ') + 1);
+        return line;
+    }
+
+    std::vector<std::string> Rows() const {
+        std::vector<std::string> rows;
+        for (int row = 0; row < kRows; ++row) {
+            rows.push_back(Row(row));
+        }
+        return rows;
+    }
+
+  private:
+    VTerm* vt_;
+    VTermScreen* screen_;
+};
+
+// As the terminal shows the transcript: its line feeds reach the screen as CR LF.
+std::string AsOnTerminal(const std::string& transcript) {
+    std::string out;
+    for (char c : transcript) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+}
+
+TEST(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
+    TempDir dir;
+    test_support::WriteFile(dir.File("image.bin"), std::string(kImageBytes, '\x5a'));
+    DevsimSession device(kDevsim, dir, {"--pace", "9600"});
+    test_support::SpawnOptions spawn;
+    spawn.argv = {kPortboot, "image.bin", "9600", device.SlavePath(), "L"};
+    spawn.workDir = dir.Path();
+    spawn.extraEnv = {"LC_ALL=C.UTF-8"};
+    spawn.controllingPty = true;
+    spawn.stdoutToPty = true;
+    spawn.timeLimit = std::chrono::seconds(20);
+    Child portboot(spawn);
+
+    Screen screen;
+    std::string raw;
+    bool progressSeen = false;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        pollfd watch{portboot.PtyMaster(), POLLIN, 0};
+        const int ready = poll(&watch, 1, 50);
+        if (ready > 0) {
+            char buffer[4096];
+            const ssize_t got = read(portboot.PtyMaster(), buffer, sizeof buffer);
+            if (got > 0) {
+                raw.append(buffer, static_cast<std::size_t>(got));
+                screen.Feed(std::string(buffer, static_cast<std::size_t>(got)));
+                for (const std::string& row : screen.Rows()) {
+                    if (row.rfind("Загрузка кода ", 0) == 0 && row.find('%') != std::string::npos &&
+                        row.find("/3000") != std::string::npos) {
+                        progressSeen = true;
+                    }
+                }
+                continue;
+            }
+        }
+        if (!portboot.Running()) {
+            break;
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const test_support::ExitInfo& exit = portboot.Wait();
+    ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+    EXPECT_EQ(exit.exitStatus, 0);
+    EXPECT_TRUE(progressSeen) << raw;
+    const long updates = std::count(raw.begin(), raw.end(), '%');
+    EXPECT_GE(updates, 3);
+    EXPECT_LE(updates, static_cast<long>(seconds * kMaxUpdatesPerSecond) + 2) << seconds << " s";
+
+    const std::string transcript = "\nФайл " + dir.Path() + "/image.bin\nПорт " +
+                                   device.SlavePath() +
+                                   ":9600\nФункция загрузка\nТочка входа 0\nДлина файла 3000"
+                                   "\nИнициализация \nЗагрузка кода \nКонец кода "
+                                   "\nЗагрузка завершена\nСохранение кода \n";
+    Screen expected;
+    expected.Feed(AsOnTerminal(transcript));
+    EXPECT_EQ(screen.Rows(), expected.Rows());
+    EXPECT_EQ(device.Finish().fields["result"], "complete");
+}
+
+}  // namespace
