@@ -34,7 +34,9 @@ setup)
     # In a session of its own and with no descriptor of ctest's, so no test's process group
     # holds it and ctest does not wait for it; -p keeps it up between tests until cleanup.
     timeout -k 5 30 setsid -w wineserver -p </dev/null >/dev/null 2>&1
-    timeout -k 5 150 setsid -w wineboot -i </dev/null >/dev/null 2>&1
+    # WINELOADER names the loader where Debian's launcher would pick one that cannot run here
+    # (wine32 installed on a kernel that refuses 32-bit programs).
+    timeout -k 5 150 setsid -w "${WINELOADER:-wine}" wineboot.exe -i </dev/null >/dev/null 2>&1
     # The tests link the COM ports they use; none is left pointing at the machine's own ports.
     rm -f "$prefix"/dosdevices/com[0-9]*
     test -d "$prefix/drive_c/windows/system32"
