@@ -1,7 +1,8 @@
 // ComPort on Linux: a non-blocking descriptor with poll() against a deadline. A write queues what
-// the driver takes within the stall limit; the line's drain is watched through TIOCOUTQ and the
-// line clock together, since a pseudo-terminal reports no queue at all. "COMn" is /dev/ttyS(n-1);
-// any other name is a device path. TIOCEXCL and flock keep a second loader out.
+// the driver takes within the stall limit; the driver's drain is watched through TIOCOUTQ, and
+// since a pseudo-terminal reports no queue at all, the line clock sets when a status wait ends.
+// "COMn" is /dev/ttyS(n-1); any other name is a device path. TIOCEXCL and flock keep a second
+// loader out.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
