@@ -9,9 +9,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The portboot-conproxy developers")
 # Overridable, since whoever publishes the package answers for it; packaging/changelog and
 # packaging/copyright name the same address.
-set(PACKAGE_CONTACT "portboot-conproxy developers <dev@portboot-conproxy.org>"
+set(PACKAGE_MAINTAINER "portboot-conproxy developers <dev@portboot-conproxy.org>"
     CACHE STRING "Contact and Debian maintainer written into the packages")
-set(CPACK_PACKAGE_CONTACT ${PACKAGE_CONTACT})
+set(CPACK_PACKAGE_CONTACT ${PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "serial boot loader (portboot) and console request server (conproxy)")
 # Debian shows the description as it is: lines of at most 80 characters, broken here.
