@@ -42,6 +42,10 @@ if(WIN32)
     message(FATAL_ERROR "README.TXT: ${readme_source} does not convert to CP866: ${iconv_error}")
   endif()
   install(FILES ${readme_txt} DESTINATION .)
+  # The licence travels with the programs, with CRLF line ends for Notepad.
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT DESTINATION .)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(package_platform win32)
