@@ -10,24 +10,17 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-# wine32 is what lets Wine run the i686 programs, the deliverable; the suite runs them there.
-# A machine that cannot install it runs the x86-64 build under Wine instead, and says so.
-HAVE_WINE32 = [ "$$(dpkg-query -W -f='$${db:Status-Status}' wine32:i386 2>/dev/null)" = installed ]
-
-# The Windows programs first: the suite runs them under Wine.
+# The Windows programs first: the suite runs them under Wine. The i686 ones, the deliverable,
+# where 32-bit Wine starts (wine32 is installed for that); elsewhere the x86-64 ones, and
+# scripts/wine-build says why in one line.
 test:
 	@scripts/ensure-deps --wine32
 	$(MAKE) win32
-	@if $(HAVE_WINE32); then \
-	    echo "Wine suites: the i686 programs (build-win32/bin) under 32-bit Wine"; \
-	    dir=build-win32/bin; \
-	else \
-	    echo "Wine suites: wine32 is not installed here, so the x86-64 build (build-win64/bin) runs under Wine instead of the i686 deliverable"; \
-	    $(MAKE) win64 || exit 1; \
-	    dir=build-win64/bin; \
-	fi; \
-	echo "cmake --preset ci -DWINDOWS_PROGRAMS_DIR=$(CURDIR)/$$dir"; \
-	cmake --preset ci -DWINDOWS_PROGRAMS_DIR=$(CURDIR)/$$dir
+	@choice=$$(scripts/wine-build) || exit 1; \
+	dir=$${choice% *}; wine=$${choice#* }; \
+	if [ "$$dir" = build-win64/bin ]; then $(MAKE) win64 || exit 1; fi; \
+	echo "cmake --preset ci -DWINDOWS_PROGRAMS_DIR=$(CURDIR)/$$dir -DWINE_PROGRAM=$$wine"; \
+	cmake --preset ci -DWINDOWS_PROGRAMS_DIR=$(CURDIR)/$$dir -DWINE_PROGRAM=$$wine
 	cmake --build --preset ci -j $(JOBS)
 	ctest --preset ci -j $(JOBS)
 	$(MAKE) test-asan
