@@ -6,19 +6,21 @@ include(GNUInstallDirs)
 # Debian allows no '_' in a package name, so the package is not named after project().
 set(CPACK_PACKAGE_NAME portboot-conproxy)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "portboot and conproxy developers")
-# Overridable, since whoever publishes the package answers for it.
-set(PACKAGE_CONTACT "portboot and conproxy maintainers <portboot-conproxy@localhost>"
+set(CPACK_PACKAGE_VENDOR "The portboot-conproxy developers")
+# Overridable, since whoever publishes the package answers for it; packaging/changelog and
+# packaging/copyright name the same address.
+set(PACKAGE_MAINTAINER "portboot-conproxy developers <dev@portboot-conproxy.org>"
     CACHE STRING "Contact and Debian maintainer written into the packages")
-set(CPACK_PACKAGE_CONTACT ${PACKAGE_CONTACT})
+set(CPACK_PACKAGE_CONTACT ${PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "serial boot loader (portboot) and console request server (conproxy)")
+# Debian shows the description as it is: lines of at most 80 characters, broken here.
 set(CPACK_PACKAGE_DESCRIPTION
-    "portboot sends a program image over a serial line to a target device and has it saved to \
-flash or run. conproxy carries out console requests (clear, cursor, read and write text, input \
-records) for a client that shares a memory region and two events with it. Also: conclient, a \
-scripted client, its static library and header, and devsim, a simulated device on a \
-pseudo-terminal.")
+    "portboot sends a program image over a serial line to a target device and has
+it saved to flash or run. conproxy carries out console requests (clear, cursor,
+read and write text, input records) for a client that shares a memory region
+and two events with it. Also: conclient, a scripted client, its static library
+and header, and devsim, a simulated device on a pseudo-terminal.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -40,6 +42,10 @@ if(WIN32)
     message(FATAL_ERROR "README.TXT: ${readme_source} does not convert to CP866: ${iconv_error}")
   endif()
   install(FILES ${readme_txt} DESTINATION .)
+  # The licence travels with the programs, with CRLF line ends for Notepad.
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT DESTINATION .)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(package_platform win32)
@@ -57,6 +63,7 @@ else()
   install(FILES README.md DESTINATION ${package_docdir})
   install(FILES docs/conproxy-protocol.md DESTINATION ${package_docdir}/docs)
   install(FILES tools/devsim/README.md DESTINATION ${package_docdir}/tools/devsim)
+  include(cmake/manpages.cmake)
 
   find_program(DPKG_PROGRAM dpkg)
   if(DPKG_PROGRAM)

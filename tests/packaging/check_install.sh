@@ -1,7 +1,7 @@
 #!/bin/sh
 # `cmake --install` of a built tree into a scratch prefix: exactly the programs, the client
-# library with its header and the documents land there (no test program), and a client built
-# from the installed header and library alone drives the installed conproxy.
+# library with its header, the documents and the manual pages land there (no test program), and
+# a client built from the installed header and library alone drives the installed conproxy.
 # Usage: check_install.sh <cmake> <build dir> <c++ compiler> <c++ flags> <installed_client.cpp>
 set -eu
 cmake=$1 build=$2 cxx=$3 cxx_flags=$4 client_source=$5
@@ -25,8 +25,14 @@ bin/portboot
 include/conproxy_client.h
 lib/libconproxy_client.a
 share/doc/portboot-conproxy/README.md
+share/doc/portboot-conproxy/changelog.gz
+share/doc/portboot-conproxy/copyright
 share/doc/portboot-conproxy/docs/conproxy-protocol.md
 share/doc/portboot-conproxy/tools/devsim/README.md
+share/man/man1/conclient.1.gz
+share/man/man1/conproxy.1.gz
+share/man/man1/devsim.1.gz
+share/man/man1/portboot.1.gz
 LIST
 if ! cmp -s "$work/expected" "$work/listed"; then
     fail "installed files differ from the expected list (- missing, + extra):"
