@@ -24,6 +24,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "fuzz_requests: %s\n", what);
     std::abort();

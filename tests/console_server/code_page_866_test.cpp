@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 // Decodes one UTF-8 character; -1 if the text is not exactly one well-formed character.
 long DecodeSingleUtf8(const std::string& text) {
     if (text.empty()) {

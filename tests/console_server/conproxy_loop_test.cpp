@@ -29,6 +29,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 constexpr int kStepTimeoutMs = 5000;
 constexpr int kPollStepMs = 1;
 
@@ -456,22 +458,25 @@ TEST_F(ConproxyOnTerminal, ScreenCommandsBecomeEscapeSequencesAndTextIsUtf8) {
     EXPECT_EQ(server.ExitCode(), 0);
 }
 
-TEST_F(ConproxyOnTerminal, WindowChangeQueuesASizeRecordAndExitRestoresTheTerminal) {
+TEST_F(ConproxyOnTerminal, WindowChangeQueuesNoRecordAndExitRestoresTheTerminal) {
     ASSERT_TRUE(WaitSet(client.reply));
     struct termios before {};
     ASSERT_EQ(tcgetattr(server.Terminal(), &before), 0);
     EXPECT_EQ(before.c_lflag & ICANON, 0u);  // raw while serving
 
+    // As a Windows console with window input off: no size record, but the new size is reported.
     struct winsize size {};
     size.ws_row = 40;
     size.ws_col = 100;
     ASSERT_EQ(ioctl(server.Terminal(), TIOCSWINSZ, &size), 0);
-    ASSERT_TRUE(client.Call(ConReadInput, 800));
-    InputRecord record;
-    std::memcpy(&record, client.region.Data() + 800, sizeof record);
-    EXPECT_EQ(record.eventType, kWindowBufferSizeEvent);
-    EXPECT_EQ(record.event.windowSize.size.x, 100);
-    EXPECT_EQ(record.event.windowSize.size.y, 40);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(client.Call(ConPeekInput, 800));
+    EXPECT_EQ(client.Record().result, 0u);
+    ASSERT_TRUE(client.Call(ConGetScreenInfo, 800));
+    ConsoleScreenBufferInfo info;
+    std::memcpy(&info, client.region.Data() + 800, sizeof info);
+    EXPECT_EQ(info.size.x, 100);
+    EXPECT_EQ(info.size.y, 40);
 
     ASSERT_TRUE(client.Call(ConExit));
     EXPECT_EQ(server.ExitCode(), 0);

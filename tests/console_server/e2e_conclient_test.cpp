@@ -1,5 +1,6 @@
 // conclient running a script against a real conproxy that it starts itself; both share one
 // pseudo-terminal (as in a person's terminal session) and conclient writes its answers to a file.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -8,16 +9,35 @@
 
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "e2e_support.h"
 
 namespace {
 
 using conclient::ConproxyClient;
+
+// The suffix of the one region in /dev/shm that the process made, or "" when there is not
+// exactly one.
+std::string OnlyStemOf(long pid) {
+    const std::string prefix = "Mappingcpx" + std::to_string(pid) + "_";
+    std::vector<std::string> found;
+    if (DIR* dir = opendir("/dev/shm")) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.compare(0, prefix.size(), prefix) == 0) {
+                found.push_back(name.substr(7));
+            }
+        }
+        closedir(dir);
+    }
+    return found.size() == 1 ? found[0] : std::string();
+}
 
 class ConclientScript : public ::testing::Test {
   protected:
@@ -40,14 +60,14 @@ class ConclientScript : public ::testing::Test {
         std::vector<std::string> args = {"--server", e2e::ServerPath(), "--out", dir_ + "/out"};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back(dir_ + "/script");
-        conclient::StartOptions o;
+        conclient::TestStartOptions o;
         o.serverPath = CONCLIENT_PATH;
         o.newSession = true;
         o.ttyPath = terminal_.SlavePath();
         o.argsOverride = args;
         auto spawner = std::make_unique<ConproxyClient>();  // only starts and reaps conclient
         std::string error;
-        EXPECT_TRUE(spawner->StartServer(o, &error)) << error;
+        EXPECT_TRUE(conclient::ClientTestAccess::StartServer(*spawner, o, &error)) << error;
         return spawner;
     }
 
@@ -124,9 +144,10 @@ TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {
     termios before{};
     ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &before), 0);
     std::unique_ptr<ConproxyClient> conclientProcess = Start("read\n");
-    // Its names: the first unique names of the conclient process.
-    const std::string stem = "cpx" + std::to_string(conclientProcess->ServerPid()) + "_1";
     ASSERT_TRUE(e2e::WaitUntil([&] { return Output() == "ready\n"; }));
+    // Its names: the first unique names of the conclient process, pid, random part, counter.
+    const std::string stem = OnlyStemOf(conclientProcess->ServerPid());
+    ASSERT_TRUE(std::regex_match(stem, std::regex("cpx[0-9]+_[0-9a-f]{8}_1"))) << stem;
     ASSERT_TRUE(e2e::ShmExists("Mapping" + stem));
 
     conclientProcess->SignalServer(SIGTERM);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "e2e_support.h"
 
 namespace {
@@ -39,11 +40,11 @@ class ConsoleOnTerminal : public ::testing::Test {
         ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &before_), 0);
         std::string error;
         ASSERT_TRUE(client_.Open(conclient::UniqueNames(), &error)) << error;
-        conclient::StartOptions o;
+        conclient::TestStartOptions o;
         o.serverPath = e2e::ServerPath();
         o.newSession = true;
         o.ttyPath = terminal_.SlavePath();
-        ASSERT_TRUE(client_.StartServer(o, &error)) << error;
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(client_, o, &error)) << error;
         ASSERT_EQ(client_.WaitReady(e2e::kWaitMs), WaitResult::kReplied);
         // An input command first, so the terminal is in the server's input mode before typing.
         InputRecord unused;
@@ -254,13 +255,19 @@ TEST_F(ConsoleOnTerminal, ReadInputWaitsForAKey) {
     EXPECT_EQ(pending.get(), 'w');
 }
 
-TEST_F(ConsoleOnTerminal, WindowResizeBecomesABufferSizeRecord) {
+// As a Windows console with window input off (its default): no size record, the new size in
+// the screen information.
+TEST_F(ConsoleOnTerminal, WindowResizeQueuesNoRecordButScreenInfoHasTheNewSize) {
     terminal_.Resize(30, 100);
-    std::vector<InputRecord> got = ReadRecords(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].eventType, conclient::kWindowBufferSizeEvent);
-    EXPECT_EQ(got[0].sizeX, 100);
-    EXPECT_EQ(got[0].sizeY, 30);
+    conclient::ScreenInfo s;
+    ASSERT_TRUE(e2e::WaitUntil([&] {
+        return client_.GetScreenInfo(&s) == WaitResult::kReplied && s.sizeX == 100;
+    }));
+    EXPECT_EQ(s.sizeY, 30);
+    InputRecord r;
+    uint32_t result = 9;
+    ASSERT_EQ(client_.PeekInput(&r, &result), WaitResult::kReplied);
+    EXPECT_EQ(result, 0u);
 }
 
 TEST_F(ConsoleOnTerminal, ReadTextIsAnEditedEchoedLine) {

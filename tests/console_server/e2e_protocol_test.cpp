@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "e2e_support.h"
 
 namespace {
@@ -29,13 +30,13 @@ class ServerProcess : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(terminal_.Ok()); }
 
     // The three names from Open, or these arguments in their place.
-    conclient::StartOptions Options(std::vector<std::string> args) {
-        conclient::StartOptions o = Options();
+    conclient::TestStartOptions Options(std::vector<std::string> args) {
+        conclient::TestStartOptions o = Options();
         o.argsOverride = std::move(args);
         return o;
     }
-    conclient::StartOptions Options() {
-        conclient::StartOptions o;
+    conclient::TestStartOptions Options() {
+        conclient::TestStartOptions o;
         o.serverPath = e2e::ServerPath();
         o.newSession = true;
         o.stdinFd = terminal_.SlaveFd();
@@ -48,7 +49,7 @@ class ServerProcess : public ::testing::Test {
     void StartReady(ConproxyClient* client) {
         std::string error;
         ASSERT_TRUE(client->Open(conclient::UniqueNames(), &error)) << error;
-        ASSERT_TRUE(client->StartServer(Options(), &error)) << error;
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(*client, Options(), &error)) << error;
         ASSERT_EQ(client->WaitReady(e2e::kWaitMs), WaitResult::kReplied);
     }
 
@@ -64,7 +65,7 @@ TEST_F(ServerProcess, TooFewArgumentsExit32AndCreateNothing) {
         std::vector<std::string> all = {names.suffix, names.requestEvent, names.replyEvent};
         ConproxyClient client;  // never opened: the server alone could create the names
         std::string error;
-        ASSERT_TRUE(client.StartServer(
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(client, 
             Options(std::vector<std::string>(all.begin(), all.begin() + given)), &error))
             << error;
         conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
@@ -141,14 +142,14 @@ TEST_F(ServerProcess, RequestStandingAtStartIsServedAtOnce) {
     r.command = conclient::ConExit;
     r.status = -7;
     std::memcpy(client.Region(), &r, sizeof r);
-    client.SetRequestEvent();
-    ASSERT_TRUE(client.StartServer(Options(), &error)) << error;
+    conclient::ClientTestAccess::SetRequestEvent(client);
+    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(client, Options(), &error)) << error;
 
     // Nobody takes another turn: the server must serve the standing request by itself.
     conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
     ASSERT_TRUE(e.ended);
     EXPECT_EQ(e.code, 0);
-    EXPECT_TRUE(client.ReplyEventIsSet());
+    EXPECT_TRUE(conclient::ClientTestAccess::ReplyEventIsSet(client));
     std::memcpy(&r, client.Region(), sizeof r);
     EXPECT_EQ(r.status, 0);
 }
@@ -175,16 +176,16 @@ TEST_F(ServerProcess, StartupFailuresExit33WithoutReadySignal) {
         e2e::ShmNamesGuard guard({c.args[0] == good.suffix ? "" : "Mapping" + c.args[0],
                                   c.args[1] == good.requestEvent ? "" : c.args[1]});
         e2e::OutputPipe err;
-        conclient::StartOptions o = Options(c.args);
+        conclient::TestStartOptions o = Options(c.args);
         o.stderrFd = err.WriteEnd();
         ConproxyClient runner;  // only starts the process
-        ASSERT_TRUE(runner.StartServer(o, &error)) << error;
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(runner, o, &error)) << error;
         err.CloseWriteEnd();
         conclient::ServerExit e = runner.WaitServerExit(e2e::kWaitMs);
         ASSERT_TRUE(e.ended);
         EXPECT_TRUE(e.exited);
         EXPECT_EQ(e.code, kExitStartupFailure);
-        EXPECT_FALSE(client.ReplyEventIsSet());
+        EXPECT_FALSE(conclient::ClientTestAccess::ReplyEventIsSet(client));
         std::string text = err.TextAtEnd();
         EXPECT_FALSE(text.empty());
         EXPECT_EQ(text.find('\n'), text.size() - 1) << text;  // one line
@@ -203,7 +204,7 @@ TEST_F(ServerProcess, StartupFailsWithExit33WhenAnObjectCannotBeMade) {
         ASSERT_EQ(mkdir(dir.c_str(), 0700), 0) << std::strerror(errno);
         ConproxyClient runner;
         std::string error;
-        ASSERT_TRUE(runner.StartServer(
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(runner, 
             Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
             << error;
         conclient::ServerExit e = runner.WaitServerExit(e2e::kWaitMs);
@@ -227,7 +228,7 @@ TEST_F(ServerProcess, EachSideRemovesOnlyTheNamesItCreated) {
         // The server comes first and creates all three; the client only opens them.
         ConproxyClient runner;
         std::string error;
-        ASSERT_TRUE(runner.StartServer(
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(runner, 
             Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
             << error;
         ASSERT_TRUE(e2e::WaitUntil([&] {
@@ -271,7 +272,7 @@ TEST_F(ServerProcess, TerminatedServerRemovesTheNamesItCreated) {
     ConproxyClient runner;
     std::string error;
     ASSERT_TRUE(
-        runner.StartServer(Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
+        conclient::ClientTestAccess::StartServer(runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
         << error;
     ASSERT_TRUE(e2e::WaitUntil([&] {
         return e2e::ShmExists(region) && e2e::ShmExists(names.requestEvent) &&

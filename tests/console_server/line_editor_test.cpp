@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 InputRecord Key(char character, bool down = true) {
     InputRecord record{};
     record.eventType = kKeyEvent;
