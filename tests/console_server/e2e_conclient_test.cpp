@@ -7,9 +7,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,6 +140,19 @@ TEST_F(ConclientScript, ReadWithNobodyTypingStopsAtTheTimeLimit) {
     ASSERT_TRUE(e.ended);
     EXPECT_EQ(e.code, 1);
     EXPECT_EQ(Output(), "ready\nerror read: timeout\n");
+}
+
+// The person at the keyboard may take longer than the reply time-out (10 s) to press a key.
+TEST_F(ConclientScript, ReadWithoutATimeLimitWaitsForTheKeyboard) {
+    std::unique_ptr<ConproxyClient> conclientProcess = Start("read\nexit\n");
+    ASSERT_TRUE(e2e::WaitUntil([&] { return Output() == "ready\n"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(conclient::kDefaultReplyTimeoutMs + 500));
+    EXPECT_EQ(Output(), "ready\n");
+    terminal_.Type("q");
+    conclient::ServerExit e = conclientProcess->WaitServerExit(e2e::kWaitMs);
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.code, 0);
+    EXPECT_EQ(Output().rfind("ready\nread result=1 key down", 0), 0u) << Output();
 }
 
 TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {
