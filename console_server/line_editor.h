@@ -30,6 +30,11 @@ class LineEditor {
     // Moves up to size characters of the finished text into buffer; returns how many.
     uint32_t Deliver(char* buffer, uint32_t size);
 
+    // The line being typed, the edit position in it, and the lines kept for Up/Down.
+    const std::string& Line() const { return line_; }
+    size_t Cursor() const { return cursor_; }
+    size_t HistoryLines() const { return history_.size(); }
+
   private:
     // False when the record is no editing key (then it is looked at as a character).
     bool Edit(const InputRecord& record, std::string& echo);
