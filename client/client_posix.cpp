@@ -16,8 +16,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -318,8 +318,8 @@ uint32_t RandomBits() {
     uint32_t bits = 0;
     if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
         // No entropy yet (early boot): the clock still keeps the name from being guessed ahead.
-        bits = static_cast<uint32_t>(
-            std::chrono::steady_clock::now().time_since_epoch().count() * 2654435761u);
+        bits = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() *
+                                     2654435761u);
     }
     return bits;
 }

@@ -114,8 +114,7 @@ class WindowsLink : public PlatformLink {
             view_ = nullptr;
             return false;
         }
-        requestEvent_ =
-            OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.requestEvent.c_str()));
+        requestEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.requestEvent.c_str()));
         if (!requestEvent_) {
             *error = LastError(names.requestEvent);
             return false;

@@ -101,8 +101,8 @@ std::string DumpLine(ConproxyClient& client, size_t dataBytes) {
 
 // One script line's words after the verb, and what a verb tells the runner back.
 struct Step {
-    std::istringstream& in;    // the arguments, for >> parsing
-    const std::string& rest;   // the text after the verb and one blank (write)
+    std::istringstream& in;   // the arguments, for >> parsing
+    const std::string& rest;  // the text after the verb and one blank (write)
     WaitResult result = WaitResult::kReplied;
     size_t dataBytes = 0;   // the data area this command's reply fills (--dump)
     bool requested = true;  // a request went out (not a sleep)
@@ -158,8 +158,8 @@ void DoInfo(Runner& r, const std::string&, Step& step) {
         char text[160];
         std::snprintf(text, sizeof text,
                       "info size=%dx%d cursor=%d,%d attr=0x%x window=%d,%d,%d,%d max=%dx%d\n",
-                      s.sizeX, s.sizeY, s.cursorX, s.cursorY, s.attributes, s.left, s.top,
-                      s.right, s.bottom, s.maxX, s.maxY);
+                      s.sizeX, s.sizeY, s.cursorX, s.cursorY, s.attributes, s.left, s.top, s.right,
+                      s.bottom, s.maxX, s.maxY);
         r.out << text;
     }
 }
@@ -254,10 +254,9 @@ struct Verb {
     VerbAction action;
 };
 constexpr Verb kVerbs[] = {
-    {"write", DoWrite}, {"writehex", DoWrite},     {"cursor", DoCursor},
-    {"info", DoInfo},   {"peek", DoInputRecord},   {"read", DoInputRecord},
-    {"readtext", DoReadText}, {"clear", DoClear},  {"nop", DoNop},
-    {"nop10", DoNop},   {"exit", DoExit},          {"raw", DoRaw},
+    {"write", DoWrite},      {"writehex", DoWrite},   {"cursor", DoCursor},     {"info", DoInfo},
+    {"peek", DoInputRecord}, {"read", DoInputRecord}, {"readtext", DoReadText}, {"clear", DoClear},
+    {"nop", DoNop},          {"nop10", DoNop},        {"exit", DoExit},         {"raw", DoRaw},
     {"sleep", DoSleep},
 };
 
@@ -373,7 +372,7 @@ int main(int argc, char** argv) {
     out << "ready\n";
     out.flush();
 
-    Runner runner{client,    out, !attach, timeoutMs, timeoutGiven ? timeoutMs : conclient::kNoTimeout,
+    Runner runner{client, out, !attach, timeoutMs, timeoutGiven ? timeoutMs : conclient::kNoTimeout,
                   dump};
     bool badLine = false;
     std::string line;

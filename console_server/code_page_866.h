@@ -13,6 +13,6 @@ std::string Cp866ToUtf8(const char* data, size_t size);  // every byte; ASCII 0x
 // DEL included) becomes the glyph the code page's font draws for it, so no byte of the text
 // can reach the terminal as a control sequence.
 std::string Cp866ToScreen(const char* data, size_t size);
-char UnicodeToCp866(char32_t codePoint);                 // '?' when 866 has no such character
+char UnicodeToCp866(char32_t codePoint);  // '?' when 866 has no such character
 
 }  // namespace conproxy

@@ -15,7 +15,7 @@
 
 namespace conproxy {
 
-constexpr size_t kMaxLineChars = 4094;  // with CR LF, 4096 bytes
+constexpr size_t kMaxLineChars = 4094;   // with CR LF, 4096 bytes
 constexpr size_t kMaxHistoryLines = 50;  // the Windows console's default history size
 
 class LineEditor {

@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include "console_records.h"

@@ -97,7 +97,7 @@ class FakeConsole : public Console {
         : script_(script), region_(region), regionSize_(regionSize), measured_(measured) {}
 
     std::vector<unsigned char> scribbledRecord;  // the record as the last overwrite left it
-    std::size_t shrunkTo = SIZE_MAX;           // the region's size after a shrink, if any
+    std::size_t shrunkTo = SIZE_MAX;             // the region's size after a shrink, if any
 
     std::vector<CallRecord> calls;
 

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <memory>
 #include <regex>
-#include <thread>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conproxy_client.h"

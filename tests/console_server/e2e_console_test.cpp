@@ -261,9 +261,8 @@ TEST_F(ConsoleOnTerminal, ReadInputWaitsForAKey) {
 TEST_F(ConsoleOnTerminal, WindowResizeQueuesNoRecordButScreenInfoHasTheNewSize) {
     terminal_.Resize(30, 100);
     conclient::ScreenInfo s;
-    ASSERT_TRUE(e2e::WaitUntil([&] {
-        return client_.GetScreenInfo(&s) == WaitResult::kReplied && s.sizeX == 100;
-    }));
+    ASSERT_TRUE(e2e::WaitUntil(
+        [&] { return client_.GetScreenInfo(&s) == WaitResult::kReplied && s.sizeX == 100; }));
     EXPECT_EQ(s.sizeY, 30);
     InputRecord r;
     uint32_t result = 9;
@@ -429,8 +428,7 @@ TEST_F(ConsoleOnTerminal, ClientTextNeverDrivesTheTerminal) {
     ASSERT_EQ(client_.SetCursor(0, 2), WaitResult::kReplied);
     ASSERT_EQ(client_.WriteText("A\x1b[31mB\x01\x7f\x1b]0;t\x07Z\x1b[6n"), WaitResult::kReplied);
     EXPECT_TRUE(e2e::WaitUntil([&] {
-        return terminal_.Row(2) ==
-               "A\u2190[31mB\u263A\u2302\u2190]0;tZ\u2190[6n";
+        return terminal_.Row(2) == "A\u2190[31mB\u263A\u2302\u2190]0;tZ\u2190[6n";
     })) << terminal_.ScreenText();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     InputRecord r;

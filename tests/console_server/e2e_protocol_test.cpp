@@ -69,8 +69,8 @@ TEST_F(ServerProcess, TooFewArgumentsExit32AndCreateNothing) {
         std::vector<std::string> all = {names.suffix, names.requestEvent, names.replyEvent};
         ConproxyClient client;  // never opened: the server alone could create the names
         std::string error;
-        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(client, 
-            Options(std::vector<std::string>(all.begin(), all.begin() + given)), &error))
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+            client, Options(std::vector<std::string>(all.begin(), all.begin() + given)), &error))
             << error;
         conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
         ASSERT_TRUE(e.ended);
@@ -208,8 +208,8 @@ TEST_F(ServerProcess, StartupFailsWithExit33WhenAnObjectCannotBeMade) {
         ASSERT_EQ(mkdir(dir.c_str(), 0700), 0) << std::strerror(errno);
         ConproxyClient runner;
         std::string error;
-        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(runner, 
-            Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+            runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
             << error;
         conclient::ServerExit e = runner.WaitServerExit(e2e::kWaitMs);
         rmdir(dir.c_str());
@@ -232,8 +232,8 @@ TEST_F(ServerProcess, EachSideRemovesOnlyTheNamesItCreated) {
         // The server comes first and creates all three; the client only opens them.
         ConproxyClient runner;
         std::string error;
-        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(runner, 
-            Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+            runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
             << error;
         ASSERT_TRUE(e2e::WaitUntil([&] {
             return e2e::ShmExists(region) && e2e::ShmExists(names.requestEvent) &&
@@ -275,8 +275,8 @@ TEST_F(ServerProcess, TerminatedServerRemovesTheNamesItCreated) {
     const std::string region = "Mapping" + names.suffix;
     ConproxyClient runner;
     std::string error;
-    ASSERT_TRUE(
-        conclient::ClientTestAccess::StartServer(runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
+    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+        runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
         << error;
     ASSERT_TRUE(e2e::WaitUntil([&] {
         return e2e::ShmExists(region) && e2e::ShmExists(names.requestEvent) &&
