@@ -25,6 +25,7 @@
 
 #include "bench_support.h"
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 
 namespace {
 
@@ -117,13 +118,13 @@ struct Server {
     conclient::ConproxyClient client;
     bool Start(const Options& o, int stdoutFd, bool ownSession) {
         std::string error;
-        conclient::StartOptions start;
+        conclient::TestStartOptions start;
         start.serverPath = o.binDir + "/conproxy";
         start.stdinFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
         start.stdoutFd = stdoutFd;
         start.newSession = ownSession;
         const bool ok = client.Open(conclient::UniqueNames(), &error) &&
-                        client.StartServer(start, &error) &&
+                        conclient::ClientTestAccess::StartServer(client, start, &error) &&
                         client.WaitReady() == conclient::WaitResult::kReplied;
         close(start.stdinFd);
         if (!ok) {

@@ -1,8 +1,11 @@
-// The ten console commands on top of ConproxyClient::Transact, and the decoding of the two
-// Windows records that conproxy leaves in the region. No platform code here.
+// The turn with the server, the names, and the ten console commands on top of it, over the
+// platform primitives of client_platform.h; and the decoding of the two Windows records that
+// conproxy leaves in the region. No platform code here.
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
+#include "client_platform.h"
 #include "conproxy_client.h"
 
 namespace conclient {
@@ -25,6 +28,14 @@ ConsoleRequest MakeRequest(int32_t command, int32_t dataOffset, uint32_t count) 
     r.dataOffset = dataOffset;
     r.count = count;
     return r;
+}
+
+constexpr char kRegionPrefix[] = "Mapping";
+constexpr size_t kMaxNameBytes = 250;
+
+bool NameIsUsable(const std::string& name) {
+    return !name.empty() && name.size() <= kMaxNameBytes && name.find('/') == std::string::npos &&
+           name.find('\\') == std::string::npos;
 }
 
 }  // namespace
@@ -81,12 +92,113 @@ const char* WaitResultName(WaitResult r) {
             return "wait failed";
         case WaitResult::kStopped:
             return "interrupted";
+        case WaitResult::kOutOfStep:
+            return "out of step: an earlier reply never came; open the client again";
     }
     return "?";
 }
 
+ConproxyClient::ConproxyClient() : impl_(new Impl) {}
+
+// The link's owner kills a server we started that is still running and removes our names.
+ConproxyClient::~ConproxyClient() = default;
+
+bool ConproxyClient::Open(const ClientNames& names, std::string* error) {
+    const std::string regionName = kRegionPrefix + names.suffix;
+    if (names.suffix.size() > kMaxSuffixBytes || !NameIsUsable(regionName) ||
+        !NameIsUsable(names.requestEvent) || !NameIsUsable(names.replyEvent)) {
+        *error = "unusable name (empty, with '/' or '\\', or too long)";
+        return false;
+    }
+    if (names.requestEvent == names.replyEvent || names.requestEvent == regionName ||
+        names.replyEvent == regionName) {
+        *error = "two of the names are the same";
+        return false;
+    }
+    impl_->names = names;
+    impl_->outOfStep = false;
+    return impl_->link->Open(names, error);
+}
+
+bool ConproxyClient::StartServer(const StartOptions& options, std::string* error) {
+    const ClientNames& names = impl_->names;
+    return impl_->link->Spawn(
+        {options.serverPath, names.suffix, names.requestEvent, names.replyEvent}, options,
+        ServerStdio{}, error);
+}
+
+WaitResult ConproxyClient::WaitReady(int timeoutMs) {
+    return impl_->link->WaitReply(ReplyTimeout(timeoutMs));
+}
+
+WaitResult ConproxyClient::InStep() {
+    PlatformLink& link = *impl_->link;
+    if (link.Region() == nullptr) {
+        return WaitResult::kFailed;
+    }
+    if (impl_->outOfStep) {
+        // The late reply has come since: the server waits for a request again.
+        if (!link.ReplyEventIsSet()) {
+            return WaitResult::kOutOfStep;
+        }
+        impl_->outOfStep = false;
+    }
+    return WaitResult::kReplied;
+}
+
+WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
+    const WaitResult step = InStep();
+    if (step != WaitResult::kReplied) {
+        return step;
+    }
+    PlatformLink& link = *impl_->link;
+    // Reset before the request is announced: a reset after it could erase the answer.
+    link.ResetReplyEvent();
+    std::memcpy(link.Region(), request, sizeof *request);
+    link.SetRequestEvent();
+    const WaitResult r = link.WaitReply(ReplyTimeout(timeoutMs));
+    if (r == WaitResult::kReplied) {
+        std::memcpy(request, link.Region(), sizeof *request);
+    } else if (r == WaitResult::kTimedOut || r == WaitResult::kStopped) {
+        impl_->outOfStep = true;
+    }
+    return r;
+}
+
+uint8_t* ConproxyClient::Region() {
+    return impl_->link->Region();
+}
+const ClientNames& ConproxyClient::Names() const {
+    return impl_->names;
+}
+long ConproxyClient::ServerPid() const {
+    return impl_->link->ServerPid();
+}
+ServerExit ConproxyClient::WaitServerExit(int timeoutMs) {
+    return impl_->link->WaitServerExit(timeoutMs);
+}
+void ConproxyClient::SignalServer(int signalNumber) {
+    impl_->link->SignalServer(signalNumber);
+}
+
+ClientNames UniqueNames() {
+    static std::atomic<unsigned> counter{0};
+    char random[16];
+    std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(RandomBits()));
+    const std::string stem =
+        "cpx" + std::to_string(ProcessId()) + "_" + random + "_" + std::to_string(++counter);
+    return {stem, stem + "_req", stem + "_rep"};
+}
+
+std::string DefaultServerPath(const char* argv0) {
+    return ProgramDirectory(argv0) + kServerFileName;
+}
+
 WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t count,
                                ConsoleRequest* out, int timeoutMs) {
+    const WaitResult step = InStep();
+    if (step != WaitResult::kReplied)
+        return step;
     ConsoleRequest r{};
     std::memcpy(&r, Region(), sizeof r);  // keep status/result as they stand
     r.command = command;
@@ -116,6 +228,9 @@ WaitResult ConproxyClient::Exit(int32_t* status) {
 }
 
 WaitResult ConproxyClient::GetScreenInfo(ScreenInfo* info) {
+    const WaitResult step = InStep();
+    if (step != WaitResult::kReplied)
+        return step;
     std::memset(Region() + kDefaultDataOffset, 0, kScreenInfoBytes);
     ConsoleRequest r = MakeRequest(ConGetScreenInfo, kDefaultDataOffset, 0);
     WaitResult w = Transact(&r);
@@ -137,6 +252,9 @@ WaitResult ConproxyClient::Nop(int32_t code) {
 
 WaitResult ConproxyClient::InputRecordRequest(int32_t command, InputRecord* record,
                                               uint32_t* result, int timeoutMs) {
+    const WaitResult step = InStep();
+    if (step != WaitResult::kReplied)
+        return step;
     std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
     ConsoleRequest r = MakeRequest(command, kDefaultDataOffset, 0);
     r.result = 0xFFFFFFFFu;
@@ -176,6 +294,9 @@ WaitResult ConproxyClient::WriteText(const std::string& bytes) {
     const size_t room = kRegionBytes - kDefaultDataOffset;
     size_t done = 0;
     do {
+        const WaitResult step = InStep();
+        if (step != WaitResult::kReplied)
+            return step;
         size_t n = bytes.size() - done < room ? bytes.size() - done : room;
         std::memcpy(Region() + kDefaultDataOffset, bytes.data() + done, n);
         ConsoleRequest r = MakeRequest(ConWriteText, kDefaultDataOffset, static_cast<uint32_t>(n));

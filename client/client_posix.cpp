@@ -1,11 +1,13 @@
 // POSIX stand-in for the named region and events: each is a shared-memory object; an event is
 // the 32-bit word at offset 0 (0 = not signalled, 1 = signalled), woken through a shared futex.
-// Whoever creates an object unlinks it at the end; names only opened are left alone.
+// Whoever creates an object unlinks it at the end; names only opened are left alone. An object
+// that exists already is used only when it is ours and closed to other users.
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,9 +18,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "client_platform.h"
 #include "conproxy_client.h"
 
 extern char** environ;
@@ -27,32 +31,25 @@ namespace conclient {
 namespace {
 
 constexpr size_t kEventBytes = 4;
-constexpr size_t kMaxNameBytes = 250;
-constexpr size_t kMaxSuffixBytes = 72;  // "Mapping" + suffix must fit an 80-char buffer
 // The reply wait wakes this often to see whether the server has died.
 constexpr int kLivenessSliceMs = 50;
 constexpr int kReapPollMs = 5;
 constexpr int kTermGraceMs = 1000;
+constexpr mode_t kOwnerOnlyMode = 0600;
 
-class Deadline {
-  public:
-    explicit Deadline(int timeoutMs)
-        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
-    bool Expired() const { return std::chrono::steady_clock::now() >= end_; }
-    int RemainingMs() const {
-        // Rounded up: a last fraction of a millisecond must not become a zero-length wait that
-        // spins.
-        auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
-        return left.count() < 0 ? 0 : static_cast<int>(left.count());
+// Empty when an object someone made before us is safe to use: our own, and nobody else may
+// read or write it (its maker could otherwise read the keys, write to the terminal, end us).
+std::string Unsafe(const struct stat& st) {
+    if (!S_ISREG(st.st_mode))
+        return "is not a shared-memory object";
+    if (st.st_uid != geteuid())
+        return "belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return std::string("is open to other users (mode ") + mode + ")";
     }
-
-  private:
-    std::chrono::steady_clock::time_point end_;
-};
-
-bool NameIsUsable(const std::string& name) {
-    return !name.empty() && name.size() <= kMaxNameBytes && name.find('/') == std::string::npos;
+    return std::string();
 }
 
 // A mapped shared-memory object; move-only, unmapped/closed/unlinked in one place.
@@ -79,10 +76,10 @@ class SharedObject {
     bool Open(const std::string& name, size_t size, std::string* error) {
         Release();
         std::string path = "/" + name;
-        int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, kOwnerOnlyMode);
         bool created = fd >= 0;
         if (fd < 0 && errno == EEXIST)
-            fd = shm_open(path.c_str(), O_RDWR, 0600);
+            fd = shm_open(path.c_str(), O_RDWR | O_NOFOLLOW, kOwnerOnlyMode);
         if (fd < 0) {
             *error = path + ": " + std::strerror(errno);
             return false;
@@ -91,8 +88,18 @@ class SharedObject {
         fd_ = fd;
         created_ = created;
         struct stat st {};
-        if (fstat(fd, &st) != 0 ||
-            (static_cast<size_t>(st.st_size) < size && ftruncate(fd, size) != 0)) {
+        if (fstat(fd, &st) != 0) {
+            *error = path + ": " + std::strerror(errno);
+            Release();
+            return false;
+        }
+        const std::string unsafe = created ? std::string() : Unsafe(st);
+        if (!unsafe.empty()) {
+            *error = path + ": it " + unsafe;
+            Release();
+            return false;
+        }
+        if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, size) != 0) {
             *error = path + ": " + std::strerror(errno);
             Release();
             return false;
@@ -141,40 +148,36 @@ bool EventIsSet(uint32_t* word) {
     return __atomic_load_n(word, __ATOMIC_ACQUIRE) != 0;
 }
 
-}  // namespace
-
-extern std::atomic<bool> gStopWaiting;
-
-struct ConproxyClient::Impl {
-    ClientNames names;
-    SharedObject region;
-    SharedObject requestEvent;
-    SharedObject replyEvent;
-    pid_t pid = 0;
-    ServerExit exit;
-
-    // Reap the server without blocking; true once it has ended.
-    bool ServerEnded() {
-        if (pid <= 0)
-            return false;
-        if (exit.ended)
-            return true;
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r != pid)
-            return false;
-        exit.ended = true;
-        exit.exited = WIFEXITED(status);
-        exit.code = exit.exited ? WEXITSTATUS(status) : 0;
-        exit.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        return true;
+class PosixLink : public PlatformLink {
+  public:
+    ~PosixLink() override {
+        if (pid_ > 0 && !ServerEnded()) {
+            // SIGTERM first, so the server can restore its terminal; SIGKILL if it will not go.
+            kill(pid_, SIGTERM);
+            if (WaitServerExit(kTermGraceMs).ended)
+                return;
+            kill(pid_, SIGKILL);
+            int status = 0;
+            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
     }
 
-    WaitResult WaitReply(int timeoutMs) {
-        uint32_t* word = replyEvent.Word();
+    bool Open(const ClientNames& names, std::string* error) override {
+        return region_.Open("Mapping" + names.suffix, kRegionBytes, error) &&
+               requestEvent_.Open(names.requestEvent, kEventBytes, error) &&
+               replyEvent_.Open(names.replyEvent, kEventBytes, error);
+    }
+    uint8_t* Region() const override { return region_.Bytes(); }
+    void SetRequestEvent() override { SetEvent(requestEvent_.Word()); }
+    void ResetReplyEvent() override { ResetEvent(replyEvent_.Word()); }
+    bool ReplyEventIsSet() override { return EventIsSet(replyEvent_.Word()); }
+
+    WaitResult WaitReply(int timeoutMs) override {
+        uint32_t* word = replyEvent_.Word();
         if (word == nullptr)
             return WaitResult::kFailed;
-        Deadline deadline(timeoutMs);
+        const Deadline deadline(timeoutMs);
         // The server is asked about (waitpid) only when a slice passes without a reply: asked on
         // the way in, it would add a system call to every turn (a tenth of a Nop's round trip).
         bool askServer = false;
@@ -185,7 +188,7 @@ struct ConproxyClient::Impl {
                 return WaitResult::kStopped;
             // A reply given just before the server ended still counts, so the event is
             // checked once more after the server is seen gone.
-            if (askServer ? ServerEnded() : exit.ended)
+            if (askServer ? ServerEnded() : exit_.ended)
                 return EventIsSet(word) ? WaitResult::kReplied : WaitResult::kServerDied;
             if (deadline.Expired()) {
                 if (!askServer) {
@@ -194,7 +197,7 @@ struct ConproxyClient::Impl {
                 }
                 return WaitResult::kTimedOut;
             }
-            int sliceMs = std::min(deadline.RemainingMs(), kLivenessSliceMs);
+            const int sliceMs = deadline.RemainingMs(kLivenessSliceMs);
             struct timespec ts {
                 sliceMs / 1000, static_cast<long>(sliceMs % 1000) * 1000000L
             };
@@ -205,149 +208,126 @@ struct ConproxyClient::Impl {
             askServer = r != 0 && errno == ETIMEDOUT;
         }
     }
+
+    bool Spawn(const std::vector<std::string>& args, const StartOptions& options,
+               const ServerStdio& stdio, std::string* error) override {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        if (options.newSession)
+            flags |= POSIX_SPAWN_SETSID;
+        posix_spawnattr_setflags(&attr, flags);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attr, &none);
+        sigemptyset(&defaults);
+        for (int s : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGWINCH}) sigaddset(&defaults, s);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+
+        int in = stdio.stdinFd, out = stdio.stdoutFd, err = stdio.stderrFd;
+        if (!options.ttyPath.empty()) {
+            // Opened after setsid and without O_NOCTTY, so it becomes the controlling terminal.
+            posix_spawn_file_actions_addopen(&actions, 0, options.ttyPath.c_str(), O_RDWR, 0);
+            in = -1;
+            if (out < 0)
+                posix_spawn_file_actions_adddup2(&actions, 0, 1);
+            if (err < 0)
+                posix_spawn_file_actions_adddup2(&actions, 0, 2);
+        }
+        if (in >= 0)
+            posix_spawn_file_actions_adddup2(&actions, in, 0);
+        if (out >= 0)
+            posix_spawn_file_actions_adddup2(&actions, out, 1);
+        if (err >= 0)
+            posix_spawn_file_actions_adddup2(&actions, err, 2);
+        // Only the three standard descriptors cross: a terminal the caller holds open must hang
+        // up when the caller closes it, and nothing else of ours is the server's business.
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+
+        pid_t pid = 0;
+        int rc = posix_spawn(&pid, args[0].c_str(), &actions, &attr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        if (rc != 0) {
+            *error = args[0] + ": " + std::strerror(rc);
+            return false;
+        }
+        pid_ = pid;
+        exit_ = ServerExit{};
+        return true;
+    }
+
+    long ServerPid() const override { return pid_; }
+
+    ServerExit WaitServerExit(int timeoutMs) override {
+        const Deadline deadline(timeoutMs);
+        while (!ServerEnded() && !deadline.Expired()) usleep(kReapPollMs * 1000);
+        return exit_;
+    }
+
+    void SignalServer(int signalNumber) override {
+        if (pid_ > 0 && !ServerEnded())
+            kill(pid_, signalNumber);
+    }
+
+  private:
+    // Reap the server without blocking; true once it has ended.
+    bool ServerEnded() {
+        if (pid_ <= 0)
+            return false;
+        if (exit_.ended)
+            return true;
+        int status = 0;
+        pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r != pid_)
+            return false;
+        exit_.ended = true;
+        exit_.exited = WIFEXITED(status);
+        exit_.code = exit_.exited ? WEXITSTATUS(status) : 0;
+        exit_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        return true;
+    }
+
+    SharedObject region_;
+    SharedObject requestEvent_;
+    SharedObject replyEvent_;
+    pid_t pid_ = 0;
+    ServerExit exit_;
 };
 
-ConproxyClient::ConproxyClient() : impl_(new Impl) {}
+}  // namespace
 
-ConproxyClient::~ConproxyClient() {
-    if (impl_->pid > 0 && !impl_->ServerEnded()) {
-        // SIGTERM first, so the server can restore its terminal; SIGKILL if it will not go.
-        kill(impl_->pid, SIGTERM);
-        if (WaitServerExit(kTermGraceMs).ended)
-            return;
-        kill(impl_->pid, SIGKILL);
-        int status = 0;
-        while (waitpid(impl_->pid, &status, 0) < 0 && errno == EINTR) {
-        }
+std::unique_ptr<PlatformLink> MakePlatformLink() {
+    return std::make_unique<PosixLink>();
+}
+
+const size_t kMaxSuffixBytes = 72;  // "Mapping" + suffix must fit an 80-char buffer
+const char* const kServerFileName = "conproxy";
+
+unsigned long ProcessId() {
+    return static_cast<unsigned long>(getpid());
+}
+
+uint32_t RandomBits() {
+    uint32_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+        // No entropy yet (early boot): the clock still keeps the name from being guessed ahead.
+        bits = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() *
+                                     2654435761u);
     }
+    return bits;
 }
 
-bool ConproxyClient::Open(const ClientNames& names, std::string* error) {
-    std::string regionName = "Mapping" + names.suffix;
-    if (names.suffix.size() > kMaxSuffixBytes || !NameIsUsable(regionName) ||
-        !NameIsUsable(names.requestEvent) || !NameIsUsable(names.replyEvent)) {
-        *error = "unusable name (empty, with '/', or too long)";
-        return false;
-    }
-    impl_->names = names;
-    return impl_->region.Open(regionName, kRegionBytes, error) &&
-           impl_->requestEvent.Open(names.requestEvent, kEventBytes, error) &&
-           impl_->replyEvent.Open(names.replyEvent, kEventBytes, error);
-}
-
-bool ConproxyClient::StartServer(const StartOptions& options, std::string* error) {
-    std::vector<std::string> args = {options.serverPath, impl_->names.suffix,
-                                     impl_->names.requestEvent, impl_->names.replyEvent};
-    if (options.argsOverride) {
-        args = *options.argsOverride;
-        args.insert(args.begin(), options.serverPath);
-    }
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (options.newSession)
-        flags |= POSIX_SPAWN_SETSID;
-    posix_spawnattr_setflags(&attr, flags);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    sigemptyset(&defaults);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGWINCH}) sigaddset(&defaults, s);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-
-    int in = options.stdinFd, out = options.stdoutFd, err = options.stderrFd;
-    if (!options.ttyPath.empty()) {
-        // Opened after setsid and without O_NOCTTY, so it becomes the controlling terminal.
-        posix_spawn_file_actions_addopen(&actions, 0, options.ttyPath.c_str(), O_RDWR, 0);
-        in = -1;
-        if (out < 0)
-            posix_spawn_file_actions_adddup2(&actions, 0, 1);
-        if (err < 0)
-            posix_spawn_file_actions_adddup2(&actions, 0, 2);
-    }
-    if (in >= 0)
-        posix_spawn_file_actions_adddup2(&actions, in, 0);
-    if (out >= 0)
-        posix_spawn_file_actions_adddup2(&actions, out, 1);
-    if (err >= 0)
-        posix_spawn_file_actions_adddup2(&actions, err, 2);
-
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, options.serverPath.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
-        *error = options.serverPath + ": " + std::strerror(rc);
-        return false;
-    }
-    impl_->pid = pid;
-    impl_->exit = ServerExit{};
-    return true;
-}
-
-WaitResult ConproxyClient::WaitReady(int timeoutMs) {
-    return impl_->WaitReply(ReplyTimeout(timeoutMs));
-}
-
-WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
-    if (impl_->region.Bytes() == nullptr)
-        return WaitResult::kFailed;
-    // Reset before the request is announced: a reset after it could erase the answer.
-    ResetEvent(impl_->replyEvent.Word());
-    std::memcpy(impl_->region.Bytes(), request, sizeof *request);
-    SetEvent(impl_->requestEvent.Word());
-    WaitResult r = impl_->WaitReply(ReplyTimeout(timeoutMs));
-    if (r == WaitResult::kReplied)
-        std::memcpy(request, impl_->region.Bytes(), sizeof *request);
-    return r;
-}
-
-uint8_t* ConproxyClient::Region() {
-    return impl_->region.Bytes();
-}
-const ClientNames& ConproxyClient::Names() const {
-    return impl_->names;
-}
-void ConproxyClient::SetRequestEvent() {
-    SetEvent(impl_->requestEvent.Word());
-}
-void ConproxyClient::ResetReplyEvent() {
-    ResetEvent(impl_->replyEvent.Word());
-}
-bool ConproxyClient::ReplyEventIsSet() {
-    return EventIsSet(impl_->replyEvent.Word());
-}
-long ConproxyClient::ServerPid() const {
-    return impl_->pid;
-}
-
-ServerExit ConproxyClient::WaitServerExit(int timeoutMs) {
-    Deadline deadline(timeoutMs);
-    while (!impl_->ServerEnded() && !deadline.Expired()) usleep(kReapPollMs * 1000);
-    return impl_->exit;
-}
-
-void ConproxyClient::SignalServer(int signalNumber) {
-    if (impl_->pid > 0 && !impl_->ServerEnded())
-        kill(impl_->pid, signalNumber);
-}
-
-ClientNames UniqueNames() {
-    static std::atomic<unsigned> counter{0};
-    std::string stem = "cpx" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-    return {stem, stem + "_req", stem + "_rep"};
-}
-
-std::string DefaultServerPath(const char* argv0) {
+std::string ProgramDirectory(const char* argv0) {
     std::string self = argv0 != nullptr ? argv0 : "";
     size_t slash = self.rfind('/');
-    return slash == std::string::npos ? "conproxy" : self.substr(0, slash + 1) + "conproxy";
+    return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
 }
 
 namespace {

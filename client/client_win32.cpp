@@ -4,38 +4,21 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0501
 #endif
+// rand_s is declared only on request.
+#define _CRT_RAND_S
 #include <windows.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "client_platform.h"
 #include "conproxy_client.h"
 
 namespace conclient {
 namespace {
 
-constexpr size_t kMaxSuffixBytes = 72;  // "Mapping" + suffix must fit an 80-char buffer
-constexpr DWORD kLivenessSliceMs = 50;
-
-class Deadline {
-  public:
-    explicit Deadline(int timeoutMs)
-        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
-    bool Expired() const { return std::chrono::steady_clock::now() >= end_; }
-    DWORD RemainingMs() const {
-        // Rounded up: a last fraction of a millisecond must not become a zero-length wait that
-        // spins.
-        auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
-        return left.count() < 0 ? 0 : static_cast<DWORD>(left.count());
-    }
-
-  private:
-    std::chrono::steady_clock::time_point end_;
-};
+constexpr int kLivenessSliceMs = 50;
 
 // Move-only owner of a kernel handle.
 class OwnedHandle {
@@ -91,194 +74,179 @@ std::string Quote(const std::string& arg) {
     return out + "\"";
 }
 
-}  // namespace
-
-extern std::atomic<bool> gStopWaiting;
-
-struct ConproxyClient::Impl {
-    ClientNames names;
-    OwnedHandle mapping;
-    uint8_t* view = nullptr;
-    OwnedHandle requestEvent;
-    OwnedHandle replyEvent;
-    OwnedHandle process;
-    DWORD processId = 0;
-    ServerExit exit;
-
-    ~Impl() {
-        if (view != nullptr)
-            UnmapViewOfFile(view);
+class WindowsLink : public PlatformLink {
+  public:
+    ~WindowsLink() override {
+        if (process_ && !ServerEnded()) {
+            TerminateProcess(process_.Get(), 1);
+            WaitForSingleObject(process_.Get(), INFINITE);
+        }
+        if (view_ != nullptr)
+            UnmapViewOfFile(view_);
     }
 
-    bool ServerEnded() {
-        if (!process)
+    bool Open(const ClientNames& names, std::string* error) override {
+        const std::string regionName = "Mapping" + names.suffix;
+        if (view_ != nullptr) {
+            UnmapViewOfFile(view_);
+            view_ = nullptr;
+        }
+        mapping_ = OwnedHandle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
+                                                  PAGE_READWRITE | SEC_COMMIT, 0, kRegionBytes,
+                                                  regionName.c_str()));
+        if (!mapping_) {
+            *error = LastError(regionName);
             return false;
-        if (exit.ended)
-            return true;
-        if (WaitForSingleObject(process.Get(), 0) != WAIT_OBJECT_0)
+        }
+        view_ = static_cast<uint8_t*>(
+            MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRegionBytes));
+        if (view_ == nullptr) {
+            *error = LastError(regionName);
             return false;
-        DWORD code = 0;
-        GetExitCodeProcess(process.Get(), &code);
-        exit.ended = true;
-        exit.exited = true;
-        exit.code = static_cast<int>(code);
+        }
+        // A mapping someone else made with SEC_RESERVE has no committed pages to touch.
+        MEMORY_BASIC_INFORMATION memory{};
+        if (VirtualQuery(view_, &memory, sizeof memory) == 0 || memory.State != MEM_COMMIT ||
+            memory.RegionSize < kRegionBytes) {
+            *error = regionName + ": it has fewer than " + std::to_string(kRegionBytes) +
+                     " committed bytes";
+            UnmapViewOfFile(view_);
+            view_ = nullptr;
+            return false;
+        }
+        requestEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.requestEvent.c_str()));
+        if (!requestEvent_) {
+            *error = LastError(names.requestEvent);
+            return false;
+        }
+        replyEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.replyEvent.c_str()));
+        if (!replyEvent_) {
+            *error = LastError(names.replyEvent);
+            return false;
+        }
         return true;
     }
+    uint8_t* Region() const override { return view_; }
+    void SetRequestEvent() override { SetEvent(requestEvent_.Get()); }
+    void ResetReplyEvent() override { ResetEvent(replyEvent_.Get()); }
+    bool ReplyEventIsSet() override {
+        return WaitForSingleObject(replyEvent_.Get(), 0) == WAIT_OBJECT_0;
+    }
 
-    WaitResult WaitReply(int timeoutMs) {
-        if (!replyEvent)
+    WaitResult WaitReply(int timeoutMs) override {
+        if (!replyEvent_)
             return WaitResult::kFailed;
-        Deadline deadline(timeoutMs);
+        const Deadline deadline(timeoutMs);
         for (;;) {
             if (gStopWaiting.load())
                 return WaitResult::kStopped;
-            DWORD slice = std::min(deadline.RemainingMs(), kLivenessSliceMs);
-            DWORD r = WaitForSingleObject(replyEvent.Get(), slice);
+            const DWORD slice = static_cast<DWORD>(deadline.RemainingMs(kLivenessSliceMs));
+            const DWORD r = WaitForSingleObject(replyEvent_.Get(), slice);
             if (r == WAIT_OBJECT_0)
                 return WaitResult::kReplied;
             if (r != WAIT_TIMEOUT)
                 return WaitResult::kFailed;
             if (ServerEnded()) {
-                return WaitForSingleObject(replyEvent.Get(), 0) == WAIT_OBJECT_0
-                           ? WaitResult::kReplied
-                           : WaitResult::kServerDied;
+                return ReplyEventIsSet() ? WaitResult::kReplied : WaitResult::kServerDied;
             }
             if (deadline.Expired())
                 return WaitResult::kTimedOut;
         }
     }
+
+    bool Spawn(const std::vector<std::string>& args, const StartOptions&, const ServerStdio&,
+               std::string* error) override {
+        std::string commandLine;
+        for (const auto& a : args) commandLine += (commandLine.empty() ? "" : " ") + Quote(a);
+        std::vector<char> buffer(commandLine.begin(), commandLine.end());
+        buffer.push_back('\0');
+
+        STARTUPINFOA startup;
+        std::memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info;
+        std::memset(&info, 0, sizeof info);
+        // The server shares our console: that is the console it serves. No handle of ours is
+        // inherited.
+        if (!CreateProcessA(args[0].c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &info)) {
+            *error = LastError(args[0]);
+            return false;
+        }
+        CloseHandle(info.hThread);
+        process_ = OwnedHandle(info.hProcess);
+        processId_ = info.dwProcessId;
+        exit_ = ServerExit{};
+        return true;
+    }
+
+    long ServerPid() const override { return static_cast<long>(processId_); }
+
+    ServerExit WaitServerExit(int timeoutMs) override {
+        if (process_ && !exit_.ended) {
+            WaitForSingleObject(process_.Get(), static_cast<DWORD>(timeoutMs));
+            ServerEnded();
+        }
+        return exit_;
+    }
+
+    void SignalServer(int) override {
+        if (process_ && !ServerEnded())
+            TerminateProcess(process_.Get(), 1);
+    }
+
+  private:
+    bool ServerEnded() {
+        if (!process_)
+            return false;
+        if (exit_.ended)
+            return true;
+        if (WaitForSingleObject(process_.Get(), 0) != WAIT_OBJECT_0)
+            return false;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.Get(), &code);
+        exit_.ended = true;
+        exit_.exited = true;
+        exit_.code = static_cast<int>(code);
+        return true;
+    }
+
+    OwnedHandle mapping_;
+    uint8_t* view_ = nullptr;
+    OwnedHandle requestEvent_;
+    OwnedHandle replyEvent_;
+    OwnedHandle process_;
+    DWORD processId_ = 0;
+    ServerExit exit_;
 };
 
-ConproxyClient::ConproxyClient() : impl_(new Impl) {}
+}  // namespace
 
-ConproxyClient::~ConproxyClient() {
-    if (impl_->process && !impl_->ServerEnded()) {
-        TerminateProcess(impl_->process.Get(), 1);
-        WaitForSingleObject(impl_->process.Get(), INFINITE);
+std::unique_ptr<PlatformLink> MakePlatformLink() {
+    return std::make_unique<WindowsLink>();
+}
+
+const size_t kMaxSuffixBytes = 72;  // "Mapping" + suffix must fit an 80-char buffer
+const char* const kServerFileName = "conproxy.exe";
+
+unsigned long ProcessId() {
+    return GetCurrentProcessId();
+}
+
+uint32_t RandomBits() {
+    unsigned int bits = 0;
+    if (rand_s(&bits) != 0) {
+        bits = static_cast<unsigned int>(GetTickCount()) * 2654435761u;
     }
+    return bits;
 }
 
-bool ConproxyClient::Open(const ClientNames& names, std::string* error) {
-    if (names.suffix.size() > kMaxSuffixBytes || names.requestEvent.empty() ||
-        names.replyEvent.empty()) {
-        *error = "unusable name (empty or too long)";
-        return false;
-    }
-    impl_->names = names;
-    std::string regionName = "Mapping" + names.suffix;
-    impl_->mapping =
-        OwnedHandle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
-                                       0, kRegionBytes, regionName.c_str()));
-    if (!impl_->mapping) {
-        *error = LastError(regionName);
-        return false;
-    }
-    impl_->view = static_cast<uint8_t*>(
-        MapViewOfFile(impl_->mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRegionBytes));
-    if (impl_->view == nullptr) {
-        *error = LastError(regionName);
-        return false;
-    }
-    impl_->requestEvent =
-        OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.requestEvent.c_str()));
-    impl_->replyEvent = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.replyEvent.c_str()));
-    if (!impl_->requestEvent || !impl_->replyEvent) {
-        *error = LastError("event");
-        return false;
-    }
-    return true;
-}
-
-bool ConproxyClient::StartServer(const StartOptions& options, std::string* error) {
-    std::vector<std::string> args = {impl_->names.suffix, impl_->names.requestEvent,
-                                     impl_->names.replyEvent};
-    if (options.argsOverride)
-        args = *options.argsOverride;
-    std::string commandLine = Quote(options.serverPath);
-    for (const auto& a : args) commandLine += " " + Quote(a);
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back('\0');
-
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info;
-    std::memset(&info, 0, sizeof info);
-    // The server shares our console: that is the console it serves.
-    if (!CreateProcessA(options.serverPath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &info)) {
-        *error = LastError(options.serverPath);
-        return false;
-    }
-    CloseHandle(info.hThread);
-    impl_->process = OwnedHandle(info.hProcess);
-    impl_->processId = info.dwProcessId;
-    impl_->exit = ServerExit{};
-    return true;
-}
-
-WaitResult ConproxyClient::WaitReady(int timeoutMs) {
-    return impl_->WaitReply(ReplyTimeout(timeoutMs));
-}
-
-WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
-    if (impl_->view == nullptr)
-        return WaitResult::kFailed;
-    // Reset before the request is announced: a reset after it could erase the answer.
-    ResetEvent(impl_->replyEvent.Get());
-    std::memcpy(impl_->view, request, sizeof *request);
-    SetEvent(impl_->requestEvent.Get());
-    WaitResult r = impl_->WaitReply(ReplyTimeout(timeoutMs));
-    if (r == WaitResult::kReplied)
-        std::memcpy(request, impl_->view, sizeof *request);
-    return r;
-}
-
-uint8_t* ConproxyClient::Region() {
-    return impl_->view;
-}
-const ClientNames& ConproxyClient::Names() const {
-    return impl_->names;
-}
-void ConproxyClient::SetRequestEvent() {
-    SetEvent(impl_->requestEvent.Get());
-}
-void ConproxyClient::ResetReplyEvent() {
-    ResetEvent(impl_->replyEvent.Get());
-}
-bool ConproxyClient::ReplyEventIsSet() {
-    return WaitForSingleObject(impl_->replyEvent.Get(), 0) == WAIT_OBJECT_0;
-}
-long ConproxyClient::ServerPid() const {
-    return static_cast<long>(impl_->processId);
-}
-
-ServerExit ConproxyClient::WaitServerExit(int timeoutMs) {
-    if (impl_->process && !impl_->exit.ended) {
-        WaitForSingleObject(impl_->process.Get(), static_cast<DWORD>(timeoutMs));
-        impl_->ServerEnded();
-    }
-    return impl_->exit;
-}
-
-void ConproxyClient::SignalServer(int) {
-    if (impl_->process && !impl_->ServerEnded())
-        TerminateProcess(impl_->process.Get(), 1);
-}
-
-ClientNames UniqueNames() {
-    static std::atomic<unsigned> counter{0};
-    std::string stem =
-        "cpx" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
-    return {stem, stem + "_req", stem + "_rep"};
-}
-
-std::string DefaultServerPath(const char*) {
+std::string ProgramDirectory(const char*) {
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     std::string path(self, n < sizeof self ? n : 0);
     size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? "conproxy.exe" : path.substr(0, slash + 1) + "conproxy.exe";
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 namespace {

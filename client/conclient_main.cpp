@@ -31,7 +31,9 @@ void Usage() {
                  "                 [--out FILE] [--timeout-ms N] [--dump] [SCRIPT]\n"
                  "script lines: write TEXT | writehex HEX.. | cursor COL ROW | info | peek |\n"
                  "              read | readtext COUNT | clear | nop | nop10 | exit |\n"
-                 "              raw CMD OFFSET COUNT | sleep MS   (# starts a comment)\n");
+                 "              raw CMD OFFSET COUNT | sleep MS   (# starts a comment)\n"
+                 "read and readtext wait for a key without a time-out unless --timeout-ms is "
+                 "given\n");
 }
 
 std::string Escape(const std::string& bytes) {
@@ -97,141 +99,198 @@ std::string DumpLine(ConproxyClient& client, size_t dataBytes) {
     return line + "\n";
 }
 
+// One script line's words after the verb, and what a verb tells the runner back.
+struct Step {
+    std::istringstream& in;   // the arguments, for >> parsing
+    const std::string& rest;  // the text after the verb and one blank (write)
+    WaitResult result = WaitResult::kReplied;
+    size_t dataBytes = 0;   // the data area this command's reply fills (--dump)
+    bool requested = true;  // a request went out (not a sleep)
+    bool bad = false;       // the arguments did not parse
+};
+
+struct Runner;
+using VerbAction = void (*)(Runner&, const std::string& verb, Step&);
+
 struct Runner {
     ConproxyClient& client;
     std::ostream& out;
     bool started;
     int timeoutMs;
+    // Reads wait for the person at the keyboard: no time-out unless one was given.
+    int keyTimeoutMs;
     bool dump;
 
     // Runs one script line; false once the server can no longer be reached.
-    bool Line(const std::string& line, bool* badLine) {
-        std::istringstream in(line);
-        std::string verb;
-        in >> verb;
-        std::string rest;
-        if (line.size() > verb.size() + 1)
-            rest = line.substr(line.find(verb) + verb.size() + 1);
-        WaitResult w = WaitResult::kReplied;
-        bool requested = true;  // a request went out (not a bad line or a sleep)
-        size_t dataBytes = 0;   // the data area this command's reply fills
-        if (verb == "write") {
-            w = client.WriteText(rest);
-            if (w == WaitResult::kReplied)
-                out << "write ok\n";
-        } else if (verb == "writehex") {
-            std::string bytes;
-            if (!ParseHex(rest, &bytes))
-                return Bad(line, badLine);
-            w = client.WriteText(bytes);
-            if (w == WaitResult::kReplied)
-                out << "writehex ok\n";
-        } else if (verb == "cursor") {
-            int col = 0, row = 0;
-            if (!(in >> col >> row))
-                return Bad(line, badLine);
-            w = client.SetCursor(static_cast<int16_t>(col), static_cast<int16_t>(row));
-            if (w == WaitResult::kReplied)
-                out << "cursor " << col << "," << row << " ok\n";
-        } else if (verb == "info") {
-            conclient::ScreenInfo s;
-            w = client.GetScreenInfo(&s);
-            dataBytes = conclient::kScreenInfoBytes;
-            if (w == WaitResult::kReplied) {
-                char text[160];
-                std::snprintf(text, sizeof text,
-                              "info size=%dx%d cursor=%d,%d attr=0x%x window=%d,%d,%d,%d "
-                              "max=%dx%d\n",
-                              s.sizeX, s.sizeY, s.cursorX, s.cursorY, s.attributes, s.left, s.top,
-                              s.right, s.bottom, s.maxX, s.maxY);
-                out << text;
-            }
-        } else if (verb == "peek" || verb == "read") {
-            conclient::InputRecord r;
-            uint32_t result = 0;
-            w = verb == "peek" ? client.PeekInput(&r, &result) : client.ReadInput(&r, &result);
-            dataBytes = conclient::kInputRecordBytes;
-            if (w == WaitResult::kReplied) {
-                out << verb << " result=" << result;
-                if (result == 1)
-                    out << " " << FormatRecord(r);
-                out << "\n";
-            }
-        } else if (verb == "readtext") {
-            unsigned long count = 0;
-            if (!(in >> count))
-                return Bad(line, badLine);
-            std::string text;
-            w = client.ReadText(static_cast<uint32_t>(count), &text);
-            dataBytes = text.size();
-            if (w == WaitResult::kReplied) {
-                out << "readtext result=" << text.size() << " text=\"" << Escape(text) << "\"\n";
-            }
-        } else if (verb == "clear") {
-            int32_t status = -1;
-            w = client.ClearScreen(&status);
-            if (w == WaitResult::kReplied)
-                out << "clear status=" << status << "\n";
-        } else if (verb == "nop" || verb == "nop10") {
-            w = client.Nop(verb == "nop" ? conclient::ConNop5 : conclient::ConNop10);
-            if (w == WaitResult::kReplied)
-                out << verb << " ok\n";
-        } else if (verb == "exit") {
-            int32_t status = -1;
-            w = client.Exit(&status);
-            if (w == WaitResult::kReplied) {
-                out << "exit status=" << status;
-                if (started) {
-                    conclient::ServerExit e = client.WaitServerExit(timeoutMs);
-                    if (e.ended && e.exited)
-                        out << " server-exit=" << e.code;
-                    else if (e.ended)
-                        out << " server-signal=" << e.signal;
-                    else
-                        out << " server-running";
-                }
-                out << "\n";
-            }
-        } else if (verb == "raw") {
-            long long cmd = 0, offset = 0;
-            unsigned long long count = 0;
-            if (!(in >> cmd >> offset >> count))
-                return Bad(line, badLine);
-            conclient::ConsoleRequest r{};
-            w = client.Raw(static_cast<int32_t>(cmd), static_cast<int32_t>(offset),
-                           static_cast<uint32_t>(count), &r);
-            if (w == WaitResult::kReplied) {
-                out << "raw cmd=" << r.command << " status=" << r.status << " result=" << r.result
-                    << "\n";
-            }
-        } else if (verb == "sleep") {
-            int ms = 0;
-            if (!(in >> ms))
-                return Bad(line, badLine);
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-            out << "sleep ok\n";
-            requested = false;
-        } else {
-            return Bad(line, badLine);
-        }
-        if (dump && requested && w == WaitResult::kReplied)
-            out << DumpLine(client, dataBytes);
-        out.flush();
-        if (w != WaitResult::kReplied) {
-            out << "error " << verb << ": " << conclient::WaitResultName(w) << "\n";
-            out.flush();
-            return false;
-        }
-        return true;
-    }
+    bool Line(const std::string& line, bool* badLine);
+};
 
-    bool Bad(const std::string& line, bool* badLine) {
+void DoWrite(Runner& r, const std::string& verb, Step& step) {
+    std::string bytes = step.rest;
+    if (verb == "writehex") {
+        bytes.clear();
+        if (!ParseHex(step.rest, &bytes)) {
+            step.bad = true;
+            return;
+        }
+    }
+    step.result = r.client.WriteText(bytes);
+    if (step.result == WaitResult::kReplied)
+        r.out << verb << " ok\n";
+}
+
+void DoCursor(Runner& r, const std::string&, Step& step) {
+    int col = 0, row = 0;
+    if (!(step.in >> col >> row)) {
+        step.bad = true;
+        return;
+    }
+    step.result = r.client.SetCursor(static_cast<int16_t>(col), static_cast<int16_t>(row));
+    if (step.result == WaitResult::kReplied)
+        r.out << "cursor " << col << "," << row << " ok\n";
+}
+
+void DoInfo(Runner& r, const std::string&, Step& step) {
+    conclient::ScreenInfo s;
+    step.result = r.client.GetScreenInfo(&s);
+    step.dataBytes = conclient::kScreenInfoBytes;
+    if (step.result == WaitResult::kReplied) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "info size=%dx%d cursor=%d,%d attr=0x%x window=%d,%d,%d,%d max=%dx%d\n",
+                      s.sizeX, s.sizeY, s.cursorX, s.cursorY, s.attributes, s.left, s.top, s.right,
+                      s.bottom, s.maxX, s.maxY);
+        r.out << text;
+    }
+}
+
+void DoInputRecord(Runner& r, const std::string& verb, Step& step) {
+    conclient::InputRecord record;
+    uint32_t result = 0;
+    step.result = verb == "peek" ? r.client.PeekInput(&record, &result)
+                                 : r.client.ReadInput(&record, &result, r.keyTimeoutMs);
+    step.dataBytes = conclient::kInputRecordBytes;
+    if (step.result == WaitResult::kReplied) {
+        r.out << verb << " result=" << result;
+        if (result == 1)
+            r.out << " " << FormatRecord(record);
+        r.out << "\n";
+    }
+}
+
+void DoReadText(Runner& r, const std::string&, Step& step) {
+    unsigned long count = 0;
+    if (!(step.in >> count)) {
+        step.bad = true;
+        return;
+    }
+    std::string text;
+    step.result = r.client.ReadText(static_cast<uint32_t>(count), &text, r.keyTimeoutMs);
+    step.dataBytes = text.size();
+    if (step.result == WaitResult::kReplied)
+        r.out << "readtext result=" << text.size() << " text=\"" << Escape(text) << "\"\n";
+}
+
+void DoClear(Runner& r, const std::string&, Step& step) {
+    int32_t status = -1;
+    step.result = r.client.ClearScreen(&status);
+    if (step.result == WaitResult::kReplied)
+        r.out << "clear status=" << status << "\n";
+}
+
+void DoNop(Runner& r, const std::string& verb, Step& step) {
+    step.result = r.client.Nop(verb == "nop" ? conclient::ConNop5 : conclient::ConNop10);
+    if (step.result == WaitResult::kReplied)
+        r.out << verb << " ok\n";
+}
+
+void DoExit(Runner& r, const std::string&, Step& step) {
+    int32_t status = -1;
+    step.result = r.client.Exit(&status);
+    if (step.result != WaitResult::kReplied)
+        return;
+    r.out << "exit status=" << status;
+    if (r.started) {
+        conclient::ServerExit e = r.client.WaitServerExit(r.timeoutMs);
+        if (e.ended && e.exited)
+            r.out << " server-exit=" << e.code;
+        else if (e.ended)
+            r.out << " server-signal=" << e.signal;
+        else
+            r.out << " server-running";
+    }
+    r.out << "\n";
+}
+
+void DoRaw(Runner& r, const std::string&, Step& step) {
+    long long cmd = 0, offset = 0;
+    unsigned long long count = 0;
+    if (!(step.in >> cmd >> offset >> count)) {
+        step.bad = true;
+        return;
+    }
+    conclient::ConsoleRequest record{};
+    step.result = r.client.Raw(static_cast<int32_t>(cmd), static_cast<int32_t>(offset),
+                               static_cast<uint32_t>(count), &record);
+    if (step.result == WaitResult::kReplied) {
+        r.out << "raw cmd=" << record.command << " status=" << record.status
+              << " result=" << record.result << "\n";
+    }
+}
+
+void DoSleep(Runner& r, const std::string&, Step& step) {
+    int ms = 0;
+    if (!(step.in >> ms)) {
+        step.bad = true;
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    r.out << "sleep ok\n";
+    step.requested = false;
+}
+
+struct Verb {
+    const char* name;
+    VerbAction action;
+};
+constexpr Verb kVerbs[] = {
+    {"write", DoWrite},      {"writehex", DoWrite},   {"cursor", DoCursor},     {"info", DoInfo},
+    {"peek", DoInputRecord}, {"read", DoInputRecord}, {"readtext", DoReadText}, {"clear", DoClear},
+    {"nop", DoNop},          {"nop10", DoNop},        {"exit", DoExit},         {"raw", DoRaw},
+    {"sleep", DoSleep},
+};
+
+bool Runner::Line(const std::string& line, bool* badLine) {
+    std::istringstream in(line);
+    std::string verb;
+    in >> verb;
+    std::string rest;
+    if (line.size() > verb.size() + 1)
+        rest = line.substr(line.find(verb) + verb.size() + 1);
+    Step step{in, rest};
+    VerbAction action = nullptr;
+    for (const Verb& v : kVerbs) {
+        if (verb == v.name)
+            action = v.action;
+    }
+    if (action != nullptr)
+        action(*this, verb, step);
+    if (action == nullptr || step.bad) {
         out << "error bad line: " << line << "\n";
         out.flush();
         *badLine = true;
         return true;
     }
-};
+    if (dump && step.requested && step.result == WaitResult::kReplied)
+        out << DumpLine(client, step.dataBytes);
+    out.flush();
+    if (step.result != WaitResult::kReplied) {
+        out << "error " << verb << ": " << conclient::WaitResultName(step.result) << "\n";
+        out.flush();
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -242,6 +301,7 @@ int main(int argc, char** argv) {
     bool attach = false;
     bool dump = false;
     int timeoutMs = conclient::kDefaultReplyTimeoutMs;
+    bool timeoutGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--server" && i + 1 < argc) {
@@ -254,6 +314,7 @@ int main(int argc, char** argv) {
             outPath = argv[++i];
         } else if (a == "--timeout-ms" && i + 1 < argc) {
             timeoutMs = std::atoi(argv[++i]);
+            timeoutGiven = true;
         } else if (a == "--dump") {
             dump = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -311,7 +372,8 @@ int main(int argc, char** argv) {
     out << "ready\n";
     out.flush();
 
-    Runner runner{client, out, !attach, timeoutMs, dump};
+    Runner runner{client, out, !attach, timeoutMs, timeoutGiven ? timeoutMs : conclient::kNoTimeout,
+                  dump};
     bool badLine = false;
     std::string line;
     while (std::getline(script, line)) {

@@ -1,15 +1,18 @@
 // Client side of the conproxy request protocol: one ConproxyClient owns the request region
 // and the two events, starts conproxy (or attaches to one already started) and takes turns with
 // it one request at a time. The platform file (client_posix.cpp / client_win32.cpp) holds the
-// named objects and the process; client_commands.cpp builds the ten commands on Transact().
+// named objects and the process; client_commands.cpp builds the turn and the ten commands.
+//
+// After a reply that did not come (kTimedOut, kStopped) the server may still be working on that
+// request and answer into the region later. Every later call then fails at once with kOutOfStep,
+// touching nothing, until that late reply has come (its answer is dropped) or Open() is called
+// again; so the answer to one request is never taken for the answer to the next.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace conclient {
 
@@ -33,6 +36,8 @@ constexpr int32_t kDefaultDataOffset = 64;
 constexpr int kDefaultReplyTimeoutMs = 10000;
 // As a time-out argument: the client's own reply time-out (SetReplyTimeout).
 constexpr int kClientReplyTimeout = -1;
+// As a time-out argument: wait as long as the server lives (a person at the keyboard).
+constexpr int kNoTimeout = -2;
 
 enum CommandCode : int32_t {
     ConClearScreen = 1,
@@ -83,23 +88,18 @@ struct ClientNames {
     std::string requestEvent;  // RequestEvent's name
     std::string replyEvent;    // ReplyEvent's name
 };
-// Names unique to this process and call: pid + counter.
+// Names unique to this process and call, and hard to guess: pid, random bits and a counter.
 ClientNames UniqueNames();
 // conproxy in the directory of the program started as argv0.
 std::string DefaultServerPath(const char* argv0);
 
+// The server gets our standard descriptors 0-2 (POSIX: no others) and our console (Windows).
 struct StartOptions {
     std::string serverPath;
-    // POSIX only: descriptors the server gets as 0, 1, 2 (-1: inherit ours).
-    int stdinFd = -1;
-    int stdoutFd = -1;
-    int stderrFd = -1;
     // POSIX only: start the server in its own session; with ttyPath it opens that terminal
-    // as stdin (and as stdout/stderr where those are -1), making it its controlling terminal.
+    // as its standard input, output and error, making it its controlling terminal.
     bool newSession = false;
     std::string ttyPath;
-    // When given, these arguments replace the three names (to try bad command lines).
-    std::optional<std::vector<std::string>> argsOverride;
 };
 
 enum class WaitResult {
@@ -108,6 +108,7 @@ enum class WaitResult {
     kServerDied,  // the server we started has ended
     kFailed,      // the wait itself failed
     kStopped,     // StopWaiting() was called (e.g. from a signal handler)
+    kOutOfStep,   // an earlier reply has not come yet; nothing was sent (see the top)
 };
 const char* WaitResultName(WaitResult r);
 
@@ -133,7 +134,9 @@ class ConproxyClient {
     ConproxyClient(const ConproxyClient&) = delete;
     ConproxyClient& operator=(const ConproxyClient&) = delete;
 
-    // Create or open the region and both events. False with *error on failure.
+    // Create or open the region and both events. An existing object is accepted only when it
+    // is safely ours (POSIX: owned by our effective user, no group or other permission bits);
+    // otherwise, and on any other failure, false with *error saying which object and why.
     bool Open(const ClientNames& names, std::string* error);
     // Start conproxy with the three names (after Open). False with *error on failure.
     bool StartServer(const StartOptions& options, std::string* error);
@@ -143,7 +146,8 @@ class ConproxyClient {
     WaitResult WaitReady(int timeoutMs = kClientReplyTimeout);
 
     // One turn: reset ReplyEvent, write the record, set RequestEvent, wait for ReplyEvent.
-    // *request is sent as given and updated from the region afterwards.
+    // *request is sent as given and updated from the region afterwards. Time-outs are in
+    // milliseconds, or kClientReplyTimeout, or kNoTimeout.
     WaitResult Transact(ConsoleRequest* request, int timeoutMs = kClientReplyTimeout);
     // The raw request for any code; status/result fields are sent as currently in the region.
     WaitResult Raw(int32_t command, int32_t dataOffset, uint32_t count, ConsoleRequest* out,
@@ -164,10 +168,6 @@ class ConproxyClient {
     // The region (kRegionBytes) and the names in use.
     uint8_t* Region();
     const ClientNames& Names() const;
-    // Event primitives, for tests that set up odd states (e.g. a request before the start).
-    void SetRequestEvent();
-    void ResetReplyEvent();
-    bool ReplyEventIsSet();
 
     // POSIX pid / Windows process id of the server we started, 0 if none.
     long ServerPid() const;
@@ -185,7 +185,10 @@ class ConproxyClient {
                                   int timeoutMs);
     // Sends a request whose only answer is `status` (clear screen, exit).
     WaitResult StatusRequest(int32_t command, int32_t* status);
+    // kReplied when the region may be used for a new request, else kOutOfStep (or kFailed).
+    WaitResult InStep();
 
+    friend class ClientTestAccess;  // the project's own tests (not installed)
     struct Impl;
     std::unique_ptr<Impl> impl_;
     int replyTimeoutMs_ = kDefaultReplyTimeoutMs;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace conproxy {
+
 namespace {
 
 // Unicode for bytes 0x80-0xFF of code page 866, in byte order.
@@ -29,6 +31,21 @@ constexpr char16_t kUpperHalf[128] = {
     0x0401, 0x0451, 0x0404, 0x0454, 0x0407, 0x0457, 0x040E, 0x045E,  //
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,  //
 };
+
+// The glyphs of the control bytes 0x00-0x1F in the console's font (NUL is blank).
+constexpr char16_t kControlGlyphs[32] = {
+    0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,  // NUL ☺ ☻ ♥ ♦ ♣ ♠ •
+    0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640, 0x266A, 0x266B, 0x263C,  // ◘ ○ ◙ ♂ ♀ ♪ ♫ ☼
+    0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,  // ► ◄ ↕ ‼ ¶ § ▬ ↨
+    0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,  // ↑ ↓ → ← ∟ ↔ ▲ ▼
+};
+constexpr char16_t kDeleteGlyph = 0x2302;  // ⌂
+constexpr uint8_t kDelete = 0x7F;
+
+// The control bytes a console in processed-output mode acts on rather than draws.
+constexpr bool Acts(uint8_t byte) {
+    return byte == '\a' || byte == '\b' || byte == '\t' || byte == '\n' || byte == '\r';
+}
 
 // The UTF-8 form of each upper-half byte, worked out once: text goes through here on every
 // write, so the conversion is a table lookup and a copy.
@@ -60,6 +77,19 @@ struct UpperHalfUtf8 {
 };
 constexpr UpperHalfUtf8 kUpperHalfUtf8;
 
+struct ControlGlyphsUtf8 {
+    Utf8Form forms[32];
+    Utf8Form deleteForm;
+    constexpr ControlGlyphsUtf8() : forms{}, deleteForm(EncodeUtf8(kDeleteGlyph)) {
+        for (int i = 0; i < 32; ++i) {
+            forms[i] = kControlGlyphs[i] < 0x80
+                           ? Utf8Form{{static_cast<char>(kControlGlyphs[i]), 0, 0}, 1}
+                           : EncodeUtf8(kControlGlyphs[i]);
+        }
+    }
+};
+constexpr ControlGlyphsUtf8 kControlGlyphsUtf8;
+
 }  // namespace
 
 std::string Cp866ToUtf8(const char* data, size_t size) {
@@ -79,6 +109,30 @@ std::string Cp866ToUtf8(const char* data, size_t size) {
     return out;
 }
 
+std::string Cp866ToScreen(const char* data, size_t size) {
+    std::string out(size * 3, '\0');
+    char* next = &out[0];
+    for (size_t i = 0; i < size; ++i) {
+        const auto byte = static_cast<uint8_t>(data[i]);
+        const Utf8Form* form = nullptr;
+        if (byte >= 0x80) {
+            form = &kUpperHalfUtf8.forms[byte - 0x80];
+        } else if (byte == kDelete) {
+            form = &kControlGlyphsUtf8.deleteForm;
+        } else if (byte < 0x20 && !Acts(byte)) {
+            form = &kControlGlyphsUtf8.forms[byte];
+        }
+        if (form == nullptr) {
+            *next++ = static_cast<char>(byte);
+        } else {
+            std::memcpy(next, form->bytes, sizeof form->bytes);
+            next += form->length;
+        }
+    }
+    out.resize(static_cast<size_t>(next - out.data()));
+    return out;
+}
+
 char UnicodeToCp866(char32_t codePoint) {
     if (codePoint < 0x80) {
         return static_cast<char>(codePoint);
@@ -91,3 +145,5 @@ char UnicodeToCp866(char32_t codePoint) {
     }
     return '?';
 }
+
+}  // namespace conproxy

@@ -9,6 +9,8 @@
 #include "console_records.h"
 #include "rendezvous.h"
 
+namespace conproxy {
+
 class Console {
   public:
     virtual ~Console() = default;
@@ -33,3 +35,5 @@ class Console {
 // input is switched to raw input until the returned object goes away (or a signal ends the
 // process). Null with the error code when it cannot be set up.
 std::unique_ptr<Console> OpenConsole(SystemError& error);
+
+}  // namespace conproxy

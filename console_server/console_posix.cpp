@@ -1,6 +1,7 @@
 // The console as a VT terminal: keys come from standard input through the key decoder into one
 // queue of input records, which feeds the record reads and the line-mode text read alike; screen
-// operations become escape sequences on standard output. Text crosses as code page 866.
+// operations become escape sequences on standard output. Text crosses as code page 866 and is
+// shown as a Windows console shows it: a client's bytes never drive the terminal.
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@
 #include "line_editor.h"
 #include "terminal_posix.h"
 
+namespace conproxy {
+
 namespace {
 
 constexpr int kCursorReportTimeoutMs = 500;  // a terminal that has not answered by then won't
@@ -25,6 +28,10 @@ constexpr size_t kReadChunkBytes = 256;
 constexpr uint16_t kDefaultAttributes = 0x0007;  // light grey on black
 constexpr int kWaitForever = -1;
 constexpr int16_t kMaxCoordinate = 32767;
+// A pasted flood must not grow the queue without end: at this many records we stop reading the
+// terminal, and the keys wait in its own (kernel-bounded) buffer until the client takes some.
+// One read's worth may go past it (kReadChunkBytes bytes, at most 4 records each).
+constexpr size_t kMaxQueuedRecords = 4096;
 
 class PosixConsole : public Console {
   public:
@@ -159,7 +166,7 @@ class PosixConsole : public Console {
     }
 
     bool WriteText(const char* data, uint32_t size) override {
-        const std::string text = Cp866ToUtf8(data, size);
+        const std::string text = Cp866ToScreen(data, size);
         return WriteAll(STDOUT_FILENO, text.data(), text.size());
     }
 
@@ -211,8 +218,10 @@ class PosixConsole : public Console {
         return true;
     }
 
-    // Waits up to waitMs (kWaitForever: no limit) for terminal input or a window change, and
-    // turns what came into records. False at end of input or on a read error.
+    // Waits up to waitMs (kWaitForever: no limit) for terminal input and turns what came into
+    // records. A window change queues nothing: a Windows console in its default input mode
+    // (window input off) delivers no size record either. False at end of input or on a read
+    // error.
     bool Pump(int waitMs) {
         int timeoutMs = waitMs;
         if (decoder_.HasPending()) {
@@ -221,15 +230,14 @@ class PosixConsole : public Console {
                 timeoutMs = pauseMs;
             }
         }
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {session_.WindowChangeFd(), POLLIN, 0}};
-        const int ready = poll(fds, 2, timeoutMs);
+        // A full queue reads nothing more; the wait then only runs out the time.
+        const bool room = queue_.size() < kMaxQueuedRecords;
+        pollfd input{STDIN_FILENO, static_cast<short>(room ? POLLIN : 0), 0};
+        const int ready = poll(&input, 1, timeoutMs);
         if (ready < 0) {
             return errno == EINTR;
         }
-        if ((fds[1].revents & POLLIN) != 0 && session_.DrainWindowChanges()) {
-            QueueWindowSize();
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        if (room && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             char bytes[kReadChunkBytes];
             const ssize_t got = ReadSome(STDIN_FILENO, bytes, sizeof bytes);
             if (got <= 0) {
@@ -242,17 +250,6 @@ class PosixConsole : public Console {
             decoder_.Flush(queue_);
         }
         return true;
-    }
-
-    void QueueWindowSize() {
-        ConsoleCoord size{};
-        if (!WindowSize(outputIsTerminal_ ? STDOUT_FILENO : STDIN_FILENO, size)) {
-            return;
-        }
-        InputRecord record{};
-        record.eventType = kWindowBufferSizeEvent;
-        record.event.windowSize.size = size;
-        queue_.push_back(record);
     }
 
     TerminalSession session_;
@@ -273,3 +270,5 @@ std::unique_ptr<Console> OpenConsole(SystemError& error) {
     }
     return console;
 }
+
+}  // namespace conproxy

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace conproxy {
+
 // The request record at offset 0 of the region; every field little-endian 32-bit.
 struct ConsoleRequest {
     int32_t command;     // command code, 1 to 10
@@ -116,3 +118,5 @@ constexpr uint32_t kNumLockOn = 0x0020;
 constexpr uint32_t kScrollLockOn = 0x0040;
 constexpr uint32_t kCapsLockOn = 0x0080;
 constexpr uint32_t kEnhancedKey = 0x0100;
+
+}  // namespace conproxy

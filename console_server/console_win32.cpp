@@ -6,6 +6,8 @@
 
 #include "console.h"
 
+namespace conproxy {
+
 static_assert(sizeof(CONSOLE_SCREEN_BUFFER_INFO) == sizeof(ConsoleScreenBufferInfo),
               "screen information layouts differ");
 static_assert(sizeof(INPUT_RECORD) == sizeof(InputRecord), "input record layouts differ");
@@ -92,3 +94,5 @@ std::unique_ptr<Console> OpenConsole(SystemError& error) {
     error = 0;
     return std::make_unique<WindowsConsole>();
 }
+
+}  // namespace conproxy

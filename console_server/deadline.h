@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+namespace conproxy {
+
 class Deadline {
   public:
     explicit Deadline(int timeoutMs)
@@ -22,3 +24,5 @@ class Deadline {
   private:
     std::chrono::steady_clock::time_point end_;
 };
+
+}  // namespace conproxy

@@ -5,6 +5,8 @@
 
 #include "code_page_866.h"
 
+namespace conproxy {
+
 namespace {
 
 constexpr char kEsc = 0x1B;
@@ -447,3 +449,5 @@ size_t KeyDecoder::DecodeUtf8(size_t position, uint32_t alt, bool complete,
     appendCharacter(UnicodeToCp866(codePoint));
     return length;
 }
+
+}  // namespace conproxy

@@ -10,6 +10,8 @@
 
 #include "console_records.h"
 
+namespace conproxy {
+
 constexpr int kEscapePauseMs = 50;  // a lone ESC is told from a sequence by this pause
 
 class KeyDecoder {
@@ -45,3 +47,5 @@ class KeyDecoder {
     int reportRow_ = 0;
     int reportColumn_ = 0;
 };
+
+}  // namespace conproxy

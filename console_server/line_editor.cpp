@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace conproxy {
+
 namespace {
 constexpr char kEnter = '\r';
 constexpr char kBackspace = '\b';
@@ -57,6 +59,9 @@ bool LineEditor::Take(const InputRecord& record, std::string& echo) {
         if (character == kEnter) {
             MoveTo(line_.size(), echo);
             if (!line_.empty()) {
+                if (history_.size() >= kMaxHistoryLines) {
+                    history_.erase(history_.begin());
+                }
                 history_.push_back(line_);
             }
             recalled_ = history_.size();
@@ -134,6 +139,9 @@ bool LineEditor::Edit(const InputRecord& record, std::string& echo) {
 }
 
 void LineEditor::Insert(char character, std::string& echo) {
+    if (line_.size() >= kMaxLineChars) {
+        return;
+    }
     line_.insert(cursor_, 1, character);
     // The character and what follows it are shown again, then the cursor goes back after it.
     echo += Shown(line_, cursor_, line_.size());
@@ -181,3 +189,5 @@ uint32_t LineEditor::Deliver(char* buffer, uint32_t size) {
     ready_.erase(0, count);
     return count;
 }
+
+}  // namespace conproxy

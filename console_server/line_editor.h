@@ -2,14 +2,21 @@
 // characters as ^ and a letter) and inserted at the edit cursor, Backspace and Delete take one out,
 // Left/Right/Home/End move, Esc clears the line, Up/Down recall earlier lines, Enter finishes the
 // line with "\r\n". A finished line is handed out in pieces as small as the reader asks for; what
-// is left waits for the next read.
+// is left waits for the next read. A line holds at most kMaxLineChars characters (further ones
+// are dropped, as a full console line takes no more) and the history its last kMaxHistoryLines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "console_records.h"
+
+namespace conproxy {
+
+constexpr size_t kMaxLineChars = 4094;   // with CR LF, 4096 bytes
+constexpr size_t kMaxHistoryLines = 50;  // the Windows console's default history size
 
 class LineEditor {
   public:
@@ -22,6 +29,11 @@ class LineEditor {
     bool HasText() const { return !ready_.empty(); }
     // Moves up to size characters of the finished text into buffer; returns how many.
     uint32_t Deliver(char* buffer, uint32_t size);
+
+    // The line being typed, the edit position in it, and the lines kept for Up/Down.
+    const std::string& Line() const { return line_; }
+    size_t Cursor() const { return cursor_; }
+    size_t HistoryLines() const { return history_.size(); }
 
   private:
     // False when the record is no editing key (then it is looked at as a character).
@@ -37,3 +49,5 @@ class LineEditor {
     size_t recalled_ = 0;  // history_ index Up/Down go from; history_.size() when none
     std::string ready_;    // finished, waiting for the reader
 };
+
+}  // namespace conproxy

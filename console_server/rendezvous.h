@@ -7,13 +7,27 @@
 #include <cstdint>
 #include <string>
 
+namespace conproxy {
+
 using SystemError = unsigned long;  // errno on POSIX, GetLastError() on Windows; 0 = success
 
 // A readable description of a system error code, for the start-up report.
 std::string DescribeSystemError(SystemError code);
 
-// The shared request region: created, or opened when the client made it first.
-class RequestRegion {
+// The shared bytes a request stands in. The handlers ask Size() once per request and again
+// after a command has waited for keys, since a client may shrink the region meanwhile (POSIX).
+class SharedBytes {
+  public:
+    virtual ~SharedBytes() = default;
+    virtual unsigned char* Data() const = 0;
+    virtual size_t Size() const = 0;  // the bytes behind Data() that exist now
+};
+
+// The shared request region: created, or opened when the client made it first. An object
+// that already exists is accepted only when it is our own and closed to everyone else
+// (POSIX: owned by the effective user, no group or other bits; Windows: committed pages);
+// otherwise CreateOrOpen fails and Refusal() says why.
+class RequestRegion : public SharedBytes {
   public:
     RequestRegion() = default;
     ~RequestRegion();
@@ -23,14 +37,17 @@ class RequestRegion {
     // Creates or opens the region with the full name and maps kRequestRegionBytes of it.
     SystemError CreateOrOpen(const std::string& name);
 
-    unsigned char* Data() const { return data_; }
+    unsigned char* Data() const override { return data_; }
     // The bytes that really exist behind Data(): at most kRequestRegionBytes, fewer when the
     // client made a smaller object. Nothing beyond them may be touched. Measured again on each
     // call where the object can shrink under the mapping (POSIX), so ask before each request.
-    size_t Size() const;
+    size_t Size() const override;
     bool Created() const { return created_; }
+    // Why an existing object was refused; empty when it was not.
+    const std::string& Refusal() const { return refusal_; }
 
   private:
+    std::string refusal_;
     unsigned char* data_ = nullptr;
     size_t size_ = 0;
     bool created_ = false;
@@ -54,8 +71,10 @@ class NamedEvent {
     bool Reset();
     bool Wait();
     bool Created() const { return created_; }
+    const std::string& Refusal() const { return refusal_; }
 
   private:
+    std::string refusal_;
     void* word_ = nullptr;  // POSIX: the mapped 32-bit state word
     bool created_ = false;
     intptr_t native_ = -1;
@@ -67,3 +86,5 @@ SystemError LastSystemError();
 // Removes the names this process created, for a signal handler on the way out: async-signal-safe
 // on POSIX; nothing to do on Windows, where the objects go with their last handle.
 void RemoveCreatedNames();
+
+}  // namespace conproxy

@@ -11,10 +11,13 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include "console_records.h"
 #include "rendezvous.h"
+
+namespace conproxy {
 
 namespace {
 
@@ -47,9 +50,29 @@ void UnlinkCreated(const std::string& path) {
     shm_unlink(path.c_str());
 }
 
+// An object someone else made is ours to use only when it is owned by our effective user and
+// nobody else may read or write it: otherwise its maker could read the keys we deliver, write to
+// our terminal through us, or end us. Empty when acceptable, else why not.
+std::string Unsafe(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) {
+        return "is not a shared-memory object";
+    }
+    if (st.st_uid != geteuid()) {
+        return "belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    }
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return std::string("is open to other users (mode ") + mode + ")";
+    }
+    return std::string();
+}
+
 // Creates the object or opens the existing one, then grows it to at least minBytes. Returns
-// the descriptor or -1 with errno set; created tells which of the two happened.
-int CreateOrOpenObject(const std::string& name, size_t minBytes, std::string& path, bool& created) {
+// the descriptor or -1 with errno set (EPERM and the reason in refusal for an object that is
+// not safely ours); created tells which of the two happened.
+int CreateOrOpenObject(const std::string& name, size_t minBytes, std::string& path, bool& created,
+                       std::string& refusal) {
     if (name.find('/') != std::string::npos) {
         errno = EINVAL;
         return -1;
@@ -60,10 +83,10 @@ int CreateOrOpenObject(const std::string& name, size_t minBytes, std::string& pa
     }
     path = "/" + name;
     created = true;
-    int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, kOwnerOnlyMode);
+    int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, kOwnerOnlyMode);
     if (fd < 0 && errno == EEXIST) {
         created = false;
-        fd = shm_open(path.c_str(), O_RDWR, kOwnerOnlyMode);
+        fd = shm_open(path.c_str(), O_RDWR | O_NOFOLLOW, kOwnerOnlyMode);
     }
     if (fd < 0) {
         return -1;
@@ -72,8 +95,22 @@ int CreateOrOpenObject(const std::string& name, size_t minBytes, std::string& pa
         RememberCreated(path);
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || (static_cast<uint64_t>(st.st_size) < minBytes &&
-                                ftruncate(fd, static_cast<off_t>(minBytes)) != 0)) {
+    if (fstat(fd, &st) != 0) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    if (!created) {
+        refusal = Unsafe(st);
+        if (!refusal.empty()) {
+            close(fd);
+            errno = EPERM;
+            return -1;
+        }
+    }
+    if (static_cast<uint64_t>(st.st_size) < minBytes &&
+        ftruncate(fd, static_cast<off_t>(minBytes)) != 0) {
         const int saved = errno;
         close(fd);
         if (created) {
@@ -122,7 +159,7 @@ RequestRegion::~RequestRegion() {
 }
 
 SystemError RequestRegion::CreateOrOpen(const std::string& name) {
-    int fd = CreateOrOpenObject(name, kRequestRegionBytes, name_, created_);
+    int fd = CreateOrOpenObject(name, kRequestRegionBytes, name_, created_, refusal_);
     if (fd < 0) {
         return LastSystemError();
     }
@@ -162,7 +199,7 @@ NamedEvent::~NamedEvent() {
 }
 
 SystemError NamedEvent::CreateOrOpen(const std::string& name) {
-    int fd = CreateOrOpenObject(name, kEventBytes, name_, created_);
+    int fd = CreateOrOpenObject(name, kEventBytes, name_, created_, refusal_);
     if (fd < 0) {
         return LastSystemError();
     }
@@ -208,3 +245,5 @@ bool NamedEvent::Wait() {
     }
     return true;
 }
+
+}  // namespace conproxy

@@ -7,6 +7,8 @@
 #include "console_records.h"
 #include "rendezvous.h"
 
+namespace conproxy {
+
 namespace {
 
 HANDLE AsHandle(intptr_t native) {
@@ -57,10 +59,16 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
         return GetLastError();
     }
     data_ = static_cast<unsigned char*>(view);
-    // A mapping the client created may be smaller than ours: serve only what the view holds.
+    // A mapping the client created may be smaller than ours: serve only what the view holds,
+    // and only pages that are committed (one made with SEC_RESERVE has none until its maker
+    // commits them; touching one would be an access violation).
     MEMORY_BASIC_INFORMATION memory{};
     if (VirtualQuery(view, &memory, sizeof memory) == 0) {
         return GetLastError();
+    }
+    if (memory.State != MEM_COMMIT) {
+        refusal_ = "has no committed pages";
+        return ERROR_ACCESS_DENIED;
     }
     size_ = memory.RegionSize < kRequestRegionBytes ? memory.RegionSize : kRequestRegionBytes;
     return 0;
@@ -99,3 +107,5 @@ bool NamedEvent::Reset() {
 bool NamedEvent::Wait() {
     return native_ != -1 && WaitForSingleObject(AsHandle(native_), INFINITE) == WAIT_OBJECT_0;
 }
+
+}  // namespace conproxy

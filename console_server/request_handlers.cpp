@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace conproxy {
+
 namespace {
 
 // Bytes of the data area each command touches.
@@ -16,6 +18,7 @@ struct Region {
     unsigned char* bytes;
     size_t size;
     ConsoleRequest request;
+    const SharedBytes& shared;
 
     // The data area [dataOffset, dataOffset + length), or null when any of it lies outside.
     unsigned char* Data(uint64_t length) const {
@@ -29,13 +32,21 @@ struct Region {
         return bytes + offset;
     }
 
+    // After a wait for keys: the client may have shrunk the region while we waited, and a page
+    // that is gone must not be touched.
+    void Measure() { size = shared.Size(); }
+
     // Fields are written one by one, after the data: data placed over the record (an offset
     // below 20) is what the client asked for, and the count written last is what it reads.
-    void SetStatus(int32_t value) const {
-        std::memcpy(bytes + offsetof(ConsoleRequest, status), &value, sizeof value);
-    }
-    void SetResult(uint32_t value) const {
-        std::memcpy(bytes + offsetof(ConsoleRequest, result), &value, sizeof value);
+    void SetStatus(int32_t value) const { SetField(offsetof(ConsoleRequest, status), value); }
+    void SetResult(uint32_t value) const { SetField(offsetof(ConsoleRequest, result), value); }
+
+  private:
+    template <typename Field>
+    void SetField(size_t offset, Field value) const {
+        if (offset + sizeof value <= size) {
+            std::memcpy(bytes + offset, &value, sizeof value);
+        }
     }
 };
 
@@ -72,9 +83,8 @@ void HandleSetCursor(const Region& region, Console& console) {
     console.SetCursor(ConsoleCoord{column, row});
 }
 
-void HandleInputRecord(const Region& region, Console& console, bool remove) {
-    unsigned char* data = region.Data(kInputRecordBytes);
-    if (data == nullptr) {
+void HandleInputRecord(Region& region, Console& console, bool remove) {
+    if (region.Data(kInputRecordBytes) == nullptr) {
         region.SetResult(0);
         return;
     }
@@ -84,6 +94,14 @@ void HandleInputRecord(const Region& region, Console& console, bool remove) {
     if (!ok) {
         count = 0;
     }
+    if (remove) {
+        region.Measure();
+    }
+    unsigned char* data = region.Data(kInputRecordBytes);
+    if (data == nullptr) {
+        region.SetResult(0);  // where the record still stands; the key is lost with the page
+        return;
+    }
     if (count > 0) {
         count = 1;
         std::memcpy(data, &record, sizeof record);
@@ -91,17 +109,25 @@ void HandleInputRecord(const Region& region, Console& console, bool remove) {
     region.SetResult(count);
 }
 
-void HandleReadText(const Region& region, Console& console) {
+void HandleReadText(Region& region, Console& console) {
+    char text[kRequestRegionBytes];
+    if (region.Data(region.request.count) == nullptr || region.request.count > sizeof text) {
+        region.SetResult(0);
+        return;
+    }
+    // Read into our own buffer: the read may wait for the user, and the region may shrink
+    // under us meanwhile.
+    uint32_t count = 0;
+    if (!console.ReadText(text, region.request.count, count) || count > region.request.count) {
+        count = 0;
+    }
+    region.Measure();
     unsigned char* data = region.Data(region.request.count);
     if (data == nullptr) {
         region.SetResult(0);
         return;
     }
-    uint32_t count = 0;
-    if (!console.ReadText(reinterpret_cast<char*>(data), region.request.count, count) ||
-        count > region.request.count) {
-        count = 0;
-    }
+    std::memcpy(data, text, count);
     region.SetResult(count);
 }
 
@@ -115,11 +141,13 @@ void HandleWriteText(const Region& region, Console& console) {
 
 }  // namespace
 
-bool HandleRequest(unsigned char* bytes, size_t size, Console& console) {
+bool HandleRequest(const SharedBytes& shared, Console& console) {
+    unsigned char* bytes = shared.Data();
+    const size_t size = shared.Size();
     if (bytes == nullptr || size < sizeof(ConsoleRequest)) {
         return false;  // no request can stand in it
     }
-    Region region{bytes, size, {}};
+    Region region{bytes, size, {}, shared};
     std::memcpy(&region.request, bytes, sizeof region.request);
 
     switch (region.request.command) {
@@ -160,3 +188,16 @@ bool HandleRequest(unsigned char* bytes, size_t size, Console& console) {
     }
     return false;
 }
+
+bool HandleRequest(unsigned char* bytes, size_t size, Console& console) {
+    struct FixedBytes : SharedBytes {
+        unsigned char* data;
+        size_t size;
+        FixedBytes(unsigned char* d, size_t s) : data(d), size(s) {}
+        unsigned char* Data() const override { return data; }
+        size_t Size() const override { return size; }
+    };
+    return HandleRequest(FixedBytes(bytes, size), console);
+}
+
+}  // namespace conproxy

@@ -7,5 +7,11 @@
 
 #include "console.h"
 
-// Serves the request in region[0, size). Returns true when it was ConExit.
+namespace conproxy {
+
+// Serves the request standing in the region. Returns true when it was ConExit.
+bool HandleRequest(const SharedBytes& region, Console& console);
+// The same over bytes whose size never changes.
 bool HandleRequest(unsigned char* region, size_t size, Console& console);
+
+}  // namespace conproxy

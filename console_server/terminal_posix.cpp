@@ -1,6 +1,5 @@
 #include "terminal_posix.h"
 
-#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,14 +8,17 @@
 
 #include "rendezvous.h"
 
+namespace conproxy {
+
 namespace {
 
 // Process-wide, because the signal handlers restore and clean up from here.
 struct termios savedMode;
 volatile sig_atomic_t modeSaved = 0;
-int windowPipe[2] = {-1, -1};
 
-constexpr int kExitSignals[] = {SIGTERM, SIGHUP, SIGINT};
+// Requests to end, and faults: a client that shrinks the region under us, or memory running
+// out (abort), must not leave the user's terminal raw or our names behind either.
+constexpr int kExitSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGBUS, SIGSEGV, SIGABRT, SIGFPE, SIGILL};
 
 void RestoreTerminal() {
     if (modeSaved) {
@@ -30,20 +32,6 @@ void OnExitSignal(int signalNumber) {
     // Ends the process as the signal would have, so the parent sees the real cause.
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
-}
-
-void OnWindowChange(int) {
-    const int saved = errno;
-    const char byte = 0;
-    // A full pipe already says "changed"; the byte may be dropped.
-    (void)!write(windowPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool SetCloseOnExecNonBlocking(int fd) {
-    const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
-           fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 bool Install(int signalNumber, void (*handler)(int)) {
@@ -81,12 +69,6 @@ ssize_t ReadSome(int fd, char* buffer, size_t size) {
 }
 
 bool TerminalSession::Start() {
-    if (pipe(windowPipe) != 0) {
-        return false;
-    }
-    if (!SetCloseOnExecNonBlocking(windowPipe[0]) || !SetCloseOnExecNonBlocking(windowPipe[1])) {
-        return false;
-    }
     for (int signalNumber : kExitSignals) {
         if (!Install(signalNumber, OnExitSignal)) {
             return false;
@@ -101,9 +83,6 @@ bool TerminalSession::Start() {
     inputIsTerminal_ = tcgetattr(STDIN_FILENO, &mode) == 0;
     if (!inputIsTerminal_) {
         return true;
-    }
-    if (!Install(SIGWINCH, OnWindowChange)) {
-        return false;
     }
     savedMode = mode;
     modeSaved = 1;
@@ -123,26 +102,6 @@ bool TerminalSession::Start() {
 TerminalSession::~TerminalSession() {
     RestoreTerminal();
     modeSaved = 0;
-    if (inputIsTerminal_) {
-        signal(SIGWINCH, SIG_DFL);
-    }
-    for (int& fd : windowPipe) {
-        if (fd >= 0) {
-            close(fd);
-            fd = -1;
-        }
-    }
 }
 
-int TerminalSession::WindowChangeFd() const {
-    return windowPipe[0];
-}
-
-bool TerminalSession::DrainWindowChanges() {
-    bool changed = false;
-    char bytes[64];
-    while (read(windowPipe[0], bytes, sizeof bytes) > 0) {
-        changed = true;
-    }
-    return changed;
-}
+}  // namespace conproxy

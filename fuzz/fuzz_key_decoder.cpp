@@ -21,6 +21,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 constexpr std::size_t kMaxChunks = 32;
 constexpr std::uint8_t kChunkLengthMask = 0x1F;
 constexpr std::uint8_t kExpectReportBit = 0x40;

@@ -2,7 +2,10 @@
 // block of exactly the fuzzed size, so ASan sees any access past it; a fake console answers
 // from the input and checks every buffer it is handed against the region. Afterwards the
 // region must hold what the console delivered where the command puts it, and nothing else may
-// have changed.
+// have changed. The fake console behaves as a careless client and a faulty console may: during a
+// call it may overwrite the request record (the handler must go by its own copy), shrink the
+// region under a read that waited (nothing past the new end may be written), and its ReadText
+// may claim more characters than it was asked for (the guard must hold).
 //
 // Input: 2 bytes region size (little-endian, modulo 8193), 1 byte script length, the script the
 // fake console answers from, then the region's bytes (zero-filled or cut to its size).
@@ -23,6 +26,8 @@
 #include "request_handlers.h"
 
 namespace {
+
+using namespace conproxy;
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "fuzz_requests: %s\n", what);
@@ -69,12 +74,30 @@ struct CallRecord {
     ConsoleScreenBufferInfo info{};
     InputRecord record{};
     std::vector<unsigned char> text;  // characters delivered by ReadText, or handed to WriteText
+    std::uint32_t claimed = 0;        // the count ReadText claimed
+};
+
+// The region as the handler measures it: its size may drop during a read.
+class FuzzedRegion : public SharedBytes {
+  public:
+    FuzzedRegion(unsigned char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+    unsigned char* Data() const override { return bytes_; }
+    std::size_t Size() const override { return size_; }
+    void Shrink(std::size_t size) { size_ = std::min(size_, size); }
+
+  private:
+    unsigned char* bytes_;
+    std::size_t size_;
 };
 
 class FakeConsole : public Console {
   public:
-    FakeConsole(Script& script, const unsigned char* region, std::size_t regionSize)
-        : script_(script), region_(region), regionSize_(regionSize) {}
+    FakeConsole(Script& script, unsigned char* region, std::size_t regionSize,
+                FuzzedRegion& measured)
+        : script_(script), region_(region), regionSize_(regionSize), measured_(measured) {}
+
+    std::vector<unsigned char> scribbledRecord;  // the record as the last overwrite left it
+    std::size_t shrunkTo = SIZE_MAX;             // the region's size after a shrink, if any
 
     std::vector<CallRecord> calls;
 
@@ -85,6 +108,7 @@ class FakeConsole : public Console {
         script_.Fill(&info, sizeof info);
         call.info = info;
         calls.push_back(call);
+        Scribble();
         return call.ok;
     }
     bool FillBlanks(uint32_t cells, ConsoleCoord at) override {
@@ -93,6 +117,7 @@ class FakeConsole : public Console {
         call.at = at;
         call.ok = script_.Succeeds();
         calls.push_back(call);
+        Scribble();
         return call.ok;
     }
     bool SetCursor(ConsoleCoord at) override {
@@ -100,6 +125,7 @@ class FakeConsole : public Console {
         call.at = at;
         call.ok = script_.Succeeds();
         calls.push_back(call);
+        Scribble();
         return call.ok;
     }
     bool PeekInput(InputRecord& record, uint32_t& count) override {
@@ -109,23 +135,28 @@ class FakeConsole : public Console {
         return Input(Call::ReadInput, record, count);
     }
     bool ReadText(char* buffer, uint32_t size, uint32_t& count) override {
-        CheckInRegion(buffer, size, "ReadText was handed a buffer outside the region");
         CallRecord call(Call::ReadText);
         call.buffer = buffer;
         call.ok = script_.Succeeds();
         if (call.ok) {
-            // Up to the count asked: a line shorter than the buffer, or one that fills it.
-            count = static_cast<uint32_t>(script_.Word() % (std::uint64_t{size} + 1));
+            // Up to the count asked (a line shorter than the buffer, or one that fills it), or,
+            // from a faulty console, a claim of a few more than that.
+            count = static_cast<uint32_t>(script_.Word() % (std::uint64_t{size} + 4));
+            const uint32_t written = std::min(count, size);
             const std::uint8_t seed = script_.Byte();
-            for (uint32_t i = 0; i < count; ++i) {
+            // Every byte of the buffer it was handed: ASan sees a buffer shorter than asked.
+            for (uint32_t i = 0; i < size; ++i) {
                 buffer[i] = static_cast<char>(seed + i);
             }
-            call.text.assign(buffer, buffer + count);
+            call.text.assign(buffer, buffer + written);
+            call.claimed = count;
         } else {
             count = script_.Word();  // what a failed call leaves carries no meaning
         }
         call.count = size;
         calls.push_back(call);
+        Scribble();
+        MaybeShrink();
         return call.ok;
     }
     bool WriteText(const char* data, uint32_t size) override {
@@ -136,6 +167,7 @@ class FakeConsole : public Console {
         call.text.assign(data, data + size);  // reads every byte it was given
         call.ok = script_.Succeeds();
         calls.push_back(call);
+        Scribble();
         return call.ok;
     }
 
@@ -153,7 +185,31 @@ class FakeConsole : public Console {
         call.count = count;
         call.record = record;
         calls.push_back(call);
+        Scribble();
+        if (kind == Call::ReadInput) {
+            MaybeShrink();
+        }
         return call.ok;
+    }
+
+    // A client writing a new record while the command runs (one script byte decides).
+    void Scribble() {
+        if ((script_.Byte() & 0x0F) != 0x0F) {
+            return;
+        }
+        scribbledRecord.resize(sizeof(ConsoleRequest));
+        script_.Fill(scribbledRecord.data(), scribbledRecord.size());
+        std::memcpy(region_, scribbledRecord.data(), scribbledRecord.size());
+    }
+
+    // A client shrinking the region while a read waited for keys.
+    void MaybeShrink() {
+        const std::uint8_t byte = script_.Byte();
+        if ((byte & 0x07) != 0x07) {
+            return;
+        }
+        shrunkTo = std::min(shrunkTo, (std::size_t{script_.Byte()} << 5) % (regionSize_ + 1));
+        measured_.Shrink(shrunkTo);
     }
 
     void CheckInRegion(const char* data, uint32_t size, const char* what) const {
@@ -166,8 +222,9 @@ class FakeConsole : public Console {
     }
 
     Script& script_;
-    const unsigned char* region_;
+    unsigned char* region_;
     std::size_t regionSize_;
+    FuzzedRegion& measured_;
 };
 
 constexpr std::size_t kStatusAt = offsetof(ConsoleRequest, status);
@@ -182,9 +239,11 @@ std::uint32_t Load32(const unsigned char* bytes) {
 // The checks after one request: before is the region as the client left it.
 class Expectation {
   public:
-    Expectation(const std::vector<unsigned char>& before, const unsigned char* after,
-                const std::vector<CallRecord>& calls)
-        : before_(before), after_(after), calls_(calls) {
+    // The request comes from before; base is before with what the console overwrote meanwhile
+    // (the record), against which unchanged bytes are compared.
+    Expectation(const std::vector<unsigned char>& before, const std::vector<unsigned char>& base,
+                const unsigned char* after, const std::vector<CallRecord>& calls)
+        : before_(base), after_(after), calls_(calls) {
         std::memcpy(&request_, before.data(), sizeof request_);
     }
 
@@ -325,11 +384,13 @@ void CheckReadText(Expectation& e, const unsigned char* region) {
         return;
     }
     const CallRecord& call = e.OnlyCall(Call::ReadText);
-    if (call.count != asked || call.buffer != reinterpret_cast<const char*>(region) + e.DataAt()) {
-        Fail("ReadText was not handed the data area and the count asked");
+    if (call.count != asked) {
+        Fail("ReadText was not handed the count asked");
     }
+    (void)region;
     e.Allow(e.DataAt(), asked);
-    const std::size_t delivered = call.ok ? call.text.size() : 0;
+    // A claim beyond the count asked is no delivery.
+    const std::size_t delivered = call.ok && call.claimed <= asked ? call.text.size() : 0;
     if (e.Result() != delivered) {
         Fail("result is not the number of characters delivered");
     }
@@ -354,10 +415,35 @@ void CheckWriteText(Expectation& e, const std::vector<unsigned char>& before,
     }
 }
 
-void CheckRequest(const std::vector<unsigned char>& before, const unsigned char* after,
-                  const std::vector<CallRecord>& calls, bool exitReturned) {
-    Expectation e(before, after, calls);
+// After a shrink during a read the handler may write nothing at or past the new end; inside it,
+// the command's fields and data as usual where they still fit.
+void CheckShrunk(const std::vector<unsigned char>& base, const unsigned char* after,
+                 std::size_t shrunkTo) {
+    if (std::memcmp(after + shrunkTo, base.data() + shrunkTo, base.size() - shrunkTo) != 0) {
+        Fail("a byte past the shrunk region's end was written");
+    }
+}
+
+void CheckRequest(const std::vector<unsigned char>& before, const std::vector<unsigned char>& base,
+                  const unsigned char* after, const std::vector<CallRecord>& calls,
+                  bool exitReturned, std::size_t shrunkTo) {
+    Expectation e(before, base, after, calls);
     const ConsoleRequest& request = e.Request();
+    if (shrunkTo != SIZE_MAX) {
+        CheckShrunk(base, after, shrunkTo);
+        // What still fits is checked as usual; a data area the shrink cut is left alone, with no
+        // count in result.
+        const std::uint64_t length =
+            request.command == ConReadText ? request.count : sizeof(InputRecord);
+        const bool recordFits = kResultAt + 4 <= shrunkTo;
+        if (!recordFits || request.dataOffset < 0 ||
+            static_cast<std::uint64_t>(request.dataOffset) + length > shrunkTo) {
+            if (recordFits && e.DataInRegion(length) && Load32(after + kResultAt) != 0) {
+                Fail("result holds a count for a data area the shrink cut");
+            }
+            return;
+        }
+    }
     if (exitReturned != (request.command == ConExit)) {
         Fail("HandleRequest's answer does not say whether the command was ConExit");
     }
@@ -441,8 +527,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(region.get(), contents, contentsSize);
     const std::vector<unsigned char> before(region.get(), region.get() + regionSize);
 
-    FakeConsole console(script, region.get(), regionSize);
-    const bool exitReturned = HandleRequest(region.get(), regionSize, console);
+    FuzzedRegion measured(region.get(), regionSize);
+    FakeConsole console(script, region.get(), regionSize, measured);
+    const bool exitReturned = HandleRequest(measured, console);
+    std::vector<unsigned char> base = before;
+    if (!console.scribbledRecord.empty() && regionSize >= sizeof(ConsoleRequest)) {
+        std::memcpy(base.data(), console.scribbledRecord.data(), console.scribbledRecord.size());
+    }
 
     if (regionSize < sizeof(ConsoleRequest)) {
         // No request fits: nothing may be read as one.
@@ -452,6 +543,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
-    CheckRequest(before, region.get(), console.calls, exitReturned);
+    CheckRequest(before, base, region.get(), console.calls, exitReturned, console.shrunkTo);
     return 0;
 }

@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 // Decodes one UTF-8 character; -1 if the text is not exactly one well-formed character.
 long DecodeSingleUtf8(const std::string& text) {
     if (text.empty()) {
@@ -67,6 +69,31 @@ TEST(CodePage866Test, CharactersOutside866BecomeQuestionMark) {
     for (char32_t codePoint : {U'€', U'Ā', U'ґ', U'▁', U'\U0001F600', U'\U0010FFFF'}) {
         EXPECT_EQ(UnicodeToCp866(codePoint), '?')
             << "U+" << std::hex << static_cast<unsigned long>(codePoint);
+    }
+}
+
+// What a Windows console in its default output mode shows: five control bytes act, every other
+// one (ESC and DEL too) is a glyph, so a client's escape sequence is only text on the screen.
+TEST(CodePage866Test, ScreenTextShowsControlBytesAsGlyphs) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"\a\b\t\n\r", "\a\b\t\n\r"},
+        {std::string(1, '\0'), " "},
+        {"\x01\x02\x0b\x0c\x0e", "\u263A\u263B\u2642\u2640\u266B"},
+        {"\x10\x18\x1a\x1f", "\u25BA\u2191\u2192\u25BC"},
+        {"\x1b[31mX\x1b]0;t\x07", "\u2190[31mX\u2190]0;t\a"},
+        {"\x7f", "\u2302"},
+        {"\x8f\xe0\xa8\xa2\xa5\xe2 ok", "\u041F\u0440\u0438\u0432\u0435\u0442 ok"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Cp866ToScreen(c.bytes.data(), c.bytes.size()), c.shown) << c.shown;
+    }
+    for (int byte = 0; byte < 0x100; ++byte) {
+        const char one = static_cast<char>(byte);
+        const std::string shown = Cp866ToScreen(&one, 1);
+        EXPECT_EQ(shown.find('\x1b'), std::string::npos) << byte;
     }
 }
 

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -28,6 +29,8 @@
 #include "deadline.h"
 
 namespace {
+
+using namespace conproxy;
 
 constexpr int kStepTimeoutMs = 5000;
 constexpr int kPollStepMs = 1;
@@ -142,7 +145,8 @@ class Server {
                 dup2(outPipe[1], 1);
             }
             dup2(errPipe[1], 2);
-            std::vector<char*> argv{const_cast<char*>(CONPROXY_PATH)};
+            const char* underTest = std::getenv("CONPROXY_UNDER_TEST");
+            std::vector<char*> argv{const_cast<char*>(underTest ? underTest : CONPROXY_PATH)};
             for (const std::string& arg : args) {
                 argv.push_back(const_cast<char*>(arg.c_str()));
             }
@@ -367,6 +371,87 @@ TEST(ConproxyLoop, NamesTheServerCreatedGoAwayOnExitAndOnSignals) {
     }
 }
 
+// Objects another user made before the server starts: with rights for others, or owned by
+// someone else (the tests run as root, so they can hand an object to another uid). The server
+// must not give its ready signal into them or serve through them.
+TEST(ConproxyLoop, ObjectsSomeoneElseMadeAreRefusedWith33) {
+    constexpr uid_t kOtherUser = 12345;
+    enum Which { kRegion, kRequest, kReply };
+    const struct {
+        const char* what;
+        Which which;
+        mode_t mode;
+        bool otherOwner;
+        const char* reason;
+    } cases[] = {
+        {"region 0666", kRegion, 0666, false, "open to other users"},
+        {"request event 0666", kRequest, 0666, false, "open to other users"},
+        {"reply event 0644", kReply, 0644, false, "open to other users"},
+        {"region 0660", kRegion, 0660, false, "open to other users"},
+        {"region of another user", kRegion, 0600, true, "another user"},
+        {"reply event of another user", kReply, 0600, true, "another user"},
+    };
+    for (const auto& c : cases) {
+        const std::string suffix = UniqueName("m");
+        const std::string names[] = {"Mapping" + suffix, UniqueName("req"), UniqueName("rep")};
+        const NamesRemover remover{{names[0], names[1], names[2]}};
+        const std::string& premade = names[c.which];
+        const int fd = shm_open(("/" + premade).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0) << c.what;
+        ASSERT_EQ(ftruncate(fd, c.which == kRegion ? kRequestRegionBytes : 4), 0);
+        ASSERT_EQ(fchmod(fd, c.mode), 0);
+        if (c.otherOwner) {
+            ASSERT_EQ(fchown(fd, kOtherUser, kOtherUser), 0) << "the tests run as root";
+        }
+        void* word = mmap(nullptr, 4, PROT_READ, MAP_SHARED, fd, 0);
+        close(fd);
+        ASSERT_NE(word, MAP_FAILED);
+
+        Server server({suffix, names[1], names[2]}, false);
+        EXPECT_EQ(server.ExitCode(), 33) << c.what;
+        const std::string errors = server.Errors();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << c.what << ": " << errors;
+        EXPECT_NE(errors.find(premade), std::string::npos) << c.what << ": " << errors;
+        EXPECT_NE(errors.find(c.reason), std::string::npos) << c.what << ": " << errors;
+        if (c.which == kReply) {
+            EXPECT_EQ(*static_cast<volatile uint32_t*>(word), 0u) << "ready signal given";
+        }
+        munmap(word, 4);
+        // The other user's object stays; what the server made is gone again.
+        EXPECT_TRUE(NameExists(premade)) << c.what;
+        for (const std::string& name : names) {
+            if (name != premade) {
+                EXPECT_FALSE(NameExists(name)) << c.what << ": " << name;
+            }
+        }
+    }
+}
+
+TEST(ConproxyLoop, NamesThatCoincideAreRefusedWith33) {
+    const std::string suffix = UniqueName("m");
+    const std::string event = UniqueName("ev");
+    const std::string other = UniqueName("ev");
+    const struct {
+        const char* what;
+        std::string request, reply;
+    } cases[] = {
+        {"one event for both", event, event},
+        {"request named as the region", "Mapping" + suffix, other},
+        {"reply named as the region", other, "Mapping" + suffix},
+    };
+    for (const auto& c : cases) {
+        const NamesRemover remover{{"Mapping" + suffix, c.request, c.reply}};
+        Server server({suffix, c.request, c.reply}, false);
+        EXPECT_EQ(server.ExitCode(), 33) << c.what;
+        const std::string errors = server.Errors();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << c.what << ": " << errors;
+        EXPECT_EQ(server.Output(""), "") << c.what;
+        EXPECT_FALSE(NameExists("Mapping" + suffix)) << c.what;
+        EXPECT_FALSE(NameExists(c.request)) << c.what;
+        EXPECT_FALSE(NameExists(c.reply)) << c.what;
+    }
+}
+
 // The terminal side: raw input through the decoder, line mode, the cursor query, 866 output.
 class ConproxyOnTerminal : public ::testing::Test {
   protected:
@@ -456,22 +541,25 @@ TEST_F(ConproxyOnTerminal, ScreenCommandsBecomeEscapeSequencesAndTextIsUtf8) {
     EXPECT_EQ(server.ExitCode(), 0);
 }
 
-TEST_F(ConproxyOnTerminal, WindowChangeQueuesASizeRecordAndExitRestoresTheTerminal) {
+TEST_F(ConproxyOnTerminal, WindowChangeQueuesNoRecordAndExitRestoresTheTerminal) {
     ASSERT_TRUE(WaitSet(client.reply));
     struct termios before {};
     ASSERT_EQ(tcgetattr(server.Terminal(), &before), 0);
     EXPECT_EQ(before.c_lflag & ICANON, 0u);  // raw while serving
 
+    // As a Windows console with window input off: no size record, but the new size is reported.
     struct winsize size {};
     size.ws_row = 40;
     size.ws_col = 100;
     ASSERT_EQ(ioctl(server.Terminal(), TIOCSWINSZ, &size), 0);
-    ASSERT_TRUE(client.Call(ConReadInput, 800));
-    InputRecord record;
-    std::memcpy(&record, client.region.Data() + 800, sizeof record);
-    EXPECT_EQ(record.eventType, kWindowBufferSizeEvent);
-    EXPECT_EQ(record.event.windowSize.size.x, 100);
-    EXPECT_EQ(record.event.windowSize.size.y, 40);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(client.Call(ConPeekInput, 800));
+    EXPECT_EQ(client.Record().result, 0u);
+    ASSERT_TRUE(client.Call(ConGetScreenInfo, 800));
+    ConsoleScreenBufferInfo info;
+    std::memcpy(&info, client.region.Data() + 800, sizeof info);
+    EXPECT_EQ(info.size.x, 100);
+    EXPECT_EQ(info.size.y, 40);
 
     ASSERT_TRUE(client.Call(ConExit));
     EXPECT_EQ(server.ExitCode(), 0);
@@ -491,6 +579,97 @@ TEST_F(ConproxyOnTerminal, TerminatingSignalRestoresTheTerminal) {
     EXPECT_NE(after.c_lflag & ICANON, 0u);
     EXPECT_NE(after.c_lflag & ECHO, 0u);
     EXPECT_NE(after.c_iflag & ICRNL, 0u);
+}
+
+// A fault of any cause (here sent from outside) still restores the terminal and removes the
+// names the server made.
+TEST(ConproxyFaults, FaultSignalsRestoreTheTerminalAndRemoveTheNames) {
+    for (int signalNumber : {SIGBUS, SIGSEGV, SIGABRT}) {
+        const std::string suffix = UniqueName("m");
+        const std::string requestName = UniqueName("req");
+        const std::string replyName = UniqueName("rep");
+        const NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
+        Server server({suffix, requestName, replyName}, true);
+        const Deadline deadline(kStepTimeoutMs);
+        while (!NameExists(replyName) && !deadline.Passed()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+        }
+        {
+            SharedObject reply(replyName, 4, false);
+            ASSERT_TRUE(WaitSet(reply)) << signalNumber;
+        }
+        server.Signal(signalNumber);
+        const int status = server.Wait();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << signalNumber;
+        struct termios after {};
+        ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
+        EXPECT_NE(after.c_lflag & ICANON, 0u) << signalNumber;
+        EXPECT_NE(after.c_lflag & ECHO, 0u) << signalNumber;
+        EXPECT_FALSE(NameExists("Mapping" + suffix)) << signalNumber;
+        EXPECT_FALSE(NameExists(requestName)) << signalNumber;
+        EXPECT_FALSE(NameExists(replyName)) << signalNumber;
+    }
+}
+
+// The client shrinks the region to nothing while a read waits for a key: when the key comes the
+// server touches no page that is gone, answers, and serves on once the region is back.
+TEST(ConproxyFaults, RegionShrunkDuringAPendingReadIsNotTouched) {
+    for (int32_t command : {int32_t{ConReadInput}, int32_t{ConReadText}}) {
+        Client client;
+        Server server(client.Args(), true);
+        ASSERT_TRUE(WaitSet(client.reply));
+        client.reply.Word().store(0);
+        client.Record() = ConsoleRequest{command, 0, 4000, 10, 0};
+        SetEvent(client.request);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server waits for keys
+        const int fd = shm_open(("/Mapping" + client.suffix).c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 0), 0);
+        const char keys[] = "k\r";
+        ASSERT_EQ(write(server.Terminal(), keys, 2), 2);
+        ASSERT_TRUE(WaitSet(client.reply)) << command;
+
+        // Back to its size: the next requests are served as usual.
+        ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
+        close(fd);
+        ASSERT_TRUE(client.Call(ConPeekInput, 4000)) << command;
+        ASSERT_TRUE(client.Call(ConExit)) << command;
+        EXPECT_EQ(client.Record().status, 0) << command;
+        EXPECT_EQ(server.ExitCode(), 0) << command;
+        struct termios after {};
+        ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
+        EXPECT_NE(after.c_lflag & ICANON, 0u) << command;
+    }
+}
+
+// A paste flood while the client only peeks: the server stops taking keys from the terminal once
+// its queue is full, instead of growing without end; the keys wait in the terminal.
+TEST(ConproxyFaults, PastedFloodDoesNotGrowTheQueueWithoutEnd) {
+    Client client;
+    Server server(client.Args(), true);
+    ASSERT_TRUE(WaitSet(client.reply));
+    const int master = server.Terminal();
+    ASSERT_EQ(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
+    const std::string flood(4096, 'a');
+    size_t accepted = 0;
+    constexpr int kRounds = 1500;
+    for (int i = 0; i < kRounds; ++i) {
+        const ssize_t n = write(master, flood.data(), flood.size());
+        if (n > 0) {
+            accepted += static_cast<size_t>(n);
+        }
+        ASSERT_TRUE(client.Call(ConPeekInput, 4000));
+    }
+    // Unbounded, each peek would take a read's worth (256 bytes): 384 000 bytes in all. Bounded,
+    // the queue (4096 records, 2 per key) and the terminal's own buffer take far less.
+    EXPECT_LT(accepted, 200000u);
+    ASSERT_TRUE(client.Call(ConReadInput, 4000));
+    EXPECT_EQ(client.Record().result, 1u);
+    InputRecord record;
+    std::memcpy(&record, client.region.Data() + 4000, sizeof record);
+    EXPECT_EQ(record.event.key.asciiChar, 'a');
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
 }
 
 }  // namespace

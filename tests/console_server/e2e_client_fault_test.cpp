@@ -36,17 +36,21 @@ TEST_F(DyingClients, ClientKilledWhileItsReadWaitsIsStillAnsweredAndTheNextGoesO
     uint8_t* region = client_.Region();
     std::unique_ptr<Child> first = StartClient("read\nwrite no\n");
     // The request is out once the client has reset the reply and the read stands in the record.
-    ASSERT_TRUE(e2e::WaitUntil(
-        [&] { return !client_.ReplyEventIsSet() && ReadU32(region) == conclient::ConReadInput; }));
+    ASSERT_TRUE(e2e::WaitUntil([&] {
+        return !conclient::ClientTestAccess::ReplyEventIsSet(client_) &&
+               ReadU32(region) == conclient::ConReadInput;
+    }));
     // Time for the client to set the request and for the server to take it.
     ASSERT_FALSE(server_.WaitServerExit(kSettleMs).ended);
     EXPECT_EQ(EventWord(names_.requestEvent), 0u) << "the server has not taken the request";
     Kill(*first);
-    EXPECT_FALSE(client_.ReplyEventIsSet()) << "answered before any key";
+    EXPECT_FALSE(conclient::ClientTestAccess::ReplyEventIsSet(client_))
+        << "answered before any key";
 
     // The key comes after the client has gone: the read is carried out and answered all the same.
     terminal_.Type("q");
-    ASSERT_TRUE(e2e::WaitUntil([&] { return client_.ReplyEventIsSet(); }));
+    ASSERT_TRUE(
+        e2e::WaitUntil([&] { return conclient::ClientTestAccess::ReplyEventIsSet(client_); }));
     EXPECT_EQ(ReadU32(region + kResultOffset), 1u);
     InputRecord down = conclient::DecodeInputRecord(region + kDataOffset);
     EXPECT_EQ(down.eventType, conclient::kKeyEvent);

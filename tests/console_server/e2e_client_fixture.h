@@ -21,6 +21,7 @@
 
 #include "child_process.h"
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "e2e_support.h"
 
 namespace e2e_faults {
@@ -83,14 +84,14 @@ class ServerForClients : public ::testing::Test {
     }
 
     void StartServer() {
-        conclient::StartOptions o;
+        conclient::TestStartOptions o;
         o.serverPath = e2e::ServerPath();
         o.newSession = true;
         o.ttyPath = terminal_.SlavePath();
         o.argsOverride =
             std::vector<std::string>{names_.suffix, names_.requestEvent, names_.replyEvent};
         std::string error;
-        ASSERT_TRUE(server_.StartServer(o, &error)) << error;
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(server_, o, &error)) << error;
         ASSERT_TRUE(e2e::WaitUntil([&] {
             return e2e::ShmExists("Mapping" + names_.suffix) &&
                    e2e::ShmExists(names_.requestEvent) && e2e::ShmExists(names_.replyEvent);

@@ -1,23 +1,45 @@
 // conclient running a script against a real conproxy that it starts itself; both share one
 // pseudo-terminal (as in a person's terminal session) and conclient writes its answers to a file.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "e2e_support.h"
 
 namespace {
 
 using conclient::ConproxyClient;
+
+// The suffix of the one region in /dev/shm that the process made, or "" when there is not
+// exactly one.
+std::string OnlyStemOf(long pid) {
+    const std::string prefix = "Mappingcpx" + std::to_string(pid) + "_";
+    std::vector<std::string> found;
+    if (DIR* dir = opendir("/dev/shm")) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.compare(0, prefix.size(), prefix) == 0) {
+                found.push_back(name.substr(7));
+            }
+        }
+        closedir(dir);
+    }
+    return found.size() == 1 ? found[0] : std::string();
+}
 
 class ConclientScript : public ::testing::Test {
   protected:
@@ -40,14 +62,14 @@ class ConclientScript : public ::testing::Test {
         std::vector<std::string> args = {"--server", e2e::ServerPath(), "--out", dir_ + "/out"};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back(dir_ + "/script");
-        conclient::StartOptions o;
+        conclient::TestStartOptions o;
         o.serverPath = CONCLIENT_PATH;
         o.newSession = true;
         o.ttyPath = terminal_.SlavePath();
         o.argsOverride = args;
         auto spawner = std::make_unique<ConproxyClient>();  // only starts and reaps conclient
         std::string error;
-        EXPECT_TRUE(spawner->StartServer(o, &error)) << error;
+        EXPECT_TRUE(conclient::ClientTestAccess::StartServer(*spawner, o, &error)) << error;
         return spawner;
     }
 
@@ -120,13 +142,27 @@ TEST_F(ConclientScript, ReadWithNobodyTypingStopsAtTheTimeLimit) {
     EXPECT_EQ(Output(), "ready\nerror read: timeout\n");
 }
 
+// The person at the keyboard may take longer than the reply time-out (10 s) to press a key.
+TEST_F(ConclientScript, ReadWithoutATimeLimitWaitsForTheKeyboard) {
+    std::unique_ptr<ConproxyClient> conclientProcess = Start("read\nexit\n");
+    ASSERT_TRUE(e2e::WaitUntil([&] { return Output() == "ready\n"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(conclient::kDefaultReplyTimeoutMs + 500));
+    EXPECT_EQ(Output(), "ready\n");
+    terminal_.Type("q");
+    conclient::ServerExit e = conclientProcess->WaitServerExit(e2e::kWaitMs);
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.code, 0);
+    EXPECT_EQ(Output().rfind("ready\nread result=1 key down", 0), 0u) << Output();
+}
+
 TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {
     termios before{};
     ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &before), 0);
     std::unique_ptr<ConproxyClient> conclientProcess = Start("read\n");
-    // Its names: the first unique names of the conclient process.
-    const std::string stem = "cpx" + std::to_string(conclientProcess->ServerPid()) + "_1";
     ASSERT_TRUE(e2e::WaitUntil([&] { return Output() == "ready\n"; }));
+    // Its names: the first unique names of the conclient process, pid, random part, counter.
+    const std::string stem = OnlyStemOf(conclientProcess->ServerPid());
+    ASSERT_TRUE(std::regex_match(stem, std::regex("cpx[0-9]+_[0-9a-f]{8}_1"))) << stem;
     ASSERT_TRUE(e2e::ShmExists("Mapping" + stem));
 
     conclientProcess->SignalServer(SIGTERM);

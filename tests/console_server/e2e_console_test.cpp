@@ -9,9 +9,11 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "e2e_support.h"
 
 namespace {
@@ -39,11 +41,11 @@ class ConsoleOnTerminal : public ::testing::Test {
         ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &before_), 0);
         std::string error;
         ASSERT_TRUE(client_.Open(conclient::UniqueNames(), &error)) << error;
-        conclient::StartOptions o;
+        conclient::TestStartOptions o;
         o.serverPath = e2e::ServerPath();
         o.newSession = true;
         o.ttyPath = terminal_.SlavePath();
-        ASSERT_TRUE(client_.StartServer(o, &error)) << error;
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(client_, o, &error)) << error;
         ASSERT_EQ(client_.WaitReady(e2e::kWaitMs), WaitResult::kReplied);
         // An input command first, so the terminal is in the server's input mode before typing.
         InputRecord unused;
@@ -254,13 +256,18 @@ TEST_F(ConsoleOnTerminal, ReadInputWaitsForAKey) {
     EXPECT_EQ(pending.get(), 'w');
 }
 
-TEST_F(ConsoleOnTerminal, WindowResizeBecomesABufferSizeRecord) {
+// As a Windows console with window input off (its default): no size record, the new size in
+// the screen information.
+TEST_F(ConsoleOnTerminal, WindowResizeQueuesNoRecordButScreenInfoHasTheNewSize) {
     terminal_.Resize(30, 100);
-    std::vector<InputRecord> got = ReadRecords(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].eventType, conclient::kWindowBufferSizeEvent);
-    EXPECT_EQ(got[0].sizeX, 100);
-    EXPECT_EQ(got[0].sizeY, 30);
+    conclient::ScreenInfo s;
+    ASSERT_TRUE(e2e::WaitUntil(
+        [&] { return client_.GetScreenInfo(&s) == WaitResult::kReplied && s.sizeX == 100; }));
+    EXPECT_EQ(s.sizeY, 30);
+    InputRecord r;
+    uint32_t result = 9;
+    ASSERT_EQ(client_.PeekInput(&r, &result), WaitResult::kReplied);
+    EXPECT_EQ(result, 0u);
 }
 
 TEST_F(ConsoleOnTerminal, ReadTextIsAnEditedEchoedLine) {
@@ -413,5 +420,41 @@ INSTANTIATE_TEST_SUITE_P(Signals, RestoredAfterSignal, ::testing::Values(SIGTERM
                              return std::string(strsignal(signal.param)).substr(0, 4) +
                                     std::to_string(signal.param);
                          });
+
+// A client's bytes are shown as a Windows console shows them (default output mode): control
+// bytes other than BEL, BS, HT, LF and CR as their glyphs, so an escape sequence is only text,
+// and a query in it draws no answer that would come back as typed keys.
+TEST_F(ConsoleOnTerminal, ClientTextNeverDrivesTheTerminal) {
+    ASSERT_EQ(client_.SetCursor(0, 2), WaitResult::kReplied);
+    ASSERT_EQ(client_.WriteText("A\x1b[31mB\x01\x7f\x1b]0;t\x07Z\x1b[6n"), WaitResult::kReplied);
+    EXPECT_TRUE(e2e::WaitUntil([&] {
+        return terminal_.Row(2) == "A\u2190[31mB\u263A\u2302\u2190]0;tZ\u2190[6n";
+    })) << terminal_.ScreenText();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    InputRecord r;
+    uint32_t result = 9;
+    ASSERT_EQ(client_.PeekInput(&r, &result), WaitResult::kReplied);
+    EXPECT_EQ(result, 0u) << "the terminal answered a query a client wrote";
+}
+
+// A reply that never came: the server still holds that request, so the client sends nothing
+// until the late reply is in (its answer dropped); then it is in step again. The late line
+// must not become the text of the next write.
+TEST_F(ConsoleOnTerminal, ReplyThatNeverCameKeepsTheNextCallsOutUntilItComes) {
+    std::string text;
+    ASSERT_EQ(client_.ReadText(10, &text, 200), WaitResult::kTimedOut);
+    EXPECT_EQ(client_.WriteText("hello"), WaitResult::kOutOfStep);
+    EXPECT_EQ(client_.Nop(conclient::ConNop5), WaitResult::kOutOfStep);
+    conclient::ScreenInfo s;
+    EXPECT_EQ(client_.GetScreenInfo(&s), WaitResult::kOutOfStep);
+
+    terminal_.Type("late\r");
+    ASSERT_TRUE(
+        e2e::WaitUntil([&] { return conclient::ClientTestAccess::ReplyEventIsSet(client_); }));
+    ASSERT_EQ(client_.SetCursor(0, 5), WaitResult::kReplied);
+    ASSERT_EQ(client_.WriteText("hello"), WaitResult::kReplied);
+    EXPECT_TRUE(e2e::WaitUntil([&] { return terminal_.Row(5) == "hello"; }))
+        << terminal_.ScreenText();
+}
 
 }  // namespace

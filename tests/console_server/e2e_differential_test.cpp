@@ -86,6 +86,26 @@ Step LineWithEsc(unsigned count, const std::string& before, const std::string& a
 Step Screen() {
     return MakeStep(Step::kScreen, "", "screen");
 }
+// Wine's console hands control bytes to the terminal as they are; the Windows console shows
+// them as glyphs.
+Step ScreenAsWindowsShowsIt(const std::string& windowsScreen) {
+    Step step = Screen();
+    step.windowsAnswer = windowsScreen;
+    return step;
+}
+
+// The screen after every control byte 0x00-0x1F and DEL written at the top left of a clear
+// screen, as a Windows console in its default output mode shows it: NUL a blank, glyphs from
+// 0x01 on; BEL sounds, BS steps back over the spade, HT goes to column 8, LF starts row 1, and
+// after two glyphs there CR brings the rest back over them.
+std::string ControlBytesOnWindows() {
+    std::string screen = " \u263A\u263B\u2665\u2666\u2663\u2660\n";
+    screen +=
+        "\u266B\u263C\u25BA\u25C4\u2195\u203C\u00B6\u00A7\u25AC\u21A8\u2191\u2193\u2192"
+        "\u2190\u221F\u2194\u25B2\u25BC\u2302";
+    screen += std::string(e2e::kScreenRows - 2, '\n');
+    return screen + "\n[cursor 19,1]";
+}
 
 struct Session {
     const char* name;
@@ -268,6 +288,13 @@ const Session kSessions[] = {
          Request("writehex 0d 0a 6e 65 78 74"),  // CR LF "next" on the last row
          Request("info"),
          Screen(),
+     }},
+    {"ControlBytes",
+     {
+         Request("clear"),
+         Request("writehex 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 15 16 "
+                 "17 18 19 1a 1b 1c 1d 1e 1f 7f"),
+         ScreenAsWindowsShowsIt(ControlBytesOnWindows()),
      }},
     {"Keys",
      {

@@ -1,8 +1,12 @@
 // conproxy as a real process driven by the client library: command line, start-up failures,
 // the ready signal, the turn-taking, unknown codes, the end, and who removes the names.
 // The server's stdin is a pseudo-terminal; its stdout and stderr are pipes the test reads.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +16,7 @@
 #include <vector>
 
 #include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "e2e_support.h"
 
 namespace {
@@ -29,13 +34,13 @@ class ServerProcess : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(terminal_.Ok()); }
 
     // The three names from Open, or these arguments in their place.
-    conclient::StartOptions Options(std::vector<std::string> args) {
-        conclient::StartOptions o = Options();
+    conclient::TestStartOptions Options(std::vector<std::string> args) {
+        conclient::TestStartOptions o = Options();
         o.argsOverride = std::move(args);
         return o;
     }
-    conclient::StartOptions Options() {
-        conclient::StartOptions o;
+    conclient::TestStartOptions Options() {
+        conclient::TestStartOptions o;
         o.serverPath = e2e::ServerPath();
         o.newSession = true;
         o.stdinFd = terminal_.SlaveFd();
@@ -48,7 +53,7 @@ class ServerProcess : public ::testing::Test {
     void StartReady(ConproxyClient* client) {
         std::string error;
         ASSERT_TRUE(client->Open(conclient::UniqueNames(), &error)) << error;
-        ASSERT_TRUE(client->StartServer(Options(), &error)) << error;
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(*client, Options(), &error)) << error;
         ASSERT_EQ(client->WaitReady(e2e::kWaitMs), WaitResult::kReplied);
     }
 
@@ -64,8 +69,8 @@ TEST_F(ServerProcess, TooFewArgumentsExit32AndCreateNothing) {
         std::vector<std::string> all = {names.suffix, names.requestEvent, names.replyEvent};
         ConproxyClient client;  // never opened: the server alone could create the names
         std::string error;
-        ASSERT_TRUE(client.StartServer(
-            Options(std::vector<std::string>(all.begin(), all.begin() + given)), &error))
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+            client, Options(std::vector<std::string>(all.begin(), all.begin() + given)), &error))
             << error;
         conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
         ASSERT_TRUE(e.ended);
@@ -141,14 +146,14 @@ TEST_F(ServerProcess, RequestStandingAtStartIsServedAtOnce) {
     r.command = conclient::ConExit;
     r.status = -7;
     std::memcpy(client.Region(), &r, sizeof r);
-    client.SetRequestEvent();
-    ASSERT_TRUE(client.StartServer(Options(), &error)) << error;
+    conclient::ClientTestAccess::SetRequestEvent(client);
+    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(client, Options(), &error)) << error;
 
     // Nobody takes another turn: the server must serve the standing request by itself.
     conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
     ASSERT_TRUE(e.ended);
     EXPECT_EQ(e.code, 0);
-    EXPECT_TRUE(client.ReplyEventIsSet());
+    EXPECT_TRUE(conclient::ClientTestAccess::ReplyEventIsSet(client));
     std::memcpy(&r, client.Region(), sizeof r);
     EXPECT_EQ(r.status, 0);
 }
@@ -175,16 +180,16 @@ TEST_F(ServerProcess, StartupFailuresExit33WithoutReadySignal) {
         e2e::ShmNamesGuard guard({c.args[0] == good.suffix ? "" : "Mapping" + c.args[0],
                                   c.args[1] == good.requestEvent ? "" : c.args[1]});
         e2e::OutputPipe err;
-        conclient::StartOptions o = Options(c.args);
+        conclient::TestStartOptions o = Options(c.args);
         o.stderrFd = err.WriteEnd();
         ConproxyClient runner;  // only starts the process
-        ASSERT_TRUE(runner.StartServer(o, &error)) << error;
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(runner, o, &error)) << error;
         err.CloseWriteEnd();
         conclient::ServerExit e = runner.WaitServerExit(e2e::kWaitMs);
         ASSERT_TRUE(e.ended);
         EXPECT_TRUE(e.exited);
         EXPECT_EQ(e.code, kExitStartupFailure);
-        EXPECT_FALSE(client.ReplyEventIsSet());
+        EXPECT_FALSE(conclient::ClientTestAccess::ReplyEventIsSet(client));
         std::string text = err.TextAtEnd();
         EXPECT_FALSE(text.empty());
         EXPECT_EQ(text.find('\n'), text.size() - 1) << text;  // one line
@@ -203,8 +208,8 @@ TEST_F(ServerProcess, StartupFailsWithExit33WhenAnObjectCannotBeMade) {
         ASSERT_EQ(mkdir(dir.c_str(), 0700), 0) << std::strerror(errno);
         ConproxyClient runner;
         std::string error;
-        ASSERT_TRUE(runner.StartServer(
-            Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+            runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
             << error;
         conclient::ServerExit e = runner.WaitServerExit(e2e::kWaitMs);
         rmdir(dir.c_str());
@@ -227,8 +232,8 @@ TEST_F(ServerProcess, EachSideRemovesOnlyTheNamesItCreated) {
         // The server comes first and creates all three; the client only opens them.
         ConproxyClient runner;
         std::string error;
-        ASSERT_TRUE(runner.StartServer(
-            Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
+        ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+            runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
             << error;
         ASSERT_TRUE(e2e::WaitUntil([&] {
             return e2e::ShmExists(region) && e2e::ShmExists(names.requestEvent) &&
@@ -270,8 +275,8 @@ TEST_F(ServerProcess, TerminatedServerRemovesTheNamesItCreated) {
     const std::string region = "Mapping" + names.suffix;
     ConproxyClient runner;
     std::string error;
-    ASSERT_TRUE(
-        runner.StartServer(Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
+    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
+        runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
         << error;
     ASSERT_TRUE(e2e::WaitUntil([&] {
         return e2e::ShmExists(region) && e2e::ShmExists(names.requestEvent) &&
@@ -302,6 +307,85 @@ TEST(ClientWithoutServer, WaitsEndAtTheirTimeLimit) {
     EXPECT_EQ(client.WaitReady(200), WaitResult::kTimedOut);
     EXPECT_EQ(client.Raw(conclient::ConNop5, 0, 0, nullptr, 200), WaitResult::kTimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// The client library's open accepts an existing object only when it is ours and closed to
+// others; the error names the object and why.
+TEST(ClientOpen, ObjectsSomeoneElseMadeAreRefused) {
+    constexpr uid_t kOtherUser = 12345;
+    const struct {
+        const char* what;
+        int which;  // 0 region, 1 request event, 2 reply event
+        mode_t mode;
+        bool otherOwner;
+        const char* reason;
+    } cases[] = {
+        {"region 0666", 0, 0666, false, "open to other users"},
+        {"request event 0606", 1, 0606, false, "open to other users"},
+        {"reply event of another user", 2, 0600, true, "another user"},
+    };
+    for (const auto& c : cases) {
+        const conclient::ClientNames names = conclient::UniqueNames();
+        const std::string objects[] = {"Mapping" + names.suffix, names.requestEvent,
+                                       names.replyEvent};
+        e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
+        const int fd = shm_open(("/" + objects[c.which]).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, c.which == 0 ? conclient::kRegionBytes : 4), 0);
+        ASSERT_EQ(fchmod(fd, c.mode), 0);
+        if (c.otherOwner) {
+            ASSERT_EQ(fchown(fd, kOtherUser, kOtherUser), 0) << "the tests run as root";
+        }
+        close(fd);
+        {
+            ConproxyClient client;
+            std::string error;
+            EXPECT_FALSE(client.Open(names, &error)) << c.what;
+            EXPECT_NE(error.find(objects[c.which]), std::string::npos) << c.what << ": " << error;
+            EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+        }
+        EXPECT_TRUE(e2e::ShmExists(objects[c.which])) << c.what;
+    }
+}
+
+// Descriptors of the caller (here a pseudo-terminal pair made without close-on-exec) do not
+// cross into the server: when the caller closes its terminal, the server's terminal hangs up.
+TEST(ClientStart, ServerGetsOnlyTheStandardDescriptors) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    char slavePath[64];
+    ASSERT_EQ(ptsname_r(master, slavePath, sizeof slavePath), 0);
+    ConproxyClient client;
+    std::string error;
+    ASSERT_TRUE(client.Open(conclient::UniqueNames(), &error)) << error;
+    conclient::StartOptions o;
+    o.serverPath = e2e::ServerPath();
+    o.newSession = true;
+    o.ttyPath = slavePath;
+    ASSERT_TRUE(client.StartServer(o, &error)) << error;
+    ASSERT_EQ(client.WaitReady(e2e::kWaitMs), WaitResult::kReplied);
+
+    const std::string fdDir = "/proc/" + std::to_string(client.ServerPid()) + "/fd";
+    DIR* dir = opendir(fdDir.c_str());
+    ASSERT_NE(dir, nullptr);
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || std::stoi(name) <= 2) {
+            continue;
+        }
+        char target[256] = {0};
+        const ssize_t n = readlink((fdDir + "/" + name).c_str(), target, sizeof target - 1);
+        ASSERT_GT(n, 0);
+        // The server's own: its shared-memory objects.
+        EXPECT_EQ(std::string(target).rfind("/dev/shm/", 0), 0u) << name << " -> " << target;
+    }
+    closedir(dir);
+
+    close(slave);
+    close(master);
+    const conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
+    EXPECT_TRUE(e.ended) << "the terminal did not hang up";
 }
 
 }  // namespace

@@ -209,13 +209,13 @@ TEST(SmallRegion, ServerGrowsARegionTheClientMadeSmallerAndServesAllOfIt) {
     ASSERT_EQ(ftruncate(region.Get(), 4096), 0);
 
     ConproxyClient server;
-    conclient::StartOptions o;
+    conclient::TestStartOptions o;
     o.serverPath = e2e::ServerPath();
     o.newSession = true;
     o.ttyPath = terminal.SlavePath();
     o.argsOverride = std::vector<std::string>{names.suffix, names.requestEvent, names.replyEvent};
     std::string error;
-    ASSERT_TRUE(server.StartServer(o, &error)) << error;
+    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(server, o, &error)) << error;
     ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ShmExists(names.replyEvent); }));
     ASSERT_TRUE(e2e::WaitUntil([&] {
         struct stat st {};

@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 constexpr uint32_t S = kShiftPressed;
 constexpr uint32_t C = kLeftCtrlPressed;
 constexpr uint32_t A = kLeftAltPressed;

@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 InputRecord Key(char character, bool down = true) {
     InputRecord record{};
     record.eventType = kKeyEvent;
@@ -205,6 +207,30 @@ TEST(LineEditor, RepeatCountTypesTheCharacterThatManyTimes) {
     EXPECT_EQ(echo, "zzz");
     Type(editor, "\r");
     EXPECT_EQ(Read(editor, 10), "zzz\r\n");
+}
+
+// A flood typed into one line, and many lines: the line stops growing at its bound (the rest
+// of the keys are dropped, the line still ends with CR LF), the history keeps its last lines.
+TEST(LineEditor, LineAndHistoryAreBounded) {
+    LineEditor editor;
+    Type(editor, std::string(kMaxLineChars + 100, 'x') + "\r");
+    EXPECT_EQ(Read(editor, 10000), std::string(kMaxLineChars, 'x') + "\r\n");
+
+    for (size_t i = 0; i < kMaxHistoryLines + 10; ++i) {
+        Type(editor, "line" + std::to_string(i) + "\r");
+        Read(editor, 100);
+    }
+    InputRecord up{};
+    up.eventType = kKeyEvent;
+    up.event.key.keyDown = 1;
+    up.event.key.repeatCount = 1;
+    up.event.key.virtualKeyCode = 0x26;  // VK_UP
+    std::string echo;
+    for (size_t i = 0; i < kMaxHistoryLines + 20; ++i) {
+        editor.Take(up, echo);
+    }
+    Type(editor, "\r");
+    EXPECT_EQ(Read(editor, 100), "line10\r\n");  // the oldest line kept
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 constexpr unsigned kChildTimeLimitS = 10;
 
 std::string UniqueName(const char* what) {

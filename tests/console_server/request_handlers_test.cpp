@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace conproxy;
+
 // Records what the handlers asked of the console and answers as scripted.
 class FakeConsole : public Console {
   public:
