@@ -25,8 +25,9 @@ class RequestRegion {
 
     unsigned char* Data() const { return data_; }
     // The bytes that really exist behind Data(): at most kRequestRegionBytes, fewer when the
-    // client made a smaller object. Nothing beyond them may be touched. Measured again on each
-    // call where the object can shrink under the mapping (POSIX), so ask before each request.
+    // client made a smaller object. Nothing beyond them may be touched. Where the object can
+    // shrink under the mapping (POSIX) the answer follows every resize made before the call, so
+    // ask before each request; it costs a system call only after a resize.
     size_t Size() const;
     bool Created() const { return created_; }
 
@@ -36,6 +37,11 @@ class RequestRegion {
     bool created_ = false;
     intptr_t native_ = -1;  // descriptor or handle
     std::string name_;
+    // POSIX: a watch that signals each resize of the object, and the size measured after the
+    // last resize seen; without a watch every call measures.
+    intptr_t resizeWatch_ = -1;
+    mutable long resizesSeen_ = -1;
+    mutable size_t measured_ = 0;
 };
 
 // A named manual-reset event, created non-signalled or opened as the client left it.
