@@ -1,6 +1,7 @@
 #include "bench_support.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -162,6 +163,32 @@ std::string FinishDevsim(Devsim& devsim, int timeoutMs) {
     devsim.out = -1;
     const std::size_t end = rest.find('\n');
     return end == std::string::npos ? rest : rest.substr(0, end);
+}
+
+std::vector<int> AllowedCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) {
+        Fail("sched_getaffinity: " + std::string(std::strerror(errno)));
+    }
+    std::vector<int> cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &set)) {
+            cpus.push_back(cpu);
+        }
+    }
+    return cpus;
+}
+
+void SetAffinity(pid_t pid, const std::vector<int>& cpus) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (int cpu : cpus) {
+        CPU_SET(cpu, &set);
+    }
+    if (sched_setaffinity(pid, sizeof set, &set) != 0) {
+        Fail("sched_setaffinity: " + std::string(std::strerror(errno)));
+    }
 }
 
 double Median(std::vector<double> values) {

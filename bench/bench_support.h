@@ -1,7 +1,7 @@
 // Small helpers shared by the benchmark programs: a unique temporary directory, spawning a
 // program with its descriptors redirected (optionally in its own session), timing a child from
-// spawn to exit with a watchdog, medians and percentiles, and the one-line result format that
-// bench/run turns into the table.
+// spawn to exit with a watchdog, placing processes on CPUs, medians and percentiles, and the
+// one-line result format that bench/run turns into the table.
 #pragma once
 
 #include <sys/types.h>
@@ -69,6 +69,12 @@ struct Devsim {
 Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& options);
 // Waits for devsim to end and returns its summary line ("" when it had none).
 std::string FinishDevsim(Devsim& devsim, int timeoutMs);
+
+// The CPUs this process may run on, in ascending order (as it was started: ask before pinning).
+std::vector<int> AllowedCpus();
+// sched_setaffinity: pid 0 is the calling thread, another pid that process's (main) thread;
+// children forked or spawned afterwards inherit the set. Exits the benchmark when refused.
+void SetAffinity(pid_t pid, const std::vector<int>& cpus);
 
 double Median(std::vector<double> values);
 // Nearest-rank percentile, p in (0, 100].

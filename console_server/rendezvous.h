@@ -39,8 +39,9 @@ class RequestRegion : public SharedBytes {
 
     unsigned char* Data() const override { return data_; }
     // The bytes that really exist behind Data(): at most kRequestRegionBytes, fewer when the
-    // client made a smaller object. Nothing beyond them may be touched. Measured again on each
-    // call where the object can shrink under the mapping (POSIX), so ask before each request.
+    // client made a smaller object. Nothing beyond them may be touched. Where the object can
+    // shrink under the mapping (POSIX) the answer follows every resize made before the call, so
+    // ask before each request; it costs a system call only after a resize.
     size_t Size() const override;
     bool Created() const { return created_; }
     // Why an existing object was refused; empty when it was not.
@@ -53,6 +54,11 @@ class RequestRegion : public SharedBytes {
     bool created_ = false;
     intptr_t native_ = -1;  // descriptor or handle
     std::string name_;
+    // POSIX: a watch that signals each resize of the object, and the size measured after the
+    // last resize seen; without a watch every call measures.
+    intptr_t resizeWatch_ = -1;
+    mutable long resizesSeen_ = -1;
+    mutable size_t measured_ = 0;
 };
 
 // A named manual-reset event, created non-signalled or opened as the client left it.

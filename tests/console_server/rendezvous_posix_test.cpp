@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console_records.h"
 
@@ -137,6 +138,44 @@ TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {
     }
     EXPECT_TRUE(NameExists(name));
     shm_unlink(("/" + name).c_str());
+}
+
+// The server asks for the size before each request and is told of a resize rather than
+// measuring every time: each resize another process makes, one or several between two
+// questions, shrinking or growing, must show in the very next answer.
+TEST(Rendezvous, SizeFollowsEveryResizeAnotherProcessMakes) {
+    const std::string name = UniqueName("resized");
+    RequestRegion region;
+    ASSERT_EQ(region.CreateOrOpen(name), 0u);
+    ASSERT_EQ(region.Size(), kRequestRegionBytes);
+    const struct {
+        std::vector<off_t> resizes;  // made in that order by one other process
+        size_t size;
+    } steps[] = {
+        {{4096}, 4096},
+        {{4096}, 4096},  // the same size again
+        {{kRequestRegionBytes}, kRequestRegionBytes},
+        {{100, 6000}, 6000},
+        {{0}, 0},
+        {{3 * kRequestRegionBytes}, kRequestRegionBytes},  // never more than is mapped
+        {{20, kRequestRegionBytes, 19}, 19},
+        {{kRequestRegionBytes}, kRequestRegionBytes},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE("to " + std::to_string(step.size));
+        ASSERT_EQ(InChild([&] {
+                      const int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
+                      for (const off_t bytes : step.resizes) {
+                          if (fd < 0 || ftruncate(fd, bytes) != 0) {
+                              return 1;
+                          }
+                      }
+                      return 0;
+                  }),
+                  0);
+        EXPECT_EQ(region.Size(), step.size);
+        EXPECT_EQ(region.Size(), step.size);
+    }
 }
 
 TEST(Rendezvous, RefusedNamesCreateNothing) {
