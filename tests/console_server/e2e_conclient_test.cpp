@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -162,7 +162,12 @@ TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {
     ASSERT_TRUE(e2e::WaitUntil([&] { return Output() == "ready\n"; }));
     // Its names: the first unique names of the conclient process, pid, random part, counter.
     const std::string stem = OnlyStemOf(conclientProcess->ServerPid());
-    ASSERT_TRUE(std::regex_match(stem, std::regex("cpx[0-9]+_[0-9a-f]{8}_1"))) << stem;
+    unsigned pid = 0;
+    char random[9] = {0};
+    int end = 0;
+    ASSERT_EQ(std::sscanf(stem.c_str(), "cpx%u_%8[0-9a-f]_1%n", &pid, random, &end), 2) << stem;
+    ASSERT_EQ(std::string(random).size(), 8u) << stem;
+    ASSERT_EQ(static_cast<size_t>(end), stem.size()) << stem;
     ASSERT_TRUE(e2e::ShmExists("Mapping" + stem));
 
     conclientProcess->SignalServer(SIGTERM);
