@@ -235,41 +235,6 @@ struct Client {
     }
 };
 
-TEST(ConproxyLoop, TooFewArgumentsEndsWith32AndCreatesNothing) {
-    const std::string suffix = UniqueName("m");
-    const std::string request = UniqueName("req");
-    Server server({suffix, request}, false);
-    EXPECT_EQ(server.ExitCode(), 32);
-    EXPECT_EQ(server.Errors(), "");
-    EXPECT_EQ(server.Output(""), "");
-    EXPECT_FALSE(NameExists("Mapping" + suffix));
-    EXPECT_FALSE(NameExists(request));
-}
-
-TEST(ConproxyLoop, StartupFailureEndsWith33BeforeTheReadySignal) {
-    const struct {
-        const char* what;
-        std::string suffix, request, reply;
-    } cases[] = {
-        {"slash in suffix", UniqueName("a/b"), UniqueName("req"), UniqueName("rep")},
-        {"suffix of 73", std::string(73, 's'), UniqueName("req"), UniqueName("rep")},
-        {"slash in request", UniqueName("m"), "x/" + UniqueName("req"), UniqueName("rep")},
-        {"empty request", UniqueName("m"), "", UniqueName("rep")},
-        {"reply too long", UniqueName("m"), UniqueName("req"), std::string(251, 'r')},
-    };
-    for (const auto& c : cases) {
-        const NamesRemover remover{{"Mapping" + c.suffix, c.request, c.reply}};
-        Server server({c.suffix, c.request, c.reply}, false);
-        EXPECT_EQ(server.ExitCode(), 33) << c.what;
-        const std::string errors = server.Errors();
-        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << c.what << ": " << errors;
-        // What it had created is gone again, and the reply event never came to be.
-        EXPECT_FALSE(NameExists("Mapping" + c.suffix)) << c.what;
-        EXPECT_FALSE(NameExists(c.request)) << c.what;
-        EXPECT_FALSE(NameExists(c.reply)) << c.what;
-    }
-}
-
 TEST(ConproxyLoop, LongestSuffixThatFitsTheNameBufferIsServed) {
     Client client;
     std::string longest = UniqueName("m");
@@ -286,6 +251,16 @@ TEST(ConproxyLoop, LongestSuffixThatFitsTheNameBufferIsServed) {
 }
 
 TEST(ConproxyLoop, StandingRequestIsServedAtOnceThenTurnsUntilExit) {
+    {
+        // A standing exit ends the server with nobody taking another turn.
+        Client client;
+        client.Record() = ConsoleRequest{ConExit, -7, 0, 0, 0};
+        SetEvent(client.request);
+        Server server(client.Args(), false);
+        ASSERT_TRUE(WaitSet(client.reply));
+        EXPECT_EQ(client.Record().status, 0);
+        EXPECT_EQ(server.ExitCode(), 0);
+    }
     Client client;
     // An unknown command already waits when the server starts.
     client.Record() = ConsoleRequest{11, 99, 0, 0, 0};
@@ -549,18 +524,6 @@ TEST_F(ConproxyOnTerminal, WindowChangeQueuesNoRecordAndExitRestoresTheTerminal)
     ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
     EXPECT_NE(after.c_lflag & ICANON, 0u);
     EXPECT_NE(after.c_lflag & ECHO, 0u);
-}
-
-TEST_F(ConproxyOnTerminal, TerminatingSignalRestoresTheTerminal) {
-    ASSERT_TRUE(WaitSet(client.reply));
-    server.Signal(SIGTERM);
-    const test_support::ExitInfo info = server.Wait();
-    EXPECT_EQ(info.signal, SIGTERM) << test_support::Describe(info);
-    struct termios after {};
-    ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
-    EXPECT_NE(after.c_lflag & ICANON, 0u);
-    EXPECT_NE(after.c_lflag & ECHO, 0u);
-    EXPECT_NE(after.c_iflag & ICRNL, 0u);
 }
 
 // A fault of any cause (here sent from outside) still restores the terminal and removes the

@@ -81,6 +81,7 @@ TEST_F(ServerProcess, TooFewArgumentsExit32AndCreateNothing) {
         EXPECT_FALSE(e2e::ShmExists(names.replyEvent));
     }
     EXPECT_EQ(out_.Text(), "");
+    EXPECT_EQ(err_.TextAtEnd(), "");  // a usage error is the status alone
 }
 
 TEST_F(ServerProcess, ReadyBeforeAnyRequestThenExitAnswersAndEndsWithZero) {
@@ -138,26 +139,6 @@ TEST_F(ServerProcess, UnknownCodesPrintTheErrorLineAndAreAnswered) {
     EXPECT_EQ(out_.TextAtEnd(), expected);
 }
 
-TEST_F(ServerProcess, RequestStandingAtStartIsServedAtOnce) {
-    ConproxyClient client;
-    std::string error;
-    ASSERT_TRUE(client.Open(conclient::UniqueNames(), &error)) << error;
-    conclient::ConsoleRequest r{};
-    r.command = conclient::ConExit;
-    r.status = -7;
-    std::memcpy(client.Region(), &r, sizeof r);
-    conclient::ClientTestAccess::SetRequestEvent(client);
-    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(client, Options(), &error)) << error;
-
-    // Nobody takes another turn: the server must serve the standing request by itself.
-    conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
-    ASSERT_TRUE(e.ended);
-    EXPECT_EQ(e.code, 0);
-    EXPECT_TRUE(conclient::ClientTestAccess::ReplyEventIsSet(client));
-    std::memcpy(&r, client.Region(), sizeof r);
-    EXPECT_EQ(r.status, 0);
-}
-
 TEST_F(ServerProcess, StartupFailuresExit33WithoutReadySignal) {
     conclient::ClientNames good = conclient::UniqueNames();
     struct Case {
@@ -170,6 +151,8 @@ TEST_F(ServerProcess, StartupFailuresExit33WithoutReadySignal) {
         {"suffix of 73 characters", {std::string(73, 's'), good.requestEvent, good.replyEvent}},
         {"request event with a slash", {good.suffix, "r/q", good.replyEvent}},
         {"request event of 251 characters", {good.suffix, std::string(251, 'q'), good.replyEvent}},
+        {"empty request event", {good.suffix, "", good.replyEvent}},
+        {"reply event of 251 characters", {good.suffix, good.requestEvent, std::string(251, 'r')}},
     };
     ConproxyClient client;  // holds the good names, so a ready signal would be seen
     std::string error;
@@ -177,8 +160,10 @@ TEST_F(ServerProcess, StartupFailuresExit33WithoutReadySignal) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         // Anything a faulty server made of the odd names goes again; the good ones stay ours.
-        e2e::ShmNamesGuard guard({c.args[0] == good.suffix ? "" : "Mapping" + c.args[0],
-                                  c.args[1] == good.requestEvent ? "" : c.args[1]});
+        e2e::ShmNamesGuard guard(
+            std::vector<std::string>{c.args[0] == good.suffix ? "" : "Mapping" + c.args[0],
+                                     c.args[1] == good.requestEvent ? "" : c.args[1],
+                                     c.args[2] == good.replyEvent ? "" : c.args[2]});
         e2e::OutputPipe err;
         conclient::TestStartOptions o = Options(c.args);
         o.stderrFd = err.WriteEnd();
@@ -193,6 +178,15 @@ TEST_F(ServerProcess, StartupFailuresExit33WithoutReadySignal) {
         std::string text = err.TextAtEnd();
         EXPECT_FALSE(text.empty());
         EXPECT_EQ(text.find('\n'), text.size() - 1) << text;  // one line
+        // Nothing made of the odd names that could be names at all is left behind.
+        const std::string odd[] = {c.args[0] == good.suffix ? "" : "Mapping" + c.args[0],
+                                   c.args[1] == good.requestEvent ? "" : c.args[1],
+                                   c.args[2] == good.replyEvent ? "" : c.args[2]};
+        for (const std::string& name : odd) {
+            if (!name.empty() && name.size() <= 250 && name.find('/') == std::string::npos) {
+                EXPECT_FALSE(e2e::ShmExists(name)) << name;
+            }
+        }
     }
 }
 
@@ -267,28 +261,6 @@ TEST_F(ServerProcess, EachSideRemovesOnlyTheNamesItCreated) {
     }
     EXPECT_FALSE(e2e::ShmExists("Mapping" + names.suffix));
     EXPECT_FALSE(e2e::ShmExists(names.requestEvent));
-}
-
-TEST_F(ServerProcess, TerminatedServerRemovesTheNamesItCreated) {
-    conclient::ClientNames names = conclient::UniqueNames();
-    e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
-    const std::string region = "Mapping" + names.suffix;
-    ConproxyClient runner;
-    std::string error;
-    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
-        runner, Options({names.suffix, names.requestEvent, names.replyEvent}), &error))
-        << error;
-    ASSERT_TRUE(e2e::WaitUntil([&] {
-        return e2e::ShmExists(region) && e2e::ShmExists(names.requestEvent) &&
-               e2e::ShmExists(names.replyEvent);
-    }));
-    runner.SignalServer(SIGTERM);
-    conclient::ServerExit e = runner.WaitServerExit(e2e::kWaitMs);
-    ASSERT_TRUE(e.ended);
-    EXPECT_EQ(e.signal, SIGTERM);
-    EXPECT_FALSE(e2e::ShmExists(region));
-    EXPECT_FALSE(e2e::ShmExists(names.requestEvent));
-    EXPECT_FALSE(e2e::ShmExists(names.replyEvent));
 }
 
 TEST_F(ServerProcess, KilledServerIsNoticedInsteadOfWaitedFor) {
