@@ -257,9 +257,10 @@ TEST(ConproxyLoop, StandingRequestIsServedAtOnceThenTurnsUntilExit) {
         client.Record() = ConsoleRequest{ConExit, -7, 0, 0, 0};
         SetEvent(client.request);
         Server server(client.Args(), false);
-        ASSERT_TRUE(WaitSet(client.reply));
-        EXPECT_EQ(client.Record().status, 0);
+        // The reply event is set by the ready signal as well: the end shows the exit was served.
         EXPECT_EQ(server.ExitCode(), 0);
+        EXPECT_NE(client.reply.Word().load(), 0u);
+        EXPECT_EQ(client.Record().status, 0);
     }
     Client client;
     // An unknown command already waits when the server starts.
