@@ -8,7 +8,6 @@
 #include <linux/futex.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -43,6 +43,8 @@ constexpr std::size_t kTextBlockBytes = 8192;
 constexpr int kTextBlocks = 256;  // 2 MiB of code page 866 text per run and writer
 constexpr int kTextSegmentBlocks = 16;
 constexpr int kReplyLimitMs = 10000;
+// Longer than one run of the loop, however loaded the machine.
+constexpr std::chrono::milliseconds kPartnerLimit{600000};
 
 using bench::Options;
 
@@ -64,8 +66,8 @@ void WaitWord(uint32_t* word) {
 // Where the two processes of a turn run. On explicit CPUs the rows measure the turn; left to
 // the scheduler they measure where it happened to put the two (on an idle two-CPU machine one
 // run in five gave the other order of conproxy and raw), so those rows are information only.
-// ownSession starts the server with newSession and the raw partner with setsid(): with the
-// scheduler's autogroups each session is its own group.
+// ownSession starts the server with newSession and the raw partner in a session of its own: with
+// the scheduler's autogroups each session is its own group.
 struct Placement {
     std::string name;
     std::vector<int> clientCpus;
@@ -87,26 +89,28 @@ class RawPartner {
         // Separate cache lines, as two shared-memory objects would be. They would also be two
         // pages: that costs conproxy 0.4 us at one turn per ms and nothing in a tight loop.
         words_ = static_cast<uint32_t*>(shared);
-        child_ = fork();
-        if (child_ == 0) {
-            if (placement.ownSession) {
-                setsid();
-            }
-            bench::SetAffinity(0, placement.serverCpus);
+        // Forked by the tests' launcher, which places it on the server's CPUs (and in a session
+        // of its own only where the server gets one too) before the loop starts.
+        test_support::SpawnOptions options;
+        options.ownSession = placement.ownSession;
+        options.cpus = placement.serverCpus;
+        options.timeLimit = kPartnerLimit;
+        child_ = bench::Start(options, [this] {
             for (;;) {
                 WaitWord(Request());
                 ResetWord(Request());
                 if (__atomic_load_n(Stop(), __ATOMIC_ACQUIRE) != 0) {
-                    _exit(0);
+                    return 0;
                 }
                 SetWord(Reply());
             }
-        }
+        });
     }
     ~RawPartner() {
         __atomic_store_n(Stop(), 1u, __ATOMIC_RELEASE);
         SetWord(Request());
-        bench::WaitWithLimit(child_, kReplyLimitMs);
+        child_->WaitFor(std::chrono::milliseconds(kReplyLimitMs));
+        child_.reset();  // killed if it did not end
         munmap(words_, kPageBytes);
     }
     RawPartner(const RawPartner&) = delete;
@@ -124,7 +128,7 @@ class RawPartner {
     uint32_t* Reply() { return words_ + 16; }
     uint32_t* Stop() { return words_ + 32; }
     uint32_t* words_ = nullptr;
-    pid_t child_ = -1;
+    std::unique_ptr<test_support::Child> child_;
 };
 
 // ---- conproxy through the client library ----
@@ -340,20 +344,6 @@ std::string ToUtf8(const std::string& text866) {
     return out;
 }
 
-void WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            bench::Fail("write to the pty: " + std::string(std::strerror(errno)));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}
-
 struct TextRates {
     double conproxyMBps = 0;
     double plainMBps = 0;
@@ -375,7 +365,7 @@ TextRates TimeText(const Options& o, const std::string& block866, const std::str
                 if (throughConproxy) {
                     Check(server.client.WriteText(block866));
                 } else {
-                    WriteAll(pty.Slave(), blockUtf8);
+                    bench::WriteAll(pty.Slave(), blockUtf8);
                 }
             }
             drained += blockUtf8.size() * kTextSegmentBlocks;

@@ -28,7 +28,7 @@ constexpr std::size_t WireBytes(std::size_t imageBytes) {
     return 2 + 4 + imageBytes + 1 + 1 + 2 + 4;
 }
 constexpr double kBitsPerByte = 10.0;  // start bit, 8 data bits, stop bit
-constexpr int kChildLimitMs = 120000;
+constexpr std::chrono::milliseconds kChildLimit{120000};
 constexpr int kParallelPairs = 8;
 constexpr char kImageName[] = "image.bin";
 
@@ -38,7 +38,7 @@ using bench::Options;
 struct Pair {
     bench::TempDir dir;
     bench::Devsim devsim;
-    pid_t portboot = -1;
+    std::unique_ptr<test_support::Child> portboot;
 };
 
 std::unique_ptr<Pair> StartPair(const Options& o, const std::vector<std::string>& devsimOptions,
@@ -49,20 +49,22 @@ std::unique_ptr<Pair> StartPair(const Options& o, const std::vector<std::string>
     const bool sink = !devsimOptions.empty() && devsimOptions.front() == "--sink";
     std::vector<std::string> args = {"--idle-ms", sink ? "300" : "2500"};
     args.insert(args.end(), devsimOptions.begin(), devsimOptions.end());
-    pair->devsim = bench::StartDevsim(o.binDir, args);
+    pair->devsim = bench::StartDevsim(o.binDir, args, kChildLimit);
     return pair;
 }
 
 void LaunchPortboot(const Options& o, Pair& pair, unsigned baud) {
-    bench::SpawnSpec launch;
+    test_support::SpawnOptions launch;
     launch.argv = {o.binDir + "/portboot", kImageName, pair.devsim.port, std::to_string(baud), "L"};
-    launch.cwd = pair.dir.Path();
-    pair.portboot = bench::Spawn(launch);
+    launch.workDir = pair.dir.Path();
+    launch.stdoutPath = "/dev/null";
+    launch.timeLimit = kChildLimit;
+    pair.portboot = bench::Start(launch);
 }
 
 // The load must have reached the device whole, or the time means nothing.
 void CheckPair(Pair& pair, int portbootStatus, std::size_t imageBytes) {
-    const std::string summary = bench::FinishDevsim(pair.devsim, kChildLimitMs);
+    const std::string summary = bench::FinishDevsim(pair.devsim);
     const std::string wanted = "image=" + std::to_string(imageBytes) + "/";
     if (portbootStatus != 0 || summary.find("result=complete") == std::string::npos ||
         summary.find(wanted) == std::string::npos) {
@@ -85,7 +87,8 @@ double TimeParallelLoads(const Options& o, int n, unsigned baud,
     }
     std::vector<int> statuses;
     for (auto& pair : pairs) {
-        statuses.push_back(bench::WaitWithLimit(pair->portboot, kChildLimitMs));
+        const test_support::ExitInfo& exit = pair->portboot->Wait();
+        statuses.push_back(exit.exited ? exit.exitStatus : -1);
     }
     const double ms = bench::ElapsedMs(start, Clock::now());
     for (std::size_t i = 0; i < pairs.size(); ++i) {
@@ -98,14 +101,15 @@ double TimeParallelLoads(const Options& o, int n, unsigned baud,
 // process, the same way the shell would run it.
 double TimeCat(const Options& o) {
     auto pair = StartPair(o, {"--sink"});
-    bench::SpawnSpec launch;
+    test_support::SpawnOptions launch;
     launch.argv = {"/bin/cat", pair->dir.File(kImageName)};
     launch.stdoutPath = pair->devsim.port;
+    launch.timeLimit = kChildLimit;
     const Clock::time_point start = Clock::now();
-    const int status = bench::WaitWithLimit(bench::Spawn(launch), kChildLimitMs);
+    const test_support::ExitInfo exit = bench::Start(launch)->Wait();
     const double ms = bench::ElapsedMs(start, Clock::now());
-    const std::string summary = bench::FinishDevsim(pair->devsim, kChildLimitMs);
-    if (status != 0 ||
+    const std::string summary = bench::FinishDevsim(pair->devsim);
+    if (!exit.exited || exit.exitStatus != 0 ||
         summary.find("received=" + std::to_string(kImageBytes)) == std::string::npos) {
         bench::Fail("cat into the pty incomplete: " + summary);
     }

@@ -1,26 +1,21 @@
 #include "bench_support.h"
 
+#include "write_all.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <random>
-#include <thread>
-
-extern char** environ;
 
 namespace bench {
 
@@ -31,23 +26,6 @@ double ElapsedMs(Clock::time_point from, Clock::time_point to) {
 void Fail(const std::string& message) {
     std::fprintf(stderr, "bench: %s\n", message.c_str());
     std::exit(1);
-}
-
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/portboot-bench-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        Fail("mkdtemp: " + std::string(std::strerror(errno)));
-    }
-    path_ = buffer.data();
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 void WriteImage(const std::string& path, std::size_t bytes) {
@@ -63,106 +41,54 @@ void WriteImage(const std::string& path, std::size_t bytes) {
     }
 }
 
-pid_t Spawn(const SpawnSpec& launch) {
-    std::vector<char*> argv;
-    for (const std::string& a : launch.argv) {
-        argv.push_back(const_cast<char*>(a.c_str()));
+std::unique_ptr<test_support::Child> Start(const test_support::SpawnOptions& options) {
+    try {
+        return std::make_unique<test_support::Child>(options);
+    } catch (const std::exception& error) {
+        Fail(error.what());
     }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, launch.stdinPath.c_str(), O_RDONLY, 0);
-    if (launch.stdoutFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, launch.stdoutFd, 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, launch.stdoutPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0600);
-    }
-    if (!launch.cwd.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, launch.cwd.c_str());
-    }
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    if (launch.newSession) {
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    }
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
-        Fail(launch.argv[0] + ": " + std::strerror(rc));
-    }
-    return pid;
 }
 
-int WaitWithLimit(pid_t pid, int timeoutMs) {
-    // A watchdog thread rather than a WNOHANG poll: the blocking waitpid returns the moment the
-    // child ends, so the timing is not rounded to a poll interval.
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    bool killed = false;
-    std::thread watchdog([&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return finished; })) {
-            killed = true;
-            kill(pid, SIGKILL);
-        }
-    });
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+std::unique_ptr<test_support::Child> Start(const test_support::SpawnOptions& options,
+                                           const std::function<int()>& body) {
+    try {
+        return std::make_unique<test_support::Child>(options, body);
+    } catch (const std::exception& error) {
+        Fail(error.what());
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        finished = true;
-    }
-    done.notify_one();
-    watchdog.join();
-    return killed ? -1 : status;
 }
 
-Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& options) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        Fail("pipe: " + std::string(std::strerror(errno)));
-    }
-    SpawnSpec launch;
+Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& options,
+                   std::chrono::milliseconds timeLimit) {
+    test_support::SpawnOptions launch;
     launch.argv = {binDir + "/devsim"};
     launch.argv.insert(launch.argv.end(), options.begin(), options.end());
-    launch.stdoutFd = pipeFds[1];
+    launch.timeLimit = timeLimit;
     Devsim devsim;
-    devsim.pid = Spawn(launch);
-    close(pipeFds[1]);
-    devsim.out = pipeFds[0];
-    char c = 0;
-    while (read(devsim.out, &c, 1) == 1 && c != '\n') {
-        devsim.port += c;
-    }
-    if (devsim.port.empty()) {
+    devsim.child = Start(launch);
+    if (!devsim.child->FirstStdoutLine(devsim.port, timeLimit) || devsim.port.empty()) {
         Fail("devsim printed no port");
     }
     return devsim;
 }
 
-std::string FinishDevsim(Devsim& devsim, int timeoutMs) {
-    std::string rest;
-    // devsim ends on its own (complete sequence, idle line or time limit); its stdout closes
-    // then. The watchdog covers a devsim that never does.
-    std::thread reader([&] {
-        char buffer[512];
-        ssize_t n = 0;
-        while ((n = read(devsim.out, buffer, sizeof buffer)) > 0) {
-            rest.append(buffer, static_cast<std::size_t>(n));
-        }
-    });
-    WaitWithLimit(devsim.pid, timeoutMs);
-    reader.join();
-    close(devsim.out);
-    devsim.out = -1;
-    const std::size_t end = rest.find('\n');
-    return end == std::string::npos ? rest : rest.substr(0, end);
+std::string FinishDevsim(Devsim& devsim) {
+    // devsim ends on its own (complete sequence, idle line or time limit); the launcher's time
+    // limit covers a devsim that never does.
+    devsim.child->Wait();
+    const std::string out = devsim.child->Stdout();
+    const std::size_t start = out.find('\n');
+    if (start == std::string::npos) {
+        return "";
+    }
+    const std::size_t end = out.find('\n', start + 1);
+    return out.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+    if (!test_support::WriteAll(fd, bytes)) {
+        Fail("write: " + std::string(std::strerror(errno)));
+    }
 }
 
 std::vector<int> AllowedCpus() {

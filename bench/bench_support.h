@@ -1,16 +1,19 @@
-// Small helpers shared by the benchmark programs: a unique temporary directory, spawning a
-// program with its descriptors redirected (optionally in its own session), timing a child from
-// spawn to exit with a watchdog, placing processes on CPUs, medians and percentiles, and the
-// one-line result format that bench/run turns into the table.
+// Small helpers shared by the benchmark programs: starting processes through the tests' launcher,
+// devsim and its summary, placing processes on CPUs, medians and percentiles, and the one-line
+// result format that bench/run turns into the table.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 namespace bench {
 
@@ -28,47 +31,30 @@ Options ParseOptions(int argc, char** argv, int defaultRuns, const char* usage);
 
 double ElapsedMs(Clock::time_point from, Clock::time_point to);
 
-// mkdtemp under $TMPDIR; removed with everything in it when the owner goes.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+// The tests' temporary directory and launcher: a benchmark starts its processes the same way.
+using test_support::TempDir;
 
 // Writes `bytes` pseudo-random bytes (fixed seed: every run loads the same image).
 void WriteImage(const std::string& path, std::size_t bytes);
 
-struct SpawnSpec {
-    std::vector<std::string> argv;
-    std::string stdinPath = "/dev/null";   // opened read-only as 0
-    std::string stdoutPath = "/dev/null";  // opened write-only as 1 (when stdoutFd < 0)
-    int stdoutFd = -1;                     // dup'ed to 1 when given
-    bool newSession = true;                // no program here may own our terminal
-    std::string cwd;                       // working directory, when given
-};
+// Starts a child through the tests' launcher (own session, time limit, output captured unless
+// redirected); exits the benchmark with a message when it cannot.
+std::unique_ptr<test_support::Child> Start(const test_support::SpawnOptions& options);
+std::unique_ptr<test_support::Child> Start(const test_support::SpawnOptions& options,
+                                           const std::function<int()>& body);
 
-// posix_spawn; returns the pid or exits the benchmark with a message when it cannot.
-pid_t Spawn(const SpawnSpec& launch);
-
-// Waits for pid; kills it after timeoutMs. Returns the wait status, or -1 when it was killed.
-int WaitWithLimit(pid_t pid, int timeoutMs);
-
-// The slave path devsim prints first, then (after it ends) its summary line.
+// devsim with the slave path it prints first, then (after it ends) its summary line.
 struct Devsim {
-    pid_t pid = -1;
-    int out = -1;  // read end of devsim's stdout
+    std::unique_ptr<test_support::Child> child;
     std::string port;
 };
-Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& options);
+Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& options,
+                   std::chrono::milliseconds timeLimit);
 // Waits for devsim to end and returns its summary line ("" when it had none).
-std::string FinishDevsim(Devsim& devsim, int timeoutMs);
+std::string FinishDevsim(Devsim& devsim);
+
+// Writes all bytes; exits the benchmark when the descriptor refuses.
+void WriteAll(int fd, const std::string& bytes);
 
 // The CPUs this process may run on, in ascending order (as it was started: ask before pinning).
 std::vector<int> AllowedCpus();

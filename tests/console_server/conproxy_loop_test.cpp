@@ -1,15 +1,15 @@
 // conproxy as a real process: start-up statuses, the turn-taking loop with a minimal client that
 // works on the shared objects directly (a 32-bit word per event, the request record at offset 0),
-// and the terminal side on a pseudo-terminal. Every child is killed when its time is up.
+// and the terminal side on a pseudo-terminal. Every child is started by the tests' launcher and
+// killed when its time is up.
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,10 +21,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "console_records.h"
 #include "deadline.h"
 
@@ -34,6 +37,7 @@ using namespace conproxy;
 
 constexpr int kStepTimeoutMs = 5000;
 constexpr int kPollStepMs = 1;
+constexpr std::chrono::milliseconds kServerLimit{30000};
 
 std::string UniqueName(const char* what) {
     static int counter = 0;
@@ -110,93 +114,52 @@ bool WaitSet(const SharedObject& event, int timeoutMs = kStepTimeoutMs) {
     return true;
 }
 
-// One conproxy process in its own session, output captured, killed if still running at the end.
+// One conproxy process started by the tests' launcher: its own session, output captured, killed
+// if still running at the end.
 class Server {
   public:
     // With terminal set, standard input and output are a pseudo-terminal of 80 x 25 whose
-    // master side is Terminal(); otherwise stdin is /dev/null and stdout a pipe.
+    // master side is Terminal(); otherwise stdin is /dev/null and stdout is captured.
     Server(const std::vector<std::string>& args, bool terminal) {
-        int outPipe[2] = {-1, -1};
-        int errPipe[2] = {-1, -1};
-        if (pipe(errPipe) != 0 || (!terminal && pipe(outPipe) != 0)) {
-            ADD_FAILURE() << "pipe";
-            return;
-        }
-        int slave = -1;
-        if (terminal) {
-            struct winsize size {};
-            size.ws_row = 25;
-            size.ws_col = 80;
-            if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) {
-                ADD_FAILURE() << "openpty";
-                return;
-            }
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            setsid();
-            if (terminal) {
-                ioctl(slave, TIOCSCTTY, 0);
-                dup2(slave, 0);
-                dup2(slave, 1);
-            } else {
-                const int devNull = open("/dev/null", O_RDONLY);
-                dup2(devNull, 0);
-                dup2(outPipe[1], 1);
-            }
-            dup2(errPipe[1], 2);
-            const char* underTest = std::getenv("CONPROXY_UNDER_TEST");
-            std::vector<char*> argv{const_cast<char*>(underTest ? underTest : CONPROXY_PATH)};
-            for (const std::string& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        if (terminal) {
-            close(slave);
-        } else {
-            close(outPipe[1]);
-            out_ = outPipe[0];
-        }
-        close(errPipe[1]);
-        err_ = errPipe[0];
-    }
-    ~Server() {
-        if (pid_ > 0 && !reaped_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        for (int fd : {out_, err_, master_}) {
-            if (fd >= 0) {
-                close(fd);
-            }
+        test_support::SpawnOptions options;
+        const char* underTest = std::getenv("CONPROXY_UNDER_TEST");
+        options.argv = {underTest != nullptr ? underTest : CONPROXY_PATH};
+        options.argv.insert(options.argv.end(), args.begin(), args.end());
+        options.controllingPty = terminal;
+        options.ptyRows = 25;
+        options.ptyCols = 80;
+        options.stdinFromPty = terminal;
+        options.stdoutToPty = terminal;
+        options.timeLimit = kServerLimit;
+        try {
+            child_ = std::make_unique<test_support::Child>(options);
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
         }
     }
 
-    // The raw wait status once the process has ended, or -1 when it has not in time (it is
-    // then killed).
-    int Wait(int timeoutMs = kStepTimeoutMs) {
-        const Deadline deadline(timeoutMs);
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (deadline.Passed()) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                reaped_ = true;
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+    // How it ended; a server that has not ended in time is killed (and shows as timed out).
+    test_support::ExitInfo Wait(int timeoutMs = kStepTimeoutMs) {
+        if (child_ == nullptr) {
+            return {};
         }
-        reaped_ = true;
-        return status;
+        if (!child_->WaitFor(std::chrono::milliseconds(timeoutMs))) {
+            child_->Signal(SIGKILL);
+            test_support::ExitInfo killed = child_->Wait();
+            killed.timedOut = true;
+            return killed;
+        }
+        return child_->Wait();
     }
     int ExitCode(int timeoutMs = kStepTimeoutMs) {
-        const int status = Wait(timeoutMs);
-        return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const test_support::ExitInfo info = Wait(timeoutMs);
+        return info.exited ? info.exitStatus : -1;
     }
-    void Signal(int signalNumber) { kill(pid_, signalNumber); }
+    void Signal(int signalNumber) {
+        if (child_ != nullptr) {
+            child_->Signal(signalNumber);
+        }
+    }
 
     // Reads from fd until the text contains expected or the time is up; returns all read.
     static std::string ReadUntil(int fd, const std::string& expected,
@@ -217,16 +180,36 @@ class Server {
         }
         return text;
     }
-    std::string Output(const std::string& expected) { return ReadUntil(out_, expected); }
-    std::string Errors() { return ReadUntil(err_, "\n"); }
-    int Terminal() const { return master_; }
+    // What the server wrote since the last call, once it holds expected (or the server ended,
+    // or the time is up).
+    std::string Output(const std::string& expected) {
+        return Captured([this] { return child_->Stdout(); }, &outTaken_, expected);
+    }
+    std::string Errors() {
+        return Captured([this] { return child_->Stderr(); }, &errTaken_, "\n");
+    }
+    int Terminal() const { return child_ != nullptr ? child_->PtyMaster() : -1; }
 
   private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-    int out_ = -1;
-    int err_ = -1;
-    int master_ = -1;
+    std::string Captured(const std::function<std::string()>& read, size_t* taken,
+                         const std::string& expected) {
+        if (child_ == nullptr) {
+            return {};
+        }
+        const Deadline deadline(kStepTimeoutMs);
+        std::string text = read().substr(*taken);
+        while (text.find(expected) == std::string::npos && child_->Running() &&
+               !deadline.Passed()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+            text = read().substr(*taken);
+        }
+        *taken += text.size();
+        return text;
+    }
+
+    std::unique_ptr<test_support::Child> child_;
+    size_t outTaken_ = 0;
+    size_t errTaken_ = 0;
 };
 
 // A client made of the three objects, created before the server starts.
@@ -252,41 +235,6 @@ struct Client {
     }
 };
 
-TEST(ConproxyLoop, TooFewArgumentsEndsWith32AndCreatesNothing) {
-    const std::string suffix = UniqueName("m");
-    const std::string request = UniqueName("req");
-    Server server({suffix, request}, false);
-    EXPECT_EQ(server.ExitCode(), 32);
-    EXPECT_EQ(server.Errors(), "");
-    EXPECT_EQ(server.Output(""), "");
-    EXPECT_FALSE(NameExists("Mapping" + suffix));
-    EXPECT_FALSE(NameExists(request));
-}
-
-TEST(ConproxyLoop, StartupFailureEndsWith33BeforeTheReadySignal) {
-    const struct {
-        const char* what;
-        std::string suffix, request, reply;
-    } cases[] = {
-        {"slash in suffix", UniqueName("a/b"), UniqueName("req"), UniqueName("rep")},
-        {"suffix of 73", std::string(73, 's'), UniqueName("req"), UniqueName("rep")},
-        {"slash in request", UniqueName("m"), "x/" + UniqueName("req"), UniqueName("rep")},
-        {"empty request", UniqueName("m"), "", UniqueName("rep")},
-        {"reply too long", UniqueName("m"), UniqueName("req"), std::string(251, 'r')},
-    };
-    for (const auto& c : cases) {
-        const NamesRemover remover{{"Mapping" + c.suffix, c.request, c.reply}};
-        Server server({c.suffix, c.request, c.reply}, false);
-        EXPECT_EQ(server.ExitCode(), 33) << c.what;
-        const std::string errors = server.Errors();
-        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << c.what << ": " << errors;
-        // What it had created is gone again, and the reply event never came to be.
-        EXPECT_FALSE(NameExists("Mapping" + c.suffix)) << c.what;
-        EXPECT_FALSE(NameExists(c.request)) << c.what;
-        EXPECT_FALSE(NameExists(c.reply)) << c.what;
-    }
-}
-
 TEST(ConproxyLoop, LongestSuffixThatFitsTheNameBufferIsServed) {
     Client client;
     std::string longest = UniqueName("m");
@@ -303,6 +251,17 @@ TEST(ConproxyLoop, LongestSuffixThatFitsTheNameBufferIsServed) {
 }
 
 TEST(ConproxyLoop, StandingRequestIsServedAtOnceThenTurnsUntilExit) {
+    {
+        // A standing exit ends the server with nobody taking another turn.
+        Client client;
+        client.Record() = ConsoleRequest{ConExit, -7, 0, 0, 0};
+        SetEvent(client.request);
+        Server server(client.Args(), false);
+        // The reply event is set by the ready signal as well: the end shows the exit was served.
+        EXPECT_EQ(server.ExitCode(), 0);
+        EXPECT_NE(client.reply.Word().load(), 0u);
+        EXPECT_EQ(client.Record().status, 0);
+    }
     Client client;
     // An unknown command already waits when the server starts.
     client.Record() = ConsoleRequest{11, 99, 0, 0, 0};
@@ -360,9 +319,8 @@ TEST(ConproxyLoop, NamesTheServerCreatedGoAwayOnExitAndOnSignals) {
                 EXPECT_EQ(server.ExitCode(), 0);
             } else {
                 server.Signal(signalNumber);
-                const int status = server.Wait();
-                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber)
-                    << signalNumber;
+                const test_support::ExitInfo info = server.Wait();
+                EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
             }
         }
         EXPECT_FALSE(NameExists("Mapping" + suffix)) << signalNumber;
@@ -569,18 +527,6 @@ TEST_F(ConproxyOnTerminal, WindowChangeQueuesNoRecordAndExitRestoresTheTerminal)
     EXPECT_NE(after.c_lflag & ECHO, 0u);
 }
 
-TEST_F(ConproxyOnTerminal, TerminatingSignalRestoresTheTerminal) {
-    ASSERT_TRUE(WaitSet(client.reply));
-    server.Signal(SIGTERM);
-    const int status = server.Wait();
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-    struct termios after {};
-    ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
-    EXPECT_NE(after.c_lflag & ICANON, 0u);
-    EXPECT_NE(after.c_lflag & ECHO, 0u);
-    EXPECT_NE(after.c_iflag & ICRNL, 0u);
-}
-
 // A fault of any cause (here sent from outside) still restores the terminal and removes the
 // names the server made.
 TEST(ConproxyFaults, FaultSignalsRestoreTheTerminalAndRemoveTheNames) {
@@ -599,8 +545,8 @@ TEST(ConproxyFaults, FaultSignalsRestoreTheTerminalAndRemoveTheNames) {
             ASSERT_TRUE(WaitSet(reply)) << signalNumber;
         }
         server.Signal(signalNumber);
-        const int status = server.Wait();
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << signalNumber;
+        const test_support::ExitInfo info = server.Wait();
+        EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
         struct termios after {};
         ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
         EXPECT_NE(after.c_lflag & ICANON, 0u) << signalNumber;

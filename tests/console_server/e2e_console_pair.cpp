@@ -1,7 +1,9 @@
 // The server runs on the emulated terminal in its own session; conclient runs without a terminal
-// (stdin a pipe, stdout a pipe drained by a thread). Killing goes to whole process groups, so the
-// helpers Wine starts for a program (its console host) go with it.
+// (stdin a pipe, stdout a pipe drained by a thread). Both are started by the tests' launcher,
+// which kills whole process groups, so the helpers Wine starts (its console host) go with them.
 #include "e2e_console_pair.h"
+
+#include "write_all.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -21,8 +23,9 @@
 namespace e2e {
 namespace {
 
-constexpr int kTermGraceMs = 2000;
-constexpr int kPollSliceMs = 10;
+constexpr std::chrono::milliseconds kTermGrace{2000};
+// Longer than any one session (the CTest limit ends a stuck test sooner).
+constexpr std::chrono::milliseconds kSessionLimit{300000};
 // A read that nobody answers ends conclient's wait after this long, well inside the test's own
 // limits, so a missing key shows as "error read: timeout" rather than a hang.
 constexpr int kDriverTimeoutMs = 8000;
@@ -31,19 +34,6 @@ std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     return text;
-}
-
-// Writes all bytes, looping over EINTR and short writes.
-void WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<size_t>(n);
-    }
 }
 
 }  // namespace
@@ -85,78 +75,19 @@ std::vector<std::string> WineSetup::Environment() const {
     };
 }
 
-SessionChild::SessionChild(const Options& options) {
-    std::vector<char*> argv;
-    for (const auto& a : options.argv) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    // The environment is made here: between fork and exec only async-signal-safe calls.
-    std::vector<std::string> environment = options.extraEnv;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool replaced = false;
-        for (const auto& extra : options.extraEnv) replaced |= extra.rfind(name, 0) == 0;
-        if (!replaced)
-            environment.push_back(entry);
-    }
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ < 0)
-        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-    if (pid_ == 0) {
-        setsid();
-        if (!options.ttyPath.empty()) {
-            // Opened after setsid without O_NOCTTY: it becomes the controlling terminal.
-            int tty = open(options.ttyPath.c_str(), O_RDWR);
-            if (tty < 0)
-                _exit(126);
-            dup2(tty, 0);
-            dup2(tty, 1);
-            dup2(tty, 2);
-            if (tty > 2)
-                close(tty);
-        } else {
-            dup2(options.stdinFd, 0);
-            dup2(options.stdoutFd, 1);
-            dup2(options.stdoutFd, 2);
-        }
-        signal(SIGPIPE, SIG_DFL);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-}
-
-bool SessionChild::WaitExit(int timeoutMs, int* status) {
-    if (reaped_)
-        return true;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int s = 0;
-        pid_t r = waitpid(pid_, &s, WNOHANG);
-        if (r == pid_ || (r < 0 && errno != EINTR)) {
-            reaped_ = true;
-            if (status != nullptr)
-                *status = s;
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
-    }
-}
-
-SessionChild::~SessionChild() {
-    if (pid_ <= 0)
-        return;
-    // The group may outlive its leader (a console host), so it is signalled either way.
-    kill(-pid_, SIGTERM);
-    if (!WaitExit(kTermGraceMs, nullptr)) {
-        kill(-pid_, SIGKILL);
-        WaitExit(kTermGraceMs, nullptr);
-    }
-    kill(-pid_, SIGKILL);
+test_support::SpawnOptions OnTerminal(std::vector<std::string> argv,
+                                      std::vector<std::string> extraEnv,
+                                      const std::string& ttyPath) {
+    test_support::SpawnOptions options;
+    options.argv = std::move(argv);
+    options.extraEnv = std::move(extraEnv);
+    options.ttyPath = ttyPath;
+    options.stdinFromPty = true;
+    options.stdoutToPty = true;
+    options.stderrToPty = true;
+    options.timeLimit = kSessionLimit;
+    options.stopGrace = kTermGrace;
+    return options;
 }
 
 ConsolePair::ConsolePair(Platform platform, const WineSetup& wine) : platform_(platform) {
@@ -168,33 +99,39 @@ ConsolePair::ConsolePair(Platform platform, const WineSetup& wine) : platform_(p
     const std::string stem = "cpair" + std::to_string(getpid()) + "_" + std::to_string(++counter);
     const std::vector<std::string> names = {stem, stem + "_req", stem + "_rep"};
 
-    SessionChild::Options server;
-    SessionChild::Options driver;
+    std::vector<std::string> server;
+    std::vector<std::string> driver;
+    std::vector<std::string> environment;
     if (platform == Platform::kLinux) {
         names_ = std::make_unique<ShmNamesGuard>(names[0], names[1], names[2]);
-        server.argv = {ServerPath()};
-        driver.argv = {CONCLIENT_PATH};
+        server = {ServerPath()};
+        driver = {CONCLIENT_PATH};
     } else {
-        server.argv = {wine.wine, wine.programDir + "/CONPROXY.EXE"};
-        driver.argv = {wine.wine, wine.programDir + "/conclient.exe"};
-        server.extraEnv = wine.Environment();
-        driver.extraEnv = wine.Environment();
+        server = {wine.wine, wine.programDir + "/CONPROXY.EXE"};
+        driver = {wine.wine, wine.programDir + "/conclient.exe"};
+        environment = wine.Environment();
     }
-    server.argv.insert(server.argv.end(), names.begin(), names.end());
-    server.ttyPath = terminal_.SlavePath();
-    driver.argv.insert(driver.argv.end(), {"--attach", names[0], names[1], names[2], "--dump",
-                                           "--timeout-ms", std::to_string(kDriverTimeoutMs)});
+    server.insert(server.end(), names.begin(), names.end());
+    driver.insert(driver.end(), {"--attach", names[0], names[1], names[2], "--dump", "--timeout-ms",
+                                 std::to_string(kDriverTimeoutMs)});
 
     int input[2];
     if (pipe2(input, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
     Fd inputRead(input[0]);
     driverInput_ = Fd(input[1]);
-    driver.stdinFd = inputRead.Get();
-    driver.stdoutFd = driverOutput_.WriteEnd();
+    test_support::SpawnOptions driverOptions;
+    driverOptions.argv = driver;
+    driverOptions.extraEnv = environment;
+    driverOptions.stdinFd = inputRead.Get();
+    driverOptions.stdoutFd = driverOutput_.WriteEnd();
+    driverOptions.stderrToStdout = true;
+    driverOptions.timeLimit = kSessionLimit;
+    driverOptions.stopGrace = kTermGrace;
 
-    server_ = std::make_unique<SessionChild>(server);
-    driver_ = std::make_unique<SessionChild>(driver);
+    server_ = std::make_unique<test_support::Child>(
+        OnTerminal(server, environment, terminal_.SlavePath()));
+    driver_ = std::make_unique<test_support::Child>(driverOptions);
     driverOutput_.CloseWriteEnd();
 }
 
@@ -227,7 +164,7 @@ bool ConsolePair::Ready() {
 }
 
 void ConsolePair::Send(const std::string& line) {
-    WriteAll(driverInput_.Get(), line + "\n");
+    test_support::WriteAll(driverInput_.Get(), line + "\n");
 }
 
 std::vector<std::string> ConsolePair::Answer(int timeoutMs) {
@@ -269,10 +206,10 @@ std::vector<std::string> ConsolePair::Request(const std::string& line, int timeo
 }
 
 int ConsolePair::ServerExitStatus(int timeoutMs) {
-    int status = 0;
-    if (!server_->WaitExit(timeoutMs, &status) || !WIFEXITED(status))
+    if (!server_->WaitFor(std::chrono::milliseconds(timeoutMs)))
         return -1;
-    return WEXITSTATUS(status);
+    const test_support::ExitInfo& info = server_->Wait();
+    return info.exited ? info.exitStatus : -1;
 }
 
 }  // namespace e2e

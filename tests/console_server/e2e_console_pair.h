@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "e2e_support.h"
 
 namespace e2e {
@@ -28,28 +29,11 @@ struct WineSetup {
 // Throws std::runtime_error when the fixture left no prefix.
 WineSetup WineSetupFromBuild();
 
-// A process in a session of its own; its whole process group is killed when the owner goes.
-class SessionChild {
-  public:
-    struct Options {
-        std::vector<std::string> argv;      // argv[0] is a path
-        std::vector<std::string> extraEnv;  // NAME=VALUE
-        std::string ttyPath;                // made the controlling terminal and fds 0, 1, 2
-        int stdinFd = -1;                   // without ttyPath
-        int stdoutFd = -1;                  // without ttyPath; stderr goes there too
-    };
-    explicit SessionChild(const Options& options);  // throws when fork fails
-    ~SessionChild();
-    SessionChild(const SessionChild&) = delete;
-    SessionChild& operator=(const SessionChild&) = delete;
-
-    // Waits up to timeoutMs for the end; false while it still runs. *status as from waitpid.
-    bool WaitExit(int timeoutMs, int* status);
-
-  private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-};
+// A Windows or Linux program of the pair on a terminal: the terminal is its controlling
+// terminal and its standard descriptors; SIGTERM first at the end, so Wine tidies up.
+test_support::SpawnOptions OnTerminal(std::vector<std::string> argv,
+                                      std::vector<std::string> extraEnv,
+                                      const std::string& ttyPath);
 
 class ConsolePair {
   public:
@@ -86,8 +70,8 @@ class ConsolePair {
     OutputPipe driverOutput_;
     Fd driverInput_;
     std::unique_ptr<ShmNamesGuard> names_;
-    std::unique_ptr<SessionChild> server_;
-    std::unique_ptr<SessionChild> driver_;
+    std::unique_ptr<test_support::Child> server_;
+    std::unique_ptr<test_support::Child> driver_;
     size_t linesTaken_ = 0;
     bool broken_ = false;  // an answer did not come: later ones are not waited for
 };

@@ -409,7 +409,10 @@ class RestoredAfterSignal : public ConsoleOnTerminal, public ::testing::WithPara
 
 TEST_P(RestoredAfterSignal, TerminalSettingsAreRestored) {
     client_.SignalServer(GetParam());
-    ASSERT_TRUE(client_.WaitServerExit(e2e::kWaitMs).ended);
+    const conclient::ServerExit e = client_.WaitServerExit(e2e::kWaitMs);
+    ASSERT_TRUE(e.ended);
+    // Ended by the signal itself, after the terminal was put back.
+    EXPECT_EQ(e.signal, GetParam());
     termios after{};
     ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &after), 0);
     EXPECT_TRUE(e2e::SameTermios(before_, after));

@@ -14,23 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "write_all.h"
+
 namespace e2e {
 namespace {
 
 constexpr int kPollSliceMs = 20;
-
-// Writes all bytes, looping over EINTR and short writes.
-void WriteAll(int fd, const char* bytes, size_t len) {
-    while (len > 0) {
-        ssize_t n = write(fd, bytes, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        bytes += n;
-        len -= static_cast<size_t>(n);
-    }
-}
 
 void AppendUtf8(uint32_t c, std::string* out) {
     if (c < 0x80) {
@@ -177,7 +166,7 @@ EmulatedTerminal::~EmulatedTerminal() {
 void EmulatedTerminal::Output(const char* bytes, size_t len, void* user) {
     // Answers the terminal gives (cursor position reports and the like) go back as input.
     auto* self = static_cast<EmulatedTerminal*>(user);
-    WriteAll(self->master_.Get(), bytes, len);
+    test_support::WriteAll(self->master_.Get(), bytes, len);
 }
 
 void EmulatedTerminal::ReadLoop() {
@@ -201,7 +190,7 @@ void EmulatedTerminal::ReadLoop() {
 }
 
 void EmulatedTerminal::Type(const std::string& bytes) {
-    WriteAll(master_.Get(), bytes.data(), bytes.size());
+    test_support::WriteAll(master_.Get(), bytes);
 }
 
 void EmulatedTerminal::Resize(int rows, int cols) {

@@ -133,20 +133,21 @@ TEST(WineConproxyStartedByClient, ServesTheClientsConsole) {
 
     e2e::EmulatedTerminal terminal;
     ASSERT_TRUE(terminal.Ok());
-    e2e::SessionChild::Options options;
-    options.argv = {wine.wine, wine.programDir + "/conclient.exe", "--out", out, script};
-    options.extraEnv = wine.Environment();
-    options.ttyPath = terminal.SlavePath();
-    int status = -1;
+    test_support::ExitInfo status;
     {
-        e2e::SessionChild client(options);
-        ASSERT_TRUE(client.WaitExit(e2e::kWaitMs * 3, &status)) << terminal.ScreenText();
+        test_support::Child client(
+            e2e::OnTerminal({wine.wine, wine.programDir + "/conclient.exe", "--out", out, script},
+                            wine.Environment(), terminal.SlavePath()));
+        ASSERT_TRUE(client.WaitFor(std::chrono::milliseconds(e2e::kWaitMs * 3)))
+            << terminal.ScreenText();
+        status = client.Wait();
     }
     std::stringstream text;
     text << std::ifstream(out).rdbuf();
     std::string answers = text.str();
     for (size_t at; (at = answers.find('\r')) != std::string::npos;) answers.erase(at, 1);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << answers;
+    EXPECT_TRUE(status.exited && status.exitStatus == 0)
+        << test_support::Describe(status) << ": " << answers;
     EXPECT_EQ(answers,
               "ready\n"
               "clear status=0\n"

@@ -2,25 +2,26 @@
 #include "rendezvous.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "console_records.h"
 
 namespace {
 
 using namespace conproxy;
 
-constexpr unsigned kChildTimeLimitS = 10;
+constexpr std::chrono::milliseconds kChildTimeLimit{10000};
 
 std::string UniqueName(const char* what) {
     static int counter = 0;
@@ -37,20 +38,18 @@ bool NameExists(const std::string& name) {
     return true;
 }
 
-// Runs body in a child process that dies after kChildTimeLimitS; returns its exit status, or
-// -1 when it did not exit normally.
-template <typename Body>
-int InChild(Body body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(kChildTimeLimitS);
-        _exit(body());
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
+test_support::SpawnOptions ChildOptions() {
+    test_support::SpawnOptions options;
+    options.timeLimit = kChildTimeLimit;
+    return options;
+}
+
+// Runs body in a second process (forked by the tests' launcher, with its time limit); returns
+// its exit status, or -1 when it did not exit normally.
+int InChild(const std::function<int()>& body) {
+    test_support::Child child(ChildOptions(), body);
+    const test_support::ExitInfo& exit = child.Wait();
+    return exit.exited ? exit.exitStatus : -1;
 }
 
 TEST(Rendezvous, SecondProcessOpensWhatTheFirstCreatedAndOnlyTheCreatorUnlinks) {
@@ -102,26 +101,22 @@ TEST(Rendezvous, ManualResetEventWakesAWaiterInAnotherProcess) {
     EXPECT_TRUE(request.Wait());
     ASSERT_TRUE(request.Reset());
 
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(kChildTimeLimitS);
+    test_support::Child child(ChildOptions(), [&] {
         NamedEvent childRequest;
         NamedEvent childReply;
         if (childRequest.CreateOrOpen(requestName) != 0 ||
             childReply.CreateOrOpen(replyName) != 0 || !childRequest.Wait() || !childReply.Set()) {
-            _exit(1);
+            return 1;
         }
-        _exit(0);
-    }
-    ASSERT_GT(pid, 0);
+        return 0;
+    });
     // The child is blocked while the event is reset.
     usleep(100 * 1000);
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
+    EXPECT_TRUE(child.Running());
     ASSERT_TRUE(request.Set());
     EXPECT_TRUE(reply.Wait());
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const test_support::ExitInfo& exit = child.Wait();
+    EXPECT_TRUE(exit.exited && exit.exitStatus == 0) << test_support::Describe(exit);
 }
 
 TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {

@@ -1,7 +1,8 @@
 // The console layer on POSIX. The key wait before error exits, on a real pseudo-terminal as the
 // controlling terminal of a child in its own session: Ctrl+C ends it as a key (the child lives on),
 // a key typed ahead ends it at once and is the only input taken, the terminal's mode is back as
-// it was afterwards, and a loader in the background does not wait. Without
+// it was afterwards, and a loader in the background does not wait. The children are forked by
+// the tests' launcher, which gives them the session, the terminal and the time limit. Without
 // a terminal it does not wait at all. The current directory, when it cannot be shown, is an empty
 // text.
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "child_process.h"
 #include "console.h"
 
 namespace {
@@ -25,42 +27,39 @@ namespace {
 using namespace portboot;
 
 using Clock = std::chrono::steady_clock;
+using test_support::Child;
+using test_support::Describe;
+using test_support::ExitInfo;
+using test_support::SpawnOptions;
 
 constexpr int kChildLimitMs = 5000;
+constexpr std::chrono::milliseconds kChildLimit{kChildLimitMs};
 constexpr int kModeRestored = 0;
 constexpr int kModeChanged = 1;
 constexpr int kNoTerminal = 2;
 
-// The child: takes the line as its controlling terminal, waits for a key, and reports whether
-// the terminal's mode came back unchanged.
-[[noreturn]] void WaitInChild(const std::string& line) {
-    setsid();
-    const int fd = open(line.c_str(), O_RDWR);  // the first tty a session leader opens is its own
+// A forked child in its own session; with a line, that line is its controlling terminal.
+SpawnOptions ChildOptions(const std::string& line = "") {
+    SpawnOptions options;
+    options.ttyPath = line;
+    options.timeLimit = kChildLimit;
+    return options;
+}
+
+// The child: waits for a key on its terminal and reports whether the terminal's mode came back
+// unchanged.
+int WaitInChild(const std::string& line) {
+    const int fd = open(line.c_str(), O_RDWR);
     struct termios before;
     if (fd < 0 || tcgetattr(fd, &before) != 0) {
-        _exit(kNoTerminal);
+        return kNoTerminal;
     }
     WaitForKey();
     struct termios after;
     tcgetattr(fd, &after);
     const bool same = before.c_lflag == after.c_lflag && before.c_iflag == after.c_iflag &&
                       before.c_cc[VMIN] == after.c_cc[VMIN];
-    _exit(same ? kModeRestored : kModeChanged);
-}
-
-// Waits for the child within the limit; -1 when it had to be killed, else its wait status.
-int Reap(pid_t pid) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kChildLimitMs);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return status;
+    return same ? kModeRestored : kModeChanged;
 }
 
 // True once the far side of the line has left canonical mode, i.e. the wait has begun.
@@ -91,39 +90,30 @@ class KeyWaitTest : public testing::Test {
 };
 
 TEST_F(KeyWaitTest, CtrlCIsAKeyAndTheModeIsRestored) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        WaitInChild(line_);
-    }
+    Child child(ChildOptions(line_), [this] { return WaitInChild(line_); });
     ASSERT_TRUE(WaitingForKey(master_));
     ASSERT_EQ(write(master_, "\x03", 1), 1);
-    const int status = Reap(pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed or stopped: " << status;
-    EXPECT_EQ(WEXITSTATUS(status), kModeRestored);
+    const ExitInfo& exit = child.Wait();
+    ASSERT_TRUE(exit.exited) << Describe(exit);
+    EXPECT_EQ(exit.exitStatus, kModeRestored);
 }
 
 TEST_F(KeyWaitTest, KeyTypedAheadEndsTheWaitAtOnce) {
     ASSERT_EQ(write(master_, "k", 1), 1);
     const auto start = Clock::now();
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        WaitInChild(line_);
-    }
-    const int status = Reap(pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed or stopped: " << status;
-    EXPECT_EQ(WEXITSTATUS(status), kModeRestored);
+    Child child(ChildOptions(line_), [this] { return WaitInChild(line_); });
+    const ExitInfo& exit = child.Wait();
+    ASSERT_TRUE(exit.exited) << Describe(exit);
+    EXPECT_EQ(exit.exitStatus, kModeRestored);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
 }
 
-// The child: takes the line as its controlling terminal, waits for a key typed ahead, and exits
-// 0 when exactly `rest` is still there to read afterwards.
-[[noreturn]] void WaitThenReadRest(const std::string& line, const std::string& rest) {
-    setsid();
+// The child: waits for a key typed ahead on its terminal, and ends with 0 when exactly `rest`
+// is still there to read afterwards.
+int WaitThenReadRest(const std::string& line, const std::string& rest) {
     const int fd = open(line.c_str(), O_RDWR);
     if (fd < 0) {
-        _exit(kNoTerminal);
+        return kNoTerminal;
     }
     WaitForKey();
     struct termios tio;
@@ -138,7 +128,7 @@ TEST_F(KeyWaitTest, KeyTypedAheadEndsTheWaitAtOnce) {
     while ((got = read(fd, buffer, sizeof buffer)) > 0) {
         left.append(buffer, static_cast<std::size_t>(got));
     }
-    _exit(left == rest ? 0 : 1);
+    return left == rest ? 0 : 1;
 }
 
 // One key is taken, however many bytes it has; what was typed after it is left to the shell.
@@ -173,29 +163,20 @@ TEST_F(KeyWaitTest, TakesOneKeyAndLeavesTheRest) {
         close(slave);
         ASSERT_EQ(write(master, c.typed.data(), c.typed.size()),
                   static_cast<ssize_t>(c.typed.size()));
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            WaitThenReadRest(line, c.rest);
-        }
-        const int status = Reap(pid);
+        Child child(ChildOptions(line), [&] { return WaitThenReadRest(line, c.rest); });
+        const ExitInfo& exit = child.Wait();
         close(master);
-        ASSERT_TRUE(WIFEXITED(status)) << "killed or stopped: " << status;
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another rest was left";
+        ASSERT_TRUE(exit.exited) << Describe(exit);
+        EXPECT_EQ(exit.exitStatus, 0) << "1: another rest was left";
     }
 }
 
 // Started in the background of its terminal (as by "portboot ... &"), the loader has no one to
 // press a key: it neither waits nor is stopped for touching the terminal.
 TEST_F(KeyWaitTest, InTheBackgroundNeitherWaitsNorStops) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setsid();
-        const int fd = open(line_.c_str(), O_RDWR);  // the session's terminal; its group leads
-        if (fd < 0) {
-            _exit(kNoTerminal);
-        }
+    const auto start = Clock::now();
+    // The session's leading group owns the terminal; the loader runs in a group of its own.
+    Child child(ChildOptions(line_), [] {
         const pid_t background = fork();
         if (background == 0) {
             setpgid(0, 0);
@@ -207,28 +188,25 @@ TEST_F(KeyWaitTest, InTheBackgroundNeitherWaitsNorStops) {
         if (WIFSTOPPED(status)) {
             kill(background, SIGKILL);
             waitpid(background, &status, 0);
-            _exit(3);
+            return 3;
         }
-        _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 4);
-    }
-    const auto start = Clock::now();
-    const int status = Reap(pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "still waiting: " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: stopped by the terminal, 4: failed";
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 4;
+    });
+    const ExitInfo& exit = child.Wait();
+    ASSERT_TRUE(exit.exited) << "still waiting: " << Describe(exit);
+    EXPECT_EQ(exit.exitStatus, 0) << "3: stopped by the terminal, 4: failed";
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
 }
 
 TEST(KeyWaitWithoutTerminalTest, ReturnsAtOnce) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setsid();  // a new session has no controlling terminal
-        WaitForKey();
-        _exit(0);
-    }
     const auto start = Clock::now();
-    const int status = Reap(pid);
-    ASSERT_TRUE(WIFEXITED(status));
+    // A new session has no controlling terminal.
+    Child child(ChildOptions(), [] {
+        WaitForKey();
+        return 0;
+    });
+    const ExitInfo& exit = child.Wait();
+    ASSERT_TRUE(exit.exited) << Describe(exit);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
 }
 
@@ -242,38 +220,36 @@ TEST(CurrentDirTest, UnreadableOrTooLongIsEmpty) {
     const std::string deeper = deep + "/" + std::string(100, 'e');
     ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     ASSERT_EQ(mkdir(deeper.c_str(), 0700), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    Child child(ChildOptions(), [&] {
         char dir[256] = "stale";
         if (chdir(deep.c_str()) != 0) {
-            _exit(10);
+            return 10;
         }
         GetCurrentDir(dir, sizeof dir);
         if (std::strcmp(dir, deep.c_str()) != 0) {
-            _exit(11);  // a directory that fits is shown whole
+            return 11;  // a directory that fits is shown whole
         }
         if (chdir(deeper.c_str()) != 0) {
-            _exit(10);
+            return 10;
         }
         std::strcpy(dir, "stale");
         GetCurrentDir(dir, sizeof dir);
         if (dir[0] != '\0') {
-            _exit(12);
+            return 12;
         }
         if (chdir(deep.c_str()) != 0 || rmdir(deeper.c_str()) != 0 || rmdir(deep.c_str()) != 0) {
-            _exit(10);
+            return 10;
         }
         std::strcpy(dir, "stale");
         GetCurrentDir(dir, sizeof dir);
-        _exit(dir[0] == '\0' ? 0 : 13);
-    }
-    const int status = Reap(pid);
+        return dir[0] == '\0' ? 0 : 13;
+    });
+    const ExitInfo& exit = child.Wait();
     rmdir(deeper.c_str());
     rmdir(deep.c_str());
     rmdir(base.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 set-up, 11 fitting, 12 too long, 13 removed";
+    ASSERT_TRUE(exit.exited) << Describe(exit);
+    EXPECT_EQ(exit.exitStatus, 0) << "10 set-up, 11 fitting, 12 too long, 13 removed";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // and bytes on the line (the Linux portboot is run on the same row to show it) and the same
 // transcript in its platform's spelling.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <iostream>
@@ -26,6 +27,7 @@ using test_support::TempDir;
 
 const std::string kDevsim = DEVSIM_PATH;
 const char kImageName[] = "image.bin";
+const char kFifoName[] = "image.fifo";
 // Every run ends well inside this, the slowest row (four answers 1500 ms late) included.
 constexpr std::chrono::seconds kRunTimeLimit{20};
 // Start-up and teardown (Wine's included) on a busy machine, on top of a row's own waiting.
@@ -83,6 +85,8 @@ struct RunCase {
     Fields device;               // further summary fields the device must report
     int minElapsedMs;            // loose lower bound on portboot's run time; 0 = none
     bool needsPortPath = false;  // the port is named by a path, where only a path can stand
+    bool linuxOnly = false;      // checks what only the Linux program has: locales, file kinds
+    const char* locale = "";     // LC_ALL for the run; "": the program's usual one
 };
 
 std::ostream& operator<<(std::ostream& stream, const RunCase& row) {
@@ -102,13 +106,18 @@ RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const Tem
     DevsimSession device(kDevsim, dir, row.devsimOptions);
     const Tokens argTokens = {{"{file}", kImageName},
                               {"{port}", program.AttachPort(device.SlavePath())},
-                              {"{absentport}", program.AbsentPortOption()}};
+                              {"{absentport}", program.AbsentPortOption()},
+                              {"{fifo}", kFifoName},
+                              {"{dir}", dir.Path()}};
     std::vector<std::string> args;
     for (const std::string& arg : row.args) {
         args.push_back(Fill(arg, argTokens));
     }
     test_support::SpawnOptions spawn = program.Spawn(args, dir.Path(), false);
     spawn.timeLimit = kRunTimeLimit;
+    if (*row.locale != '\0') {
+        spawn.extraEnv.push_back(std::string("LC_ALL=") + row.locale);
+    }
     Child child(spawn);
     RowRun result;
     result.exit = child.Wait();
@@ -129,7 +138,16 @@ TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
     if (row.needsPortPath && !program.NamesPortsByPath()) {
         GTEST_SKIP() << program.Name() << " names ports by a digit, before the mode letter";
     }
+    if (row.linuxOnly && &program != &e2e::LinuxPortboot()) {
+        GTEST_SKIP() << "a row for the Linux program";
+    }
     TempDir dir;
+    for (const std::string& arg : row.args) {
+        if (arg == "{fifo}") {
+            // No writer ever comes: opening it must not block.
+            ASSERT_EQ(mkfifo(dir.File(kFifoName).c_str(), 0600), 0);
+        }
+    }
     std::string image = MakeImage(row.imageSize < 0 ? 0 : row.imageSize);
     if (row.imageSize >= 0) {
         test_support::WriteFile(dir.File(kImageName), image);
@@ -296,6 +314,17 @@ const RunCase kFailures[] = {
      8, Info(57600, "загрузка", 0, 3) + "\nИнициализация Ошибка QD7341: 7\n\n",
      false, "", "", "incomplete",
      {{"commands", "0:0"}, {"length", "none(0/4)"}, {"extra", "0"}}, 0},
+    // Only a regular file has a length to load: the others are refused at once, as a file whose
+    // length cannot be found, and a FIFO with no writer must not block the open.
+    {"FifoImageIsRefused", {}, 3, {"{fifo}", "{port}"},
+     4, "Слишком большой файл\n", false, "", "", "incomplete", kNothingSent, 0, false, true},
+    {"DirectoryImageIsRefused", {}, 3, {"{dir}", "{port}"},
+     4, "Слишком большой файл\n", false, "", "", "incomplete", kNothingSent, 0, false, true},
+    {"DeviceNodeImageIsRefused", {}, 3, {"/dev/null", "{port}"},
+     4, "Слишком большой файл\n", false, "", "", "incomplete", kNothingSent, 0, false, true},
+    {"PortZeroNamesNoDevice", {}, 3, {"{file}", "0"},
+     3, "Невозможно открыть COM-порт, ошибка: 2\n", false, "", "", "incomplete", kNothingSent, 0,
+     false, true},
     // The line goes away mid-image: a write failure, not a hang and not a success.
     {"LineClosedMidImage", {"--close-after", "1000"}, 65534, {"{file}", "{port}"},
      9, Info(57600, "загрузка", 0, 65534) + "\nИнициализация \nЗагрузка кода ",
@@ -314,6 +343,12 @@ INSTANTIATE_TEST_SUITE_P(Failures, PortbootRun, ::testing::ValuesIn(kFailures),
 const RunCase kCommandLine[] = {
     {"SecondPortDigit", {}, 3, {"{file}", "5", "7"},
      2, "Неверный в параметр 3: '7'\n", false, "", "", "incomplete", kNothingSent, 0},
+    // The texts are UTF-8 in the C locale too.
+    {"UsageInTheCLocale", {}, 3, {"{file}"},
+     1, std::string(kUsage) + "\n", false, "", "", "incomplete", kNothingSent, 0, false, true, "C"},
+    {"NoNumberInTheCLocale", {}, 3, {"{file}", "x", "7"},
+     2, "Неверный в параметр 2: 'x'\n", false, "", "", "incomplete", kNothingSent, 0, false, true,
+     "C"},
     {"BaudBelowRange", {}, 3, {"{file}", "9599"},
      2, "Неверный в параметр 2: '9599'\n", false, "", "", "incomplete", kNothingSent, 0},
     {"BaudAboveRange", {}, 3, {"{file}", "{port}", "921601"},

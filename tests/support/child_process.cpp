@@ -1,14 +1,19 @@
 #include "child_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +29,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kPollStep{5};
+// A terminal named as an output (a benchmark's pty) must not become the controlling one.
+constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY;
 
 std::runtime_error SystemError(const std::string& what, int code) {
     return std::runtime_error(what + ": " + std::strerror(code));
@@ -56,31 +63,52 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
     return pointers;
 }
 
-// In the child after fork: only async-signal-safe calls. Reports errno through the pipe.
-[[noreturn]] void ExecChild(const SpawnOptions& options, const char* ptyName, const char* outPath,
-                            const char* errPath, char** argv, char** envp, int errorPipe) {
-    auto fail = [errorPipe]() {
+// What the child needs, prepared before fork so the child only makes system calls.
+struct ChildPlan {
+    const SpawnOptions* options;
+    const char* ttyName;  // nullptr: no controlling terminal
+    const char* outPath;
+    const char* errPath;
+    cpu_set_t cpus;
+    char** argv;
+    char** envp;
+    int errorPipe;
+};
+
+// In the child after fork: only async-signal-safe calls (a body runs afterwards, as the test's
+// own code). Reports errno through the pipe.
+void SetUpChild(const ChildPlan& plan) {
+    const SpawnOptions& options = *plan.options;
+    auto fail = [&plan]() {
         int code = errno;
-        ssize_t ignored = ::write(errorPipe, &code, sizeof code);
+        ssize_t ignored = ::write(plan.errorPipe, &code, sizeof code);
         (void)ignored;
         ::_exit(127);
     };
-    if (::setsid() < 0) {
+    if (options.ownSession && ::setsid() < 0) {
         fail();
     }
-    if (ptyName != nullptr) {
+    if (!options.cpus.empty() && ::sched_setaffinity(0, sizeof plan.cpus, &plan.cpus) != 0) {
+        fail();
+    }
+    int tty = -1;
+    if (plan.ttyName != nullptr) {
         // Opened without O_NOCTTY by a session leader with no terminal: it becomes the
         // controlling terminal; TIOCSCTTY makes sure of it.
-        int slave = ::open(ptyName, O_RDWR);
-        if (slave < 0 || ::ioctl(slave, TIOCSCTTY, 0) < 0) {
+        tty = ::open(plan.ttyName, O_RDWR);
+        if (tty < 0 || ::ioctl(tty, TIOCSCTTY, 0) < 0) {
             fail();
         }
     }
-    int in = ::open(options.stdinPath.c_str(), O_RDONLY);
-    int out = ptyName != nullptr && options.stdoutToPty
-                  ? ::open(ptyName, O_WRONLY)
-                  : ::open(outPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = ::open(errPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = options.stdinFromPty && tty >= 0 ? tty
+             : options.stdinFd >= 0           ? options.stdinFd
+                                    : ::open(options.stdinPath.c_str(), O_RDONLY | O_NOCTTY);
+    int out = options.stdoutToPty && tty >= 0 ? tty
+              : options.stdoutFd >= 0         ? options.stdoutFd
+                                              : ::open(plan.outPath, kOutputFlags, 0644);
+    int err = options.stderrToPty && tty >= 0 ? tty
+              : options.stderrToStdout        ? out
+                                              : ::open(plan.errPath, kOutputFlags, 0644);
     if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
         ::dup2(err, 2) < 0) {
         fail();
@@ -88,9 +116,26 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
     if (!options.workDir.empty() && ::chdir(options.workDir.c_str()) != 0) {
         fail();
     }
-    ::execve(argv[0], argv, envp);
-    fail();
-    ::_exit(127);  // fail() never returns, but the compiler cannot see through the lambda
+    // A test that ignores SIGPIPE for itself must not pass that on.
+    ::signal(SIGPIPE, SIG_DFL);
+}
+
+[[noreturn]] void ExecChild(const ChildPlan& plan) {
+    SetUpChild(plan);
+    ::execve(plan.argv[0], plan.argv, plan.envp);
+    int code = errno;
+    ssize_t ignored = ::write(plan.errorPipe, &code, sizeof code);
+    (void)ignored;
+    ::_exit(127);
+}
+
+[[noreturn]] void RunBody(const ChildPlan& plan, const std::function<int()>& body,
+                          std::chrono::milliseconds timeLimit) {
+    SetUpChild(plan);
+    ::close(plan.errorPipe);  // set up: the parent stops waiting for an error
+    auto seconds = std::chrono::ceil<std::chrono::seconds>(timeLimit).count();
+    ::alarm(static_cast<unsigned>(std::max<long long>(1, seconds)));
+    ::_exit(body());
 }
 
 }  // namespace
@@ -132,14 +177,26 @@ Child::Child(const SpawnOptions& options) : captureDir_(std::make_unique<TempDir
     if (options.argv.empty()) {
         throw std::runtime_error("Child: empty argv");
     }
+    Start(options, nullptr);
+}
+
+Child::Child(const SpawnOptions& options, const std::function<int()>& body)
+    : captureDir_(std::make_unique<TempDir>()) {
+    Start(options, &body);
+}
+
+void Child::Start(const SpawnOptions& options, const std::function<int()>* body) {
+    ownSession_ = options.ownSession;
+    stopGrace_ = options.stopGrace;
     std::vector<std::string> args = options.argv;
     std::vector<std::string> env = BuildEnvironment(options.extraEnv);
     std::vector<char*> argv = PointersTo(args);
     std::vector<char*> envp = PointersTo(env);
-    std::string outPath = captureDir_->File("stdout");
+    std::string outPath =
+        options.stdoutPath.empty() ? captureDir_->File("stdout") : options.stdoutPath;
     std::string errPath = captureDir_->File("stderr");
 
-    std::string ptyName;
+    std::string ptyName = options.ttyPath;
     if (options.controllingPty) {
         ptyMaster_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         char name[128];
@@ -147,12 +204,34 @@ Child::Child(const SpawnOptions& options) : captureDir_(std::make_unique<TempDir
             ::ptsname_r(ptyMaster_, name, sizeof name) != 0) {
             throw SystemError("controlling pty", errno);
         }
+        if (options.ptyRows != 0 && options.ptyCols != 0) {
+            struct winsize size {};
+            size.ws_row = options.ptyRows;
+            size.ws_col = options.ptyCols;
+            ::ioctl(ptyMaster_, TIOCSWINSZ, &size);
+        }
         ptyName = name;
+    }
+    if (!ptyName.empty() && !options.ownSession) {
+        throw std::runtime_error("Child: a controlling terminal needs a session of its own");
+    }
+    ChildPlan plan{&options,
+                   ptyName.empty() ? nullptr : ptyName.c_str(),
+                   outPath.c_str(),
+                   errPath.c_str(),
+                   {},
+                   argv.data(),
+                   envp.data(),
+                   -1};
+    CPU_ZERO(&plan.cpus);
+    for (int cpu : options.cpus) {
+        CPU_SET(cpu, &plan.cpus);
     }
     int errorPipe[2];
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
         throw SystemError("pipe2", errno);
     }
+    plan.errorPipe = errorPipe[1];
     start_ = Clock::now();
     deadline_ = start_ + options.timeLimit;
     pid_ = ::fork();
@@ -164,10 +243,13 @@ Child::Child(const SpawnOptions& options) : captureDir_(std::make_unique<TempDir
     }
     if (pid_ == 0) {
         ::close(errorPipe[0]);
-        ExecChild(options, ptyName.empty() ? nullptr : ptyName.c_str(), outPath.c_str(),
-                  errPath.c_str(), argv.data(), envp.data(), errorPipe[1]);
+        if (body != nullptr) {
+            RunBody(plan, *body, options.timeLimit);
+        }
+        ExecChild(plan);
     }
     ::close(errorPipe[1]);
+    pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));  // -1: polled instead
     int childErrno = 0;
     ssize_t got;
     do {
@@ -178,15 +260,30 @@ Child::Child(const SpawnOptions& options) : captureDir_(std::make_unique<TempDir
         int status = 0;
         ::waitpid(pid_, &status, 0);
         reaped_ = true;
-        throw SystemError("cannot start " + options.argv[0], childErrno);
+        throw SystemError(
+            "cannot start " + (body != nullptr ? std::string("a forked body") : options.argv[0]),
+            childErrno);
     }
 }
 
 Child::~Child() {
     if (!reaped_ && pid_ > 0) {
+        if (stopGrace_.count() > 0) {
+            Signal(SIGTERM);
+            WaitFor(stopGrace_);
+        }
+        if (!reaped_) {
+            Signal(SIGKILL);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    // Helpers the child started in its group (Wine's console host) may outlive it.
+    if (ownSession_ && pid_ > 0) {
         ::kill(-pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+    }
+    if (pidFd_ >= 0) {
+        ::close(pidFd_);
     }
     if (ptyMaster_ >= 0) {
         ::close(ptyMaster_);
@@ -219,10 +316,18 @@ bool Child::Running() {
 bool Child::WaitFor(std::chrono::milliseconds maxWait) {
     auto until = std::min(Clock::now() + maxWait, deadline_);
     while (Running()) {
-        if (Clock::now() >= until) {
+        auto left = until - Clock::now();
+        if (left <= Clock::duration::zero()) {
             return false;
         }
-        std::this_thread::sleep_for(kPollStep);
+        if (pidFd_ >= 0) {
+            // Wakes the moment the child ends, so a benchmark's timing is not rounded to a step.
+            pollfd watch{pidFd_, POLLIN, 0};
+            auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            ::poll(&watch, 1, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+        } else {
+            std::this_thread::sleep_for(std::min<Clock::duration>(kPollStep, left));
+        }
     }
     return true;
 }
@@ -230,7 +335,7 @@ bool Child::WaitFor(std::chrono::milliseconds maxWait) {
 const ExitInfo& Child::Wait() {
     if (!WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()) +
                  kPollStep)) {
-        ::kill(-pid_, SIGKILL);
+        Signal(SIGKILL);
         int status = 0;
         ::waitpid(pid_, &status, 0);
         Reap(status);
@@ -241,7 +346,7 @@ const ExitInfo& Child::Wait() {
 
 void Child::Signal(int signalNumber) {
     if (!reaped_) {
-        ::kill(-pid_, signalNumber);
+        ::kill(ownSession_ ? -pid_ : pid_, signalNumber);
     }
 }
 
