@@ -6,7 +6,6 @@
 #include <linux/futex.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -497,34 +496,6 @@ TEST_F(ConproxyOnTerminal, ScreenCommandsBecomeEscapeSequencesAndTextIsUtf8) {
     EXPECT_NE(Shown("\x1b[1;1H").find("\x1b[2J"), std::string::npos);
     ASSERT_TRUE(client.Call(ConExit));
     EXPECT_EQ(server.ExitCode(), 0);
-}
-
-TEST_F(ConproxyOnTerminal, WindowChangeQueuesNoRecordAndExitRestoresTheTerminal) {
-    ASSERT_TRUE(WaitSet(client.reply));
-    struct termios before {};
-    ASSERT_EQ(tcgetattr(server.Terminal(), &before), 0);
-    EXPECT_EQ(before.c_lflag & ICANON, 0u);  // raw while serving
-
-    // As a Windows console with window input off: no size record, but the new size is reported.
-    struct winsize size {};
-    size.ws_row = 40;
-    size.ws_col = 100;
-    ASSERT_EQ(ioctl(server.Terminal(), TIOCSWINSZ, &size), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(client.Call(ConPeekInput, 800));
-    EXPECT_EQ(client.Record().result, 0u);
-    ASSERT_TRUE(client.Call(ConGetScreenInfo, 800));
-    ConsoleScreenBufferInfo info;
-    std::memcpy(&info, client.region.Data() + 800, sizeof info);
-    EXPECT_EQ(info.size.x, 100);
-    EXPECT_EQ(info.size.y, 40);
-
-    ASSERT_TRUE(client.Call(ConExit));
-    EXPECT_EQ(server.ExitCode(), 0);
-    struct termios after {};
-    ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
-    EXPECT_NE(after.c_lflag & ICANON, 0u);
-    EXPECT_NE(after.c_lflag & ECHO, 0u);
 }
 
 // A fault of any cause (here sent from outside) still restores the terminal and removes the
