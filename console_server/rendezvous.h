@@ -46,6 +46,9 @@ class RequestRegion : public SharedBytes {
     bool Created() const { return created_; }
     // Why an existing object was refused; empty when it was not.
     const std::string& Refusal() const { return refusal_; }
+    // True when the process parentPid holds this very object open (POSIX: one of its descriptors
+    // names the same object); always false on Windows.
+    bool HeldBy(long parentPid) const;
 
   private:
     std::string refusal_;
@@ -61,7 +64,12 @@ class RequestRegion : public SharedBytes {
     mutable size_t measured_ = 0;
 };
 
-// A named manual-reset event, created non-signalled or opened as the client left it.
+enum class EventWait { kSet, kTimedOut, kFailed };
+constexpr int kWaitForever = -1;
+
+// A named manual-reset event, created non-signalled or opened as the client left it. On POSIX a
+// client may cut the object below its word; every call then fails (Intact() false) instead of
+// touching a page that is gone.
 class NamedEvent {
   public:
     NamedEvent() = default;
@@ -76,8 +84,12 @@ class NamedEvent {
     bool Set();
     bool Reset();
     bool Wait();
+    // The same with a time limit (kWaitForever: none).
+    EventWait Wait(int timeoutMs);
     bool Created() const { return created_; }
     const std::string& Refusal() const { return refusal_; }
+    // False once the object no longer holds the word (POSIX: a client truncated it).
+    bool Intact() const;
 
   private:
     std::string refusal_;
@@ -85,6 +97,9 @@ class NamedEvent {
     bool created_ = false;
     intptr_t native_ = -1;
     std::string name_;
+    intptr_t resizeWatch_ = -1;  // POSIX: as the region's
+    mutable long resizesSeen_ = -1;
+    mutable bool intact_ = true;
 };
 
 SystemError LastSystemError();

@@ -1,6 +1,7 @@
 // POSIX stand-in for Windows named objects: each name is a shared-memory object "/name" made
 // with mode 0600. The region is its first 8192 bytes; an event is the 32-bit word at offset 0
 // (0 = not signalled, 1 = signalled), waited on with a process-shared futex.
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <sys/inotify.h>
@@ -14,8 +15,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "console_records.h"
+#include "deadline.h"
 #include "rendezvous.h"
 
 namespace conproxy {
@@ -69,6 +72,20 @@ std::string Unsafe(const struct stat& st) {
     return std::string();
 }
 
+// Allocates the pages behind the first bytes of the object now. tmpfs allocates a page at its
+// first touch otherwise, and a full /dev/shm turns that touch into SIGBUS; a failure here is an
+// error we can report. A file system that cannot reserve (EOPNOTSUPP) is left as it is.
+bool ReservePages(int fd, size_t bytes) {
+    if (bytes == 0) {
+        return true;
+    }
+    int rc;
+    do {
+        rc = fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
 // Creates the object or opens the existing one, then grows it to at least minBytes. Returns
 // the descriptor or -1 with errno set (EPERM and the reason in refusal for an object that is
 // not safely ours); created tells which of the two happened.
@@ -110,8 +127,9 @@ int CreateOrOpenObject(const std::string& name, size_t minBytes, std::string& pa
             return -1;
         }
     }
-    if (static_cast<uint64_t>(st.st_size) < minBytes &&
-        ftruncate(fd, static_cast<off_t>(minBytes)) != 0) {
+    if ((static_cast<uint64_t>(st.st_size) < minBytes &&
+         ftruncate(fd, static_cast<off_t>(minBytes)) != 0) ||
+        !ReservePages(fd, minBytes)) {
         const int saved = errno;
         close(fd);
         if (created) {
@@ -247,7 +265,35 @@ size_t RequestRegion::Size() const {
     }
     const auto now = static_cast<size_t>(st.st_size < 0 ? 0 : st.st_size);
     measured_ = now < size_ ? now : size_;
+    // A region cut and grown again has lost its pages; without them we serve nothing rather
+    // than die at the first store.
+    if (!ReservePages(static_cast<int>(native_), measured_)) {
+        measured_ = 0;
+    }
     return measured_;
+}
+
+bool RequestRegion::HeldBy(long parentPid) const {
+    struct stat own {};
+    if (native_ < 0 || fstat(static_cast<int>(native_), &own) != 0 || parentPid <= 1) {
+        return false;
+    }
+    const std::string folder = "/proc/" + std::to_string(parentPid) + "/fd";
+    DIR* descriptors = opendir(folder.c_str());
+    if (descriptors == nullptr) {
+        return false;
+    }
+    bool held = false;
+    while (const dirent* entry = readdir(descriptors)) {
+        struct stat theirs {};
+        if (entry->d_name[0] != '.' && stat((folder + "/" + entry->d_name).c_str(), &theirs) == 0 &&
+            theirs.st_dev == own.st_dev && theirs.st_ino == own.st_ino) {
+            held = true;
+            break;
+        }
+    }
+    closedir(descriptors);
+    return held;
 }
 
 NamedEvent::~NamedEvent() {
@@ -256,6 +302,9 @@ NamedEvent::~NamedEvent() {
     }
     if (native_ >= 0) {
         close(static_cast<int>(native_));
+    }
+    if (resizeWatch_ >= 0) {
+        close(static_cast<int>(resizeWatch_));
     }
     if (created_) {
         UnlinkCreated(name_);
@@ -273,12 +322,36 @@ SystemError NamedEvent::CreateOrOpen(const std::string& name) {
         return LastSystemError();
     }
     word_ = word;
+    resizeWatch_ = WatchResizes(fd);
     return 0;
 }
 
+// Measured as the region is: only after a resize was signalled, or every time without a watch.
+// A cut event stays cut: its state is lost, so the turn-taking cannot go on through it.
+bool NamedEvent::Intact() const {
+    if (word_ == nullptr || !intact_) {
+        return false;
+    }
+    if (resizeWatch_ >= 0) {
+        const long resizes = resizeSignals;
+        if (resizes == resizesSeen_) {
+            return true;
+        }
+        resizesSeen_ = resizes;
+        DrainEvents(static_cast<int>(resizeWatch_));
+    }
+    struct stat st {};
+    if (fstat(static_cast<int>(native_), &st) != 0 ||
+        static_cast<uint64_t>(st.st_size) < kEventBytes ||
+        !ReservePages(static_cast<int>(native_), kEventBytes)) {
+        intact_ = false;
+    }
+    return intact_;
+}
+
 bool NamedEvent::Set() {
-    if (word_ == nullptr) {
-        errno = EBADF;
+    if (!Intact()) {
+        errno = word_ == nullptr ? EBADF : EFAULT;
         return false;
     }
     auto* word = static_cast<uint32_t*>(word_);
@@ -288,8 +361,8 @@ bool NamedEvent::Set() {
 }
 
 bool NamedEvent::Reset() {
-    if (word_ == nullptr) {
-        errno = EBADF;
+    if (!Intact()) {
+        errno = word_ == nullptr ? EBADF : EFAULT;
         return false;
     }
     __atomic_store_n(static_cast<uint32_t*>(word_), 0u, __ATOMIC_RELEASE);
@@ -297,17 +370,38 @@ bool NamedEvent::Reset() {
 }
 
 bool NamedEvent::Wait() {
-    if (word_ == nullptr) {
-        errno = EBADF;
-        return false;
-    }
+    return Wait(kWaitForever) == EventWait::kSet;
+}
+
+EventWait NamedEvent::Wait(int timeoutMs) {
+    const Deadline deadline(timeoutMs < 0 ? 0 : timeoutMs);
     auto* word = static_cast<uint32_t*>(word_);
-    while (__atomic_load_n(word, __ATOMIC_ACQUIRE) == 0) {
-        if (Futex(word, FUTEX_WAIT, 0) != 0 && errno != EINTR && errno != EAGAIN) {
-            return false;
+    for (;;) {
+        // Checked before every look at the word: a resize during the wait interrupts it.
+        if (!Intact()) {
+            errno = word_ == nullptr ? EBADF : EFAULT;
+            return EventWait::kFailed;
+        }
+        if (__atomic_load_n(word, __ATOMIC_ACQUIRE) != 0) {
+            return EventWait::kSet;
+        }
+        long rc;
+        if (timeoutMs < 0) {
+            rc = Futex(word, FUTEX_WAIT, 0);
+        } else {
+            const int leftMs = deadline.RemainingMs();
+            if (leftMs <= 0) {
+                return EventWait::kTimedOut;
+            }
+            const struct timespec limit {
+                leftMs / 1000, static_cast<long>(leftMs % 1000) * 1000000L
+            };
+            rc = syscall(SYS_futex, word, FUTEX_WAIT, 0u, &limit, nullptr, 0);
+        }
+        if (rc != 0 && errno != EINTR && errno != EAGAIN && errno != ETIMEDOUT) {
+            return EventWait::kFailed;
         }
     }
-    return true;
 }
 
 }  // namespace conproxy

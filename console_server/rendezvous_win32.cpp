@@ -79,6 +79,12 @@ size_t RequestRegion::Size() const {
     return size_;
 }
 
+// The server waits for its client as a Windows server does: without a time limit, whoever
+// started it.
+bool RequestRegion::HeldBy(long) const {
+    return false;
+}
+
 NamedEvent::~NamedEvent() {
     if (native_ != -1) {
         CloseHandle(AsHandle(native_));
@@ -105,7 +111,27 @@ bool NamedEvent::Reset() {
 }
 
 bool NamedEvent::Wait() {
-    return native_ != -1 && WaitForSingleObject(AsHandle(native_), INFINITE) == WAIT_OBJECT_0;
+    return Wait(kWaitForever) == EventWait::kSet;
+}
+
+EventWait NamedEvent::Wait(int timeoutMs) {
+    if (native_ == -1) {
+        return EventWait::kFailed;
+    }
+    const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    switch (WaitForSingleObject(AsHandle(native_), limit)) {
+        case WAIT_OBJECT_0:
+            return EventWait::kSet;
+        case WAIT_TIMEOUT:
+            return EventWait::kTimedOut;
+        default:
+            return EventWait::kFailed;
+    }
+}
+
+// An event object has no size a client could change.
+bool NamedEvent::Intact() const {
+    return native_ != -1;
 }
 
 }  // namespace conproxy

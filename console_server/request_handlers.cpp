@@ -32,8 +32,9 @@ struct Region {
         return bytes + offset;
     }
 
-    // After a wait for keys: the client may have shrunk the region while we waited, and a page
-    // that is gone must not be touched.
+    // After any console call that can wait (for keys, for the terminal's cursor answer, for a
+    // slow terminal to take our output): the client may have shrunk the region meanwhile, and a
+    // page that is gone must not be touched.
     void Measure() { size = shared.Size(); }
 
     // Fields are written one by one, after the data: data placed over the record (an offset
@@ -50,7 +51,7 @@ struct Region {
     }
 };
 
-void HandleClearScreen(const Region& region, Console& console) {
+void HandleClearScreen(Region& region, Console& console) {
     ConsoleScreenBufferInfo info{};
     if (console.GetScreenInfo(info)) {
         // Width and height are signed 16-bit; a product that is not positive fills nothing
@@ -61,17 +62,22 @@ void HandleClearScreen(const Region& region, Console& console) {
         }
     }
     console.SetCursor(ConsoleCoord{0, 0});
+    region.Measure();
     region.SetStatus(0);
 }
 
-void HandleGetScreenInfo(const Region& region, Console& console) {
-    unsigned char* data = region.Data(kScreenInfoBytes);
-    if (data == nullptr) {
+void HandleGetScreenInfo(Region& region, Console& console) {
+    if (region.Data(kScreenInfoBytes) == nullptr) {
         return;
     }
     // A failed call leaves the bytes as they were.
     ConsoleScreenBufferInfo info{};
-    if (console.GetScreenInfo(info)) {
+    if (!console.GetScreenInfo(info)) {
+        return;
+    }
+    region.Measure();
+    unsigned char* data = region.Data(kScreenInfoBytes);
+    if (data != nullptr) {
         std::memcpy(data, &info, sizeof info);
     }
 }

@@ -7,6 +7,7 @@
 #include "console_records.h"
 #include "rendezvous.h"
 #include "request_handlers.h"
+#include "startup.h"
 
 namespace conproxy {
 
@@ -16,16 +17,47 @@ namespace {
 constexpr size_t kRegionNameBufferChars = 80;
 constexpr char kRegionNamePrefix[] = "Mapping";
 
+// A name as the client chose it, shown so that it cannot drive the terminal the line lands on:
+// control bytes, and the backslash that introduces an escape, as \xNN.
+std::string ShowName(const std::string& name) {
+    std::string shown;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f || byte == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 // One line on stderr, never on the console being served. refusal, when given, says why an
 // existing object was not accepted.
 void ReportFailure(const char* what, const std::string& name, SystemError code,
                    const std::string& refusal = std::string()) {
     if (!refusal.empty()) {
-        std::fprintf(stderr, "conproxy: %s \"%s\": it %s\n", what, name.c_str(), refusal.c_str());
+        std::fprintf(stderr, "conproxy: %s \"%s\": it %s\n", what, ShowName(name).c_str(),
+                     refusal.c_str());
         return;
     }
-    std::fprintf(stderr, "conproxy: %s \"%s\": error %lu (%s)\n", what, name.c_str(), code,
-                 DescribeSystemError(code).c_str());
+    std::fprintf(stderr, "conproxy: %s \"%s\": error %lu (%s)\n", what, ShowName(name).c_str(),
+                 code, DescribeSystemError(code).c_str());
+}
+
+// An event call failed while serving: a cut object says so, anything else with the system's
+// reason. The exit status is the wait failure's.
+int ReportEventFailure(const char* what, const NamedEvent& event, const std::string& name) {
+    const SystemError error = LastSystemError();
+    if (!event.Intact()) {
+        std::fprintf(stderr, "conproxy: %s \"%s\": the object was cut below its state word\n", what,
+                     ShowName(name).c_str());
+    } else {
+        ReportFailure(what, name, error);
+    }
+    return kExitWaitFailed;
 }
 
 // Two names alike would make the server wake itself (one event for both) or take an event's
@@ -41,7 +73,7 @@ bool NamesCoincide(const std::string& regionName, const std::string& requestName
         name = &regionName;
     }
     if (why != nullptr) {
-        std::fprintf(stderr, "conproxy: \"%s\" %s\n", name->c_str(), why);
+        std::fprintf(stderr, "conproxy: \"%s\" %s\n", ShowName(*name).c_str(), why);
     }
     return why != nullptr;
 }
@@ -49,7 +81,13 @@ bool NamesCoincide(const std::string& regionName, const std::string& requestName
 }  // namespace
 
 int ServeRequests(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
+    int status = 0;
+    if (AnswerInformationRequest(argc, argv, status)) {
+        return status;
+    }
     if (argc < 4) {
+        ShowUsage();
         return kExitTooFewArguments;
     }
     const std::string regionName = std::string(kRegionNamePrefix) + argv[1];
@@ -60,7 +98,7 @@ int ServeRequests(int argc, char** argv) {
     // without a name could never be reached by the client.
     if (regionName.size() >= kRegionNameBufferChars) {
         std::fprintf(stderr, "conproxy: region name \"%s\" longer than %zu characters\n",
-                     regionName.c_str(), kRegionNameBufferChars - 1);
+                     ShowName(regionName).c_str(), kRegionNameBufferChars - 1);
         return kExitStartupFailed;
     }
     if (requestName.empty() || replyName.empty()) {
@@ -71,6 +109,12 @@ int ServeRequests(int argc, char** argv) {
         return kExitStartupFailed;
     }
 
+    const std::string refusal = ConsoleRefusal();
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "conproxy: cannot take the terminal on standard input: %s\n",
+                     refusal.c_str());
+        return kExitStartupFailed;
+    }
     SystemError error = 0;
     std::unique_ptr<Console> console = OpenConsole(error);
     if (!console) {
@@ -95,17 +139,31 @@ int ServeRequests(int argc, char** argv) {
         return kExitStartupFailed;
     }
 
+    const int waitSliceMs = FollowStartingClient(region);
+
     // Ready. Neither event is reset here: a request already standing is served at once.
-    replyEvent.Set();
+    if (!replyEvent.Set()) {
+        return ReportEventFailure("cannot set the reply event", replyEvent, replyName);
+    }
     for (;;) {
-        if (!requestEvent.Wait()) {
-            error = LastSystemError();
-            ReportFailure("wait failed on the request event", requestName, error);
-            return kExitWaitFailed;
+        const EventWait woken = requestEvent.Wait(waitSliceMs);
+        if (woken == EventWait::kTimedOut) {
+            if (StartingClientGone()) {
+                return EndForLostClient();
+            }
+            continue;
         }
-        requestEvent.Reset();
+        if (woken == EventWait::kFailed) {
+            return ReportEventFailure("wait failed on the request event", requestEvent,
+                                      requestName);
+        }
+        if (!requestEvent.Reset()) {
+            return ReportEventFailure("cannot reset the request event", requestEvent, requestName);
+        }
         const bool exitRequested = HandleRequest(region, *console);
-        replyEvent.Set();
+        if (!replyEvent.Set()) {
+            return ReportEventFailure("cannot set the reply event", replyEvent, replyName);
+        }
         if (exitRequested) {
             return kExitDone;
         }

@@ -12,13 +12,20 @@ namespace conproxy {
 
 namespace {
 
+constexpr cc_t kCtrlC = 0x03;
+constexpr cc_t kCtrlBackslash = 0x1c;
+
 // Process-wide, because the signal handlers restore and clean up from here.
 struct termios savedMode;
 volatile sig_atomic_t modeSaved = 0;
 
-// Requests to end, and faults: a client that shrinks the region under us, or memory running
-// out (abort), must not leave the user's terminal raw or our names behind either.
-constexpr int kExitSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGBUS, SIGSEGV, SIGABRT, SIGFPE, SIGILL};
+// Every signal whose default ends the process: requests to end (from a person, a limit, a
+// timer, the terminal's Ctrl+C and Ctrl+\) and faults (a client that shrinks the region under
+// us, memory running out). None may leave the user's terminal raw or our names behind. SIGIO is
+// here too until the region's resize watch takes it over; the real-time signals come on top.
+constexpr int kExitSignals[] = {SIGTERM, SIGHUP,  SIGINT,    SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT,
+                                SIGSYS,  SIGTRAP, SIGBUS,    SIGSEGV, SIGABRT, SIGFPE,  SIGILL};
 
 void RestoreTerminal() {
     if (modeSaved) {
@@ -34,11 +41,28 @@ void OnExitSignal(int signalNumber) {
     raise(signalNumber);
 }
 
+// SIGPIPE that our own write to a reader that went away raised (the kernel sends it as from
+// us) only makes that write fail, as on Windows; one sent by another process ends us.
+void OnBrokenPipe(int signalNumber, siginfo_t* info, void*) {
+    if (info != nullptr && info->si_code == SI_USER && info->si_pid == getpid()) {
+        return;
+    }
+    OnExitSignal(signalNumber);
+}
+
 bool Install(int signalNumber, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    return sigaction(signalNumber, &action, nullptr) == 0;
+}
+
+bool InstallWithInfo(int signalNumber, void (*handler)(int, siginfo_t*, void*)) {
+    struct sigaction action {};
+    action.sa_sigaction = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
     return sigaction(signalNumber, &action, nullptr) == 0;
 }
 
@@ -74,9 +98,12 @@ bool TerminalSession::Start() {
             return false;
         }
     }
-    // A reader that went away makes a write fail, as it would on Windows, instead of ending the
-    // server without its clean-up.
-    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+        if (!Install(signalNumber, OnExitSignal)) {
+            return false;
+        }
+    }
+    if (!InstallWithInfo(SIGPIPE, OnBrokenPipe)) {
         return false;
     }
     struct termios mode {};
@@ -87,9 +114,15 @@ bool TerminalSession::Start() {
     savedMode = mode;
     modeSaved = 1;
     // Keys arrive one by one and unchanged, as console input records need them; output
-    // processing stays as the terminal had it.
-    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    // processing stays as the terminal had it. Ctrl+C and Ctrl+\ stay signals, as a Windows
+    // console in its default mode turns them into the control event that ends the process
+    // (never a key); Ctrl+Z is a key there, so it stops nothing here.
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    mode.c_lflag |= ISIG;
     mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR);
+    mode.c_cc[VINTR] = kCtrlC;
+    mode.c_cc[VQUIT] = kCtrlBackslash;
+    mode.c_cc[VSUSP] = _POSIX_VDISABLE;
     mode.c_cc[VMIN] = 1;
     mode.c_cc[VTIME] = 0;
     if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) {

@@ -1,7 +1,7 @@
 // The POSIX terminal underneath the console: raw input mode switched on at start and restored
-// on every way out (object end; SIGTERM, SIGHUP, SIGINT; and the faults SIGBUS, SIGSEGV,
-// SIGABRT, SIGFPE, SIGILL, which also remove the names this process created), and the EINTR and
-// short-write loops for descriptors.
+// on every way out (object end; every signal whose default ends the process, the terminal's own
+// Ctrl+C and Ctrl+\ among them, which also removes the names this process created), and the
+// EINTR and short-write loops for descriptors.
 #pragma once
 
 #include <cstddef>

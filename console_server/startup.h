@@ -1,0 +1,34 @@
+// The start-up steps that only one platform needs: standard descriptors, help on the command
+// line, the terminal's foreground, and following the client that started us. On Windows each is
+// empty, so that CONPROXY.EXE keeps the command line and the waits of a Windows server exactly.
+#pragma once
+
+#include <string>
+
+#include "rendezvous.h"
+
+namespace conproxy {
+
+// Puts /dev/null on each of descriptors 0-2 that is closed, before anything else is opened:
+// otherwise a named object would take the number and console text would be written into it.
+void OpenClosedStandardDescriptors();
+
+// --version or --help as the only argument: the answer on standard output, true, status 0.
+bool AnswerInformationRequest(int argc, char** argv, int& status);
+// Too few arguments: the usage line on standard error (POSIX only).
+void ShowUsage();
+
+// Why the terminal on standard input cannot be taken: a process that is not in its foreground
+// process group would be stopped by its first mode change. Empty when it can.
+std::string ConsoleRefusal();
+
+// A server whose parent holds the region open was started by that client, and ends when it
+// ends: a signal when the parent dies, and a look at the parent every kClientCheckMs of the
+// request wait. Returns the wait's slice (kWaitForever when nobody is followed). A server
+// started by hand has a parent (the shell) that holds none of the objects; it is not affected.
+int FollowStartingClient(const RequestRegion& region);
+bool StartingClientGone();
+// Ends the process as a hang-up does (terminal restored, created names removed).
+int EndForLostClient();
+
+}  // namespace conproxy
