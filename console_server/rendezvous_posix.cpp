@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,9 +75,12 @@ std::string Unsafe(const struct stat& st) {
 
 // Allocates the pages behind the first bytes of the object now. tmpfs allocates a page at its
 // first touch otherwise, and a full /dev/shm turns that touch into SIGBUS; a failure here is an
-// error we can report. A file system that cannot reserve (EOPNOTSUPP) is left as it is.
+// error we can report. A file system that cannot reserve (EOPNOTSUPP) is left as it is. Pages
+// already there are not asked for again: each fallocate is a modification the resize watch
+// would report, and the next measure would allocate again.
 bool ReservePages(int fd, size_t bytes) {
-    if (bytes == 0) {
+    struct stat st {};
+    if (bytes == 0 || (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_blocks) * 512 >= bytes)) {
         return true;
     }
     int rc;
@@ -278,21 +282,39 @@ bool RequestRegion::HeldBy(long parentPid) const {
     if (native_ < 0 || fstat(static_cast<int>(native_), &own) != 0 || parentPid <= 1) {
         return false;
     }
-    const std::string folder = "/proc/" + std::to_string(parentPid) + "/fd";
-    DIR* descriptors = opendir(folder.c_str());
-    if (descriptors == nullptr) {
+    const std::string process = "/proc/" + std::to_string(parentPid);
+    // Open through a descriptor (the client library keeps one) ...
+    if (DIR* descriptors = opendir((process + "/fd").c_str())) {
+        bool held = false;
+        while (const dirent* entry = readdir(descriptors)) {
+            struct stat theirs {};
+            if (entry->d_name[0] != '.' &&
+                stat((process + "/fd/" + entry->d_name).c_str(), &theirs) == 0 &&
+                theirs.st_dev == own.st_dev && theirs.st_ino == own.st_ino) {
+                held = true;
+                break;
+            }
+        }
+        closedir(descriptors);
+        if (held) {
+            return true;
+        }
+    }
+    // ... or only mapped, its descriptor closed: "start-end perms offset major:minor inode".
+    FILE* maps = std::fopen((process + "/maps").c_str(), "r");
+    if (maps == nullptr) {
         return false;
     }
     bool held = false;
-    while (const dirent* entry = readdir(descriptors)) {
-        struct stat theirs {};
-        if (entry->d_name[0] != '.' && stat((folder + "/" + entry->d_name).c_str(), &theirs) == 0 &&
-            theirs.st_dev == own.st_dev && theirs.st_ino == own.st_ino) {
-            held = true;
-            break;
-        }
+    char line[512];
+    while (!held && std::fgets(line, sizeof line, maps) != nullptr) {
+        unsigned major = 0;
+        unsigned minor = 0;
+        unsigned long inode = 0;
+        held = std::sscanf(line, "%*s %*s %*s %x:%x %lu", &major, &minor, &inode) == 3 &&
+               inode == own.st_ino && makedev(major, minor) == own.st_dev;
     }
-    closedir(descriptors);
+    std::fclose(maps);
     return held;
 }
 

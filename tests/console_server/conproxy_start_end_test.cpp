@@ -1,0 +1,410 @@
+// conproxy's start-up and its ending as a real process: the command line, what a hostile or
+// broken environment hands it at start (closed descriptors, a full /dev/shm, a background job,
+// names with control bytes), and every way it can be made to end (signals, the terminal's Ctrl+C,
+// objects cut under it, its client dying). Each ending must leave the terminal as it was and take
+// away the names the server made.
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "conproxy_loop_support.h"
+
+namespace {
+
+using namespace conproxy;
+using namespace conproxy_loop;
+
+// Runs the server through sh with a script in front of it: "$0" is the server, "$@" its
+// arguments.
+std::function<void(test_support::SpawnOptions&)> ThroughShell(const std::string& script) {
+    return [script](test_support::SpawnOptions& options) {
+        options.argv.insert(options.argv.begin(), {"/bin/sh", "-c", script});
+    };
+}
+
+bool HasRawControlBytes(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\n') || byte == 0x7f;
+    });
+}
+
+bool Restored(int terminal) {
+    struct termios mode {};
+    return tcgetattr(terminal, &mode) == 0 && (mode.c_lflag & ICANON) != 0 &&
+           (mode.c_lflag & ECHO) != 0;
+}
+
+// The three names of a server that creates them itself, removed at the end whatever happens.
+struct ServerNames {
+    std::string suffix = UniqueName("m");
+    std::string requestName = UniqueName("req");
+    std::string replyName = UniqueName("rep");
+    NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
+
+    std::vector<std::string> Args() const { return {suffix, requestName, replyName}; }
+    bool AllGone() const {
+        return !NameExists("Mapping" + suffix) && !NameExists(requestName) &&
+               !NameExists(replyName);
+    }
+    // Waits until the server has made its names and given the ready signal.
+    bool Ready() const {
+        const Deadline deadline(kStepTimeoutMs);
+        while (!NameExists(replyName) && !deadline.Passed()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+        }
+        SharedObject reply(replyName, 4, false);
+        return reply.Data() != nullptr && WaitSet(reply);
+    }
+};
+
+TEST(ConproxyCommandLine, WrongArgumentsShowTheUsageAndInformationGoesToStandardOutput) {
+    const std::string usage = "usage: conproxy SUFFIX REQUEST-EVENT REPLY-EVENT\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // the start of standard output
+        std::string err;
+    } cases[] = {
+        {{}, 32, "", usage},
+        {{"a"}, 32, "", usage},
+        {{"a", "b"}, 32, "", usage},
+        {{"--version"}, 0, std::string("conproxy ") + PROGRAM_VERSION + "\n", ""},
+        {{"--help"}, 0, usage, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.args.empty() ? "no arguments" : c.args[0];
+        Server server(c.args, false);
+        EXPECT_EQ(server.ExitCode(), c.status) << what;
+        EXPECT_EQ(server.Errors(), c.err) << what;
+        const std::string out = server.Output(c.out);
+        EXPECT_EQ(out.substr(0, c.out.size()), c.out) << what;
+        if (c.status != 0) {
+            EXPECT_EQ(out, "") << what;
+        }
+    }
+}
+
+// A client's names reach the line that reports them on the user's terminal: escape sequences
+// in them must be shown, not obeyed.
+TEST(ConproxyStart, ControlBytesInNamesAreShownEscaped) {
+    const std::string title = "\x1b]0;owned\x07";
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string shown;
+    } cases[] = {
+        {"region name too long", {title + std::string(72, 'x'), "a", "b"}, "\\x1b]0;owned\\x07"},
+        {"event name refused",
+         {UniqueName("m"), "e/\x1b[2J\\", UniqueName("rep")},
+         "e/\\x1b[2J\\x5c"},
+        {"names coincide", {UniqueName("m"), "\x1b[31m", "\x1b[31m"}, "\\x1b[31m"},
+    };
+    for (const auto& c : cases) {
+        const NamesRemover remover{{"Mapping" + c.args[0], c.args[1], c.args[2]}};
+        Server server(c.args, false);
+        EXPECT_EQ(server.ExitCode(), 33) << c.what;
+        const std::string errors = server.Errors();
+        EXPECT_FALSE(HasRawControlBytes(errors)) << c.what << ": " << errors;
+        EXPECT_NE(errors.find(c.shown), std::string::npos) << c.what << ": " << errors;
+    }
+}
+
+// Started with a standard descriptor closed, the first named object would take its number: the
+// console would then write text into the region, or read the region as typed text.
+TEST(ConproxyStart, ClosedStandardDescriptorsGetDevNull) {
+    {
+        Client client;
+        Server server(client.Args(), false, ThroughShell("exec \"$0\" \"$@\" >&-"));
+        ASSERT_TRUE(WaitSet(client.reply));
+        std::memcpy(client.region.Data() + 100, "XXXXXXXXXXXXXXXXXXXXXXXX", 24);
+        ASSERT_TRUE(client.Call(ConWriteText, 100, 24));
+        EXPECT_EQ(client.Record().command, ConWriteText) << "the text went into the region";
+        EXPECT_EQ(client.Record().status, 99);
+        ASSERT_TRUE(client.Call(ConExit));
+        EXPECT_EQ(server.ExitCode(), 0);
+    }
+    Client client;
+    Server server(client.Args(), false, ThroughShell("exec \"$0\" \"$@\" <&-"));
+    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Call(ConReadText, 300, 10));
+    EXPECT_EQ(client.Record().result, 0u) << "the region was read as typed text";
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
+}
+
+// tmpfs gives a page at its first touch; on a full /dev/shm that touch is SIGBUS. A private
+// mount namespace (root only) holds a small full tmpfs on /dev/shm for the server alone.
+TEST(ConproxyStart, FullSharedMemoryIsAStartUpFailure) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for a mount namespace";
+    }
+    const ServerNames names;
+    Server server(names.Args(), false, [](test_support::SpawnOptions& options) {
+        options.argv.insert(options.argv.begin(),
+                            {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
+                             "mount -t tmpfs -o size=16k tmpfs /dev/shm || exit 99; "
+                             "cat /dev/zero > /dev/shm/fill 2>/dev/null; exec \"$0\" \"$@\""});
+    });
+    const test_support::ExitInfo info = server.Wait();
+    if (info.exited && (info.exitStatus == 99 || info.exitStatus == 1)) {
+        GTEST_SKIP() << "no mount namespace here: " << server.Errors();
+    }
+    ASSERT_TRUE(info.exited) << test_support::Describe(info);
+    EXPECT_EQ(info.exitStatus, 33);
+    const std::string errors = server.Errors();
+    EXPECT_NE(errors.find("Mapping" + names.suffix), std::string::npos) << errors;
+    EXPECT_NE(errors.find(std::strerror(ENOSPC)), std::string::npos) << errors;
+}
+
+// A job in the background of an interactive shell: its first mode change would stop it with
+// SIGTTOU, and the job would hang as "Stopped".
+TEST(ConproxyStart, BackgroundJobSaysSoAndEndsWith33) {
+    const ServerNames names;
+    Server server(names.Args(), true, ThroughShell("set -m; \"$0\" \"$@\" & wait $!; exit $?"));
+    EXPECT_EQ(server.ExitCode(), 33);
+    const std::string errors = server.Errors();
+    EXPECT_NE(errors.find("not in the foreground"), std::string::npos) << errors;
+    EXPECT_TRUE(Restored(server.Terminal()));
+    EXPECT_TRUE(names.AllGone());
+}
+
+// Every signal whose default ends a process: the terminal back as it was, the server's names
+// gone, and the process ended by that very signal.
+class ConproxyEndingSignal : public ::testing::TestWithParam<int> {
+  protected:
+    // Some of them dump core by default; no core files from the tests.
+    static void SetUpTestSuite() {
+        struct rlimit none {
+            0, 0
+        };
+        struct rlimit now {};
+        getrlimit(RLIMIT_CORE, &now);
+        none.rlim_max = now.rlim_max;
+        setrlimit(RLIMIT_CORE, &none);
+    }
+};
+
+TEST_P(ConproxyEndingSignal, RestoresTheTerminalRemovesTheNamesAndDiesByIt) {
+    const int signalNumber = GetParam();
+    const ServerNames names;
+    Server server(names.Args(), true);
+    ASSERT_TRUE(names.Ready());
+    server.Signal(signalNumber);
+    const test_support::ExitInfo info = server.Wait();
+    EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
+    EXPECT_TRUE(Restored(server.Terminal()));
+    EXPECT_TRUE(names.AllGone());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ConproxyEndingSignal,
+                         ::testing::Values(SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ,
+                                           SIGVTALRM, SIGPROF, SIGPIPE, SIGTERM, SIGINT, SIGHUP,
+                                           SIGPWR, SIGSTKFLT, SIGSYS, SIGTRAP, SIGRTMIN,
+                                           SIGRTMIN + 1, SIGRTMAX),
+                         [](const ::testing::TestParamInfo<int>& signal) {
+                             return "Signal" + std::to_string(signal.param);
+                         });
+
+// SIGPIPE of our own write to a reader that went away only fails that write, as on Windows.
+TEST(ConproxyEnding, WriteToAReaderThatWentAwayFailsAndServingGoesOn) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    Client client;
+    Server server(client.Args(), false,
+                  [&ends](test_support::SpawnOptions& options) { options.stdoutFd = ends[1]; });
+    close(ends[1]);
+    close(ends[0]);
+    ASSERT_TRUE(WaitSet(client.reply));
+    std::memcpy(client.region.Data() + 100, "lost", 4);
+    ASSERT_TRUE(client.Call(ConWriteText, 100, 4));
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
+}
+
+// Ctrl+C and Ctrl+\ on the server's own terminal end it as a Windows console's default handler
+// does, whatever request waits for keys; they never become a key record. Ctrl+Z stays a key.
+TEST(ConproxyEnding, CtrlCAndCtrlBackslashEndTheServerAndAreNeverKeys) {
+    const struct {
+        const char* key;
+        int signalNumber;
+        int32_t command;
+    } cases[] = {
+        {"\x03", SIGINT, ConReadInput},
+        {"\x03", SIGINT, ConReadText},
+        {"\x1c", SIGQUIT, ConReadInput},
+        {"\x1c", SIGQUIT, ConReadText},
+    };
+    for (const auto& c : cases) {
+        const ServerNames names;
+        Server server(names.Args(), true);
+        ASSERT_TRUE(names.Ready());
+        {
+            SharedObject region("Mapping" + names.suffix, kRequestRegionBytes, false);
+            SharedObject request(names.requestName, 4, false);
+            SharedObject reply(names.replyName, 4, false);
+            reply.Word().store(0);
+            *reinterpret_cast<ConsoleRequest*>(region.Data()) =
+                ConsoleRequest{c.command, 0, 4000, 10, 0};
+            SetEvent(request);
+            ASSERT_EQ(write(server.Terminal(), c.key, 1), 1);
+            const test_support::ExitInfo info = server.Wait();
+            EXPECT_EQ(info.signal, c.signalNumber) << test_support::Describe(info);
+            EXPECT_EQ(reply.Word().load(), 0u) << "the key was served as a record";
+        }
+        EXPECT_TRUE(Restored(server.Terminal())) << c.signalNumber;
+        EXPECT_TRUE(names.AllGone()) << c.signalNumber;
+    }
+    Client client;
+    Server server(client.Args(), true);
+    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Call(ConPeekInput, 4000));
+    ASSERT_EQ(write(server.Terminal(), "\x1a", 1), 1);
+    // Ctrl goes down first, then Z with its character.
+    InputRecord record{};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(client.Call(ConReadInput, 4000));
+        ASSERT_EQ(client.Record().result, 1u);
+        std::memcpy(&record, client.region.Data() + 4000, sizeof record);
+    }
+    EXPECT_EQ(record.event.key.asciiChar, 0x1a);
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
+}
+
+// The screen calls wait too (for the terminal's cursor answer, or for a slow terminal): a region
+// cut meanwhile is measured again before anything is written into it.
+TEST(ConproxyEnding, RegionShrunkDuringAScreenCallIsNotTouched) {
+    for (int32_t command : {int32_t{ConGetScreenInfo}, int32_t{ConClearScreen}}) {
+        Client client;
+        Server server(client.Args(), true);
+        ASSERT_TRUE(WaitSet(client.reply));
+        client.reply.Word().store(0);
+        client.Record() = ConsoleRequest{command, 0, 4000, 0, 0};
+        SetEvent(client.request);
+        Server::ReadUntil(server.Terminal(), "\x1b[6n");
+        const int fd = shm_open(("/Mapping" + client.suffix).c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 0), 0);
+        ASSERT_EQ(write(server.Terminal(), "\x1b[5;10R", 7), 7);
+        ASSERT_TRUE(WaitSet(client.reply)) << command;
+
+        ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
+        close(fd);
+        ASSERT_TRUE(client.Call(ConExit)) << command;
+        EXPECT_EQ(server.ExitCode(), 0) << command;
+    }
+}
+
+// A client that cuts an event object under the server: the server notices before it touches
+// the word, and ends with 34 and a line that says so, its terminal and names cleaned up.
+TEST(ConproxyEnding, EventCutByTheClientEndsWith34) {
+    for (bool cutReply : {false, true}) {
+        const ServerNames names;
+        Server server(names.Args(), true);
+        ASSERT_TRUE(names.Ready());
+        const std::string& cut = cutReply ? names.replyName : names.requestName;
+        {
+            SharedObject region("Mapping" + names.suffix, kRequestRegionBytes, false);
+            SharedObject request(names.requestName, 4, false);
+            const int fd = shm_open(("/" + cut).c_str(), O_RDWR, 0);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(ftruncate(fd, 0), 0);
+            close(fd);
+            if (cutReply) {
+                reinterpret_cast<ConsoleRequest*>(region.Data())->command = ConNop5;
+                SetEvent(request);
+            }
+            const test_support::ExitInfo info = server.Wait();
+            EXPECT_TRUE(info.exited) << test_support::Describe(info);
+            EXPECT_EQ(info.exitStatus, 34) << cut;
+        }
+        const std::string errors = server.Errors();
+        EXPECT_NE(errors.find("\"" + cut + "\": the object was cut"), std::string::npos) << errors;
+        EXPECT_TRUE(Restored(server.Terminal())) << cut;
+        EXPECT_TRUE(names.AllGone()) << cut;
+    }
+}
+
+// "R" (running, sleeping...) or "Z" (a zombie nobody has reaped yet) or "" (gone).
+std::string ProcessState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() ? "" : line.substr(close + 2, 1);
+}
+
+// A server whose parent holds its region (the client library starts it so) ends when that
+// parent dies, even while it waits for keys; one started by hand from a shell, whose parent
+// holds none of the objects, serves on.
+TEST(ConproxyEnding, ServerStartedByItsClientEndsWithIt) {
+    for (bool heldByParent : {true, false}) {
+        Client client;
+        int master = -1;
+        int slave = -1;
+        struct winsize size {
+            25, 80, 0, 0
+        };
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+        test_support::TempDir folder;
+        const std::string pidFile = folder.File("pid");
+        // Not the terminal's controlling process: sh's end must not hang up the server.
+        const std::string hold = heldByParent ? "exec 3<>\"/dev/shm/Mapping$1\"; " : "";
+        Server server(client.Args(), false, [&](test_support::SpawnOptions& options) {
+            options.stdinFd = slave;
+            options.stdoutFd = slave;
+            options.argv.insert(options.argv.begin(),
+                                {"/bin/sh", "-c",
+                                 hold + "exec 5<&0; \"$0\" \"$@\" <&5 5<&- 3<&- & echo $! > " +
+                                     pidFile + "; wait"});
+        });
+        ASSERT_TRUE(WaitSet(client.reply));
+        const pid_t serverPid = std::stoi(test_support::ReadFile(pidFile));
+        // Waiting for a key, as a server does while its client is killed during a read.
+        client.reply.Word().store(0);
+        client.Record() = ConsoleRequest{ConReadInput, 0, 4000, 0, 0};
+        SetEvent(client.request);
+        ASSERT_EQ(kill(server.Pid(), SIGKILL), 0);
+        server.Wait();
+        if (heldByParent) {
+            const Deadline deadline(kStepTimeoutMs);
+            while (ProcessState(serverPid) != "" && ProcessState(serverPid) != "Z" &&
+                   !deadline.Passed()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+            }
+            EXPECT_TRUE(ProcessState(serverPid) == "" || ProcessState(serverPid) == "Z")
+                << "the server runs on without its client";
+            EXPECT_TRUE(Restored(slave));
+        } else {
+            // Longer than the server's look at its parent, then it still serves.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            ASSERT_EQ(write(master, "k", 1), 1);
+            ASSERT_TRUE(WaitSet(client.reply));
+            EXPECT_EQ(client.Record().result, 1u);
+            ASSERT_TRUE(client.Call(ConExit));
+            const Deadline deadline(kStepTimeoutMs);
+            while (ProcessState(serverPid) != "" && ProcessState(serverPid) != "Z" &&
+                   !deadline.Passed()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+            }
+        }
+        if (ProcessState(serverPid) != "" && ProcessState(serverPid) != "Z") {
+            kill(serverPid, SIGKILL);
+        }
+        close(master);
+        close(slave);
+    }
+}
+
+}  // namespace
