@@ -461,3 +461,24 @@ TEST_F(ConsoleOnTerminal, ReplyThatNeverCameKeepsTheNextCallsOutUntilItComes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Ctrl+C on the server's console ends it as a Windows console's default handler does: the read
+// that waits for keys is answered by the server's end, never by a key, and the terminal is back.
+TEST_F(ConsoleOnTerminal, CtrlCEndsTheServerAndTheWaitingClientIsToldSo) {
+    auto read = std::async(std::launch::async, [this] {
+        std::string text;
+        return client_.ReadText(10, &text, e2e::kWaitMs);
+    });
+    terminal_.Type("\x03");
+    EXPECT_EQ(read.get(), WaitResult::kServerDied);
+    const conclient::ServerExit e = client_.WaitServerExit(e2e::kWaitMs);
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.signal, SIGINT);
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &after), 0);
+    EXPECT_TRUE(e2e::SameTermios(before_, after));
+}
+
+}  // namespace
