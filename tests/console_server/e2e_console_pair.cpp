@@ -205,6 +205,15 @@ std::vector<std::string> ConsolePair::Request(const std::string& line, int timeo
     return Answer(timeoutMs);
 }
 
+test_support::ExitInfo ConsolePair::ServerEnd(int timeoutMs) {
+    if (!server_->WaitFor(std::chrono::milliseconds(timeoutMs))) {
+        test_support::ExitInfo running;
+        running.timedOut = true;
+        return running;
+    }
+    return server_->Wait();
+}
+
 int ConsolePair::ServerExitStatus(int timeoutMs) {
     if (!server_->WaitFor(std::chrono::milliseconds(timeoutMs)))
         return -1;

@@ -61,6 +61,8 @@ class ConsolePair {
     // After "exit": waits for the server to end and gives its exit status (-1: did not end or
     // was killed).
     int ServerExitStatus(int timeoutMs = kWaitMs);
+    // How the server ended, however it ended; timedOut when it still runs after timeoutMs.
+    test_support::ExitInfo ServerEnd(int timeoutMs = kWaitMs);
 
   private:
     std::vector<std::string> Lines();
