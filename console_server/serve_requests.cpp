@@ -109,6 +109,7 @@ int ServeRequests(int argc, char** argv) {
         return kExitStartupFailed;
     }
 
+    RemoveCreatedNamesOnEndingSignals();
     const std::string refusal = ConsoleRefusal();
     if (!refusal.empty()) {
         std::fprintf(stderr, "conproxy: cannot take the terminal on standard input: %s\n",

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "serve_requests.h"
+#include "terminal_posix.h"
 
 namespace conproxy {
 
@@ -47,6 +48,10 @@ void OpenClosedStandardDescriptors() {
             }
         }
     }
+}
+
+void RemoveCreatedNamesOnEndingSignals() {
+    SetEndingCleanUp(RemoveCreatedNames);
 }
 
 bool AnswerInformationRequest(int argc, char** argv, int& status) {

@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <csignal>
 
-#include "rendezvous.h"
-
 namespace conproxy {
 
 namespace {
@@ -27,6 +25,9 @@ constexpr int kExitSignals[] = {SIGTERM, SIGHUP,  SIGINT,    SIGQUIT, SIGUSR1, S
                                 SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT,
                                 SIGSYS,  SIGTRAP, SIGBUS,    SIGSEGV, SIGABRT, SIGFPE,  SIGILL};
 
+// Registered by the layer that owns what else must go on the way out (the named objects).
+void (*volatile endingCleanUp)() = nullptr;
+
 void RestoreTerminal() {
     if (modeSaved) {
         tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
@@ -35,7 +36,9 @@ void RestoreTerminal() {
 
 void OnExitSignal(int signalNumber) {
     RestoreTerminal();
-    RemoveCreatedNames();
+    if (void (*cleanUp)() = endingCleanUp) {
+        cleanUp();
+    }
     // Ends the process as the signal would have, so the parent sees the real cause.
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
@@ -67,6 +70,10 @@ bool InstallWithInfo(int signalNumber, void (*handler)(int, siginfo_t*, void*)) 
 }
 
 }  // namespace
+
+void SetEndingCleanUp(void (*cleanUp)()) {
+    endingCleanUp = cleanUp;
+}
 
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {

@@ -198,4 +198,26 @@ TEST(Rendezvous, RefusedNamesCreateNothing) {
     EXPECT_EQ(event.CreateOrOpen(longest), 0u);
 }
 
+// A client may cut an event object under the server: every later call fails and says why
+// (Intact false) instead of touching the word, which would be SIGBUS. A quiet event times out.
+TEST(Rendezvous, EventCutUnderItFailsEveryCallInsteadOfTouchingTheWord) {
+    const std::string name = UniqueName("cut");
+    NamedEvent event;
+    ASSERT_EQ(event.CreateOrOpen(name), 0u);
+    EXPECT_EQ(event.Wait(20), EventWait::kTimedOut);
+    ASSERT_TRUE(event.Set());
+    EXPECT_EQ(event.Wait(20), EventWait::kSet);
+    EXPECT_TRUE(event.Intact());
+
+    const int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 0), 0);
+    close(fd);
+    EXPECT_FALSE(event.Intact());
+    EXPECT_FALSE(event.Set());
+    EXPECT_EQ(errno, EFAULT);
+    EXPECT_FALSE(event.Reset());
+    EXPECT_EQ(event.Wait(kWaitForever), EventWait::kFailed);
+}
+
 }  // namespace
