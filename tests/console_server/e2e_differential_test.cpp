@@ -381,27 +381,36 @@ INSTANTIATE_TEST_SUITE_P(Sessions, OneConsoleTwoPlatforms, ::testing::ValuesIn(k
 
 namespace {
 
-// Ctrl+C while a read waits for keys: a Windows console in its default input mode takes it as
-// the control event whose default handler ends the process, and queues no key record. The
-// Linux server ends by SIGINT after restoring the terminal; CONPROXY.EXE under Wine ends with
-// status 0 (Windows: STATUS_CONTROL_C_EXIT). Either way the read is never answered with a key.
+// Ctrl+C (and Ctrl+\, the terminal's stand-in for Ctrl+Break) while a read waits for keys: a
+// Windows console in its default input mode takes it as the control event whose default handler
+// ends the process, and queues no key record. The Linux server ends by SIGINT (SIGQUIT) after
+// restoring the terminal; CONPROXY.EXE under Wine ends with status 0 for both (Windows:
+// STATUS_CONTROL_C_EXIT). Either way the read is never answered with a key.
 TEST(CtrlCOnTheConsole, EndsTheServerAndIsNoKey) {
     const e2e::WineSetup wine = e2e::WineSetupFromBuild();
-    for (Platform platform : {Platform::kLinux, Platform::kWine}) {
-        ConsolePair pair(platform, wine);
-        ASSERT_TRUE(pair.Ready()) << e2e::PlatformName(platform);
-        pair.Send("read");
-        pair.Type("\x03");
-        const test_support::ExitInfo end = pair.ServerEnd();
-        if (platform == Platform::kLinux) {
-            EXPECT_EQ(end.signal, SIGINT) << test_support::Describe(end);
-        } else {
-            EXPECT_TRUE(end.exited) << test_support::Describe(end);
-            EXPECT_EQ(end.exitStatus, 0) << "Wine now ends as Windows does: update the notes";
+    const struct {
+        const char* key;
+        int linuxSignal;
+    } cases[] = {{"\x03", SIGINT}, {"\x1c", SIGQUIT}};
+    for (const auto& c : cases) {
+        for (Platform platform : {Platform::kLinux, Platform::kWine}) {
+            const std::string what =
+                std::string(e2e::PlatformName(platform)) + " " + std::to_string(c.linuxSignal);
+            ConsolePair pair(platform, wine);
+            ASSERT_TRUE(pair.Ready()) << what;
+            pair.Send("read");
+            pair.Type(c.key);
+            const test_support::ExitInfo end = pair.ServerEnd();
+            if (platform == Platform::kLinux) {
+                EXPECT_EQ(end.signal, c.linuxSignal) << what << ": " << test_support::Describe(end);
+            } else {
+                EXPECT_TRUE(end.exited) << what << ": " << test_support::Describe(end);
+                EXPECT_EQ(end.exitStatus, 0) << what << ": Wine now ends as Windows does";
+            }
+            const std::vector<std::string> answer = pair.Answer(kSettleMs);
+            EXPECT_TRUE(answer.empty() || answer.front().rfind("read result=1", 0) != 0)
+                << what << ": " << answer.front();
         }
-        const std::vector<std::string> answer = pair.Answer(kSettleMs);
-        EXPECT_TRUE(answer.empty() || answer.front().rfind("read result=1", 0) != 0)
-            << e2e::PlatformName(platform) << ": " << answer.front();
     }
 }
 

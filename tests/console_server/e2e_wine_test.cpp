@@ -159,4 +159,25 @@ TEST(WineConproxyStartedByClient, ServesTheClientsConsole) {
         << terminal.ScreenText();
 }
 
+// CONPROXY.EXE keeps the command line as specified: too few arguments, whatever they are, end
+// with 32 and nothing printed (the Linux server adds --version, --help and a usage line).
+TEST(WineConproxyCommandLine, TooFewArgumentsPrintNothingAndEndWith32) {
+    const e2e::WineSetup wine = e2e::WineSetupFromBuild();
+    const std::vector<std::vector<std::string>> cases = {{}, {"--version"}, {"--help"}, {"a", "b"}};
+    for (const auto& args : cases) {
+        test_support::SpawnOptions options;
+        options.argv = {wine.wine, wine.programDir + "/CONPROXY.EXE"};
+        options.argv.insert(options.argv.end(), args.begin(), args.end());
+        options.extraEnv = wine.Environment();
+        options.timeLimit = std::chrono::milliseconds(e2e::kWaitMs * 3);
+        test_support::Child server(options);
+        const test_support::ExitInfo& end = server.Wait();
+        const std::string what = args.empty() ? "no arguments" : args.front();
+        EXPECT_TRUE(end.exited && end.exitStatus == 32)
+            << what << ": " << test_support::Describe(end);
+        EXPECT_EQ(server.Stdout(), "") << what;
+        EXPECT_EQ(server.Stderr(), "") << what;
+    }
+}
+
 }  // namespace
