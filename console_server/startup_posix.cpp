@@ -87,6 +87,8 @@ std::string ConsoleRefusal() {
     if (foreground < 0 || foreground == ours) {
         return std::string();
     }
+    // The line that says so must not stop us either, on a terminal set to "stty tostop".
+    signal(SIGTTOU, SIG_IGN);
     return "not in the foreground of its terminal (foreground process group " +
            std::to_string(foreground) + ", ours " + std::to_string(ours) +
            "): started in the background";
