@@ -52,6 +52,25 @@ inline bool NameExists(const std::string& name) {
     return fd >= 0;
 }
 
+// Waits until the object exists and holds at least bytes: a server creates it empty and sizes it
+// a moment later, and a word mapped before that would be SIGBUS to touch.
+inline bool WaitForObject(const std::string& name, size_t bytes) {
+    const Deadline deadline(kStepTimeoutMs);
+    for (;;) {
+        struct stat st {};
+        const int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
+        const bool sized =
+            fd >= 0 && fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) >= bytes;
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (sized || deadline.Passed()) {
+            return sized;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+    }
+}
+
 // A shared object seen the way any client sees it; created here when create is set (and then
 // unlinked at the end).
 class SharedObject {

@@ -85,10 +85,7 @@ TEST(ConproxyLoop, NamesTheServerCreatedGoAwayOnExitAndOnSignals) {
         const NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
         Server server({suffix, requestName, replyName}, false);
         // Opened as the client would, after the server made them.
-        const Deadline deadline(kStepTimeoutMs);
-        while (!NameExists(replyName) && !deadline.Passed()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
-        }
+        ASSERT_TRUE(WaitForObject(replyName, 4));
         {
             SharedObject reply(replyName, 4, false);
             ASSERT_TRUE(WaitSet(reply));
@@ -291,10 +288,7 @@ TEST(ConproxyFaults, FaultSignalsRestoreTheTerminalAndRemoveTheNames) {
         const std::string replyName = UniqueName("rep");
         const NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
         Server server({suffix, requestName, replyName}, true);
-        const Deadline deadline(kStepTimeoutMs);
-        while (!NameExists(replyName) && !deadline.Passed()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
-        }
+        ASSERT_TRUE(WaitForObject(replyName, 4));
         {
             SharedObject reply(replyName, 4, false);
             ASSERT_TRUE(WaitSet(reply)) << signalNumber;

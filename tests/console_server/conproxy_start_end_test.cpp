@@ -59,9 +59,8 @@ struct ServerNames {
     }
     // Waits until the server has made its names and given the ready signal.
     bool Ready() const {
-        const Deadline deadline(kStepTimeoutMs);
-        while (!NameExists(replyName) && !deadline.Passed()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+        if (!WaitForObject(replyName, 4)) {
+            return false;
         }
         SharedObject reply(replyName, 4, false);
         return reply.Data() != nullptr && WaitSet(reply);
