@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -87,6 +88,9 @@ struct RunCase {
     bool needsPortPath = false;  // the port is named by a path, where only a path can stand
     bool linuxOnly = false;      // checks what only the Linux program has: locales, file kinds
     const char* locale = "";     // LC_ALL for the run; "": the program's usual one
+    // Where out holds "{note}", a program that adds notes prints one line there that begins
+    // with this ({port}, {absentport} filled in); the others print nothing there.
+    const char* note = "";
 };
 
 std::ostream& operator<<(std::ostream& stream, const RunCase& row) {
@@ -100,6 +104,29 @@ struct RowRun {
     DeviceRecord received;
     Tokens shown;  // how the program names the image's path and the port in its output
 };
+
+// out as expected, with the note line (if the program adds one) where "{note}" stands.
+void ExpectOutWithNote(const e2e::PortbootProgram& program, const std::string& out,
+                       const std::string& expected, const std::string& notePrefix) {
+    const std::size_t at = expected.find("{note}");
+    if (at == std::string::npos) {
+        EXPECT_EQ(out, expected);
+        return;
+    }
+    const std::string before = expected.substr(0, at);
+    const std::string after = expected.substr(at + 6);
+    if (!program.AddsPortNotes()) {
+        EXPECT_EQ(out, before + after);
+        return;
+    }
+    ASSERT_GE(out.size(), before.size() + after.size()) << out;
+    EXPECT_EQ(out.substr(0, before.size()), before);
+    EXPECT_EQ(out.substr(out.size() - after.size()), after);
+    const std::string note = out.substr(before.size(), out.size() - before.size() - after.size());
+    EXPECT_EQ(note.substr(0, notePrefix.size()), notePrefix) << out;
+    EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1) << "one line: " << note;
+    EXPECT_EQ(note.back(), '\n') << note;
+}
 
 // One load of the row by the program, against a devsim of its own; image.bin is already in dir.
 RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const TempDir& dir) {
@@ -126,7 +153,9 @@ RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const Tem
     result.received = row.deviceResult == "complete" ? device.Finish() : device.Stop();
     result.shown = {{"{path}", program.ShownImagePath(dir.Path(), kImageName)},
                     {"{port}", program.ShownPortName(device.SlavePath())},
-                    {"{noerror}", program.NoErrorDescription()}};
+                    {"{noerror}", program.NoErrorDescription()},
+                    {"{usagenote}", program.UsageNote()},
+                    {"{absentport}", program.AbsentPortOption()}};
     return result;
 }
 
@@ -167,7 +196,7 @@ TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
         EXPECT_NE(run.out.find(expect(row.outAlso), expectedOut.size()), std::string::npos)
             << run.out;
     } else {
-        EXPECT_EQ(run.out, expectedOut);
+        ExpectOutWithNote(program, run.out, expectedOut, Fill(row.note, run.shown));
     }
     if (row.err.empty()) {
         EXPECT_EQ(run.err, "");
@@ -272,11 +301,13 @@ INSTANTIATE_TEST_SUITE_P(Loads, PortbootRun, ::testing::ValuesIn(kLoads),
 // Status 5 (no memory for the image) cannot be provoked honestly from outside the process.
 const RunCase kFailures[] = {
     {"UsageWithoutOptions", {}, 3, {"{file}"},
-     1, std::string(kUsage) + "\n", false, "", "", "incomplete", kNothingSent, 0},
+     1, std::string(kUsage) + "{usagenote}\n", false, "", "", "incomplete", kNothingSent, 0},
     {"RejectedOption", {}, 3, {"{file}", "{port}", "x"},
      2, "Неверный в параметр 3: 'x'\n", false, "", "", "incomplete", kNothingSent, 0},
+    // On Linux a line under the fixed text names the device, the reason and the ports there are.
     {"PortCannotBeOpened", {}, 3, {"{file}", "{absentport}"},
-     3, "Невозможно открыть COM-порт, ошибка: 2\n", false, "", "", "incomplete", kNothingSent, 0},
+     3, "Невозможно открыть COM-порт, ошибка: 2\n{note}", false, "", "", "incomplete", kNothingSent,
+     0, false, false, "", "Порт {absentport}: No such file or directory; "},
     {"FileCannotBeOpened", {}, -1, {"{file}", "{port}"},
      3, "", false, "", "image.bin: No such file or directory\n", "incomplete", kNothingSent, 0},
     {"FileTooLarge", {}, 65535, {"{file}", "{port}"},
@@ -323,8 +354,8 @@ const RunCase kFailures[] = {
     {"DeviceNodeImageIsRefused", {}, 3, {"/dev/null", "{port}"},
      4, "Слишком большой файл\n", false, "", "", "incomplete", kNothingSent, 0, false, true},
     {"PortZeroNamesNoDevice", {}, 3, {"{file}", "0"},
-     3, "Невозможно открыть COM-порт, ошибка: 2\n", false, "", "", "incomplete", kNothingSent, 0,
-     false, true},
+     3, "Невозможно открыть COM-порт, ошибка: 2\n{note}", false, "", "", "incomplete", kNothingSent,
+     0, false, true, "", "Порт COM0: No such file or directory; "},
     // The line goes away mid-image: a write failure, not a hang and not a success.
     {"LineClosedMidImage", {"--close-after", "1000"}, 65534, {"{file}", "{port}"},
      9, Info(57600, "загрузка", 0, 65534) + "\nИнициализация \nЗагрузка кода ",
@@ -345,7 +376,7 @@ const RunCase kCommandLine[] = {
      2, "Неверный в параметр 3: '7'\n", false, "", "", "incomplete", kNothingSent, 0},
     // The texts are UTF-8 in the C locale too.
     {"UsageInTheCLocale", {}, 3, {"{file}"},
-     1, std::string(kUsage) + "\n", false, "", "", "incomplete", kNothingSent, 0, false, true, "C"},
+     1, std::string(kUsage) + "{usagenote}\n", false, "", "", "incomplete", kNothingSent, 0, false, true, "C"},
     {"NoNumberInTheCLocale", {}, 3, {"{file}", "x", "7"},
      2, "Неверный в параметр 2: 'x'\n", false, "", "", "incomplete", kNothingSent, 0, false, true,
      "C"},
@@ -391,8 +422,10 @@ TEST(PortbootCommandLine, SlashOptionIsAPathOnlyWherePortsHavePaths) {
         ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
         if (program.NamesPortsByPath()) {
             EXPECT_EQ(exit.exitStatus, 3);
-            EXPECT_EQ(child.Stdout(),
-                      program.PlatformText("Невозможно открыть COM-порт, ошибка: 2\n"));
+            ExpectOutWithNote(
+                program, child.Stdout(),
+                program.PlatformText("Невозможно открыть COM-порт, ошибка: 2\n{note}"),
+                "Порт " + option + ": No such file or directory; ");
         } else {
             EXPECT_EQ(exit.exitStatus, 2);
             EXPECT_EQ(child.Stdout(),
