@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -467,6 +468,104 @@ TEST(PortbootPort, SecondLoaderIsKeptOut) {
     EXPECT_TRUE(firstExit.exited && firstExit.exitStatus == 7) << test_support::Describe(firstExit);
     EXPECT_EQ(received.fields["commands"], "0:-") << received.summary;
     EXPECT_EQ(received.fields["length"], "none(0/4)") << received.summary;
+}
+
+}  // namespace
+
+namespace {
+
+bool IsLinuxProgram() {
+    return &e2e::ProgramUnderTest() == &e2e::LinuxPortboot();
+}
+
+// A serial terminal left open on the line would read the device's answers: the port is refused
+// at once, and the line under the fixed text names the holder.
+TEST(PortbootPort, PortAnotherProgramHoldsIsRefusedAndTheHolderNamed) {
+    if (!IsLinuxProgram()) {
+        GTEST_SKIP() << "the holder is looked for on Linux";
+    }
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), MakeImage(3));
+    DevsimSession device(kDevsim, dir, {});
+    test_support::SpawnOptions holderSpawn;
+    holderSpawn.argv = {"/bin/sleep", "30"};
+    holderSpawn.stdinPath = device.SlavePath();
+    Child holder(holderSpawn);
+    // The holder has its line open once it runs sleep (the launcher opens it before the exec).
+    for (int tries = 0;
+         tries < 200 &&
+         test_support::ReadFile("/proc/" + std::to_string(holder.Pid()) + "/comm") != "sleep\n";
+         ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const test_support::RunResult run = test_support::RunPortboot(
+        PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
+    DeviceRecord received = device.Stop();
+    ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit);
+    EXPECT_EQ(run.exit.exitStatus, 3);
+    EXPECT_EQ(run.out, "Невозможно открыть COM-порт, ошибка: 16\nПорт " + device.SlavePath() +
+                           " занят: процесс " + std::to_string(holder.Pid()) + " (sleep)\n");
+    EXPECT_EQ(received.fields["commands"], "none") << received.summary;
+}
+
+// The image's name flipped between a file and a FIFO while the loader runs: what is checked is
+// what is opened, so the loader never blocks on the FIFO. Both are refused (the file is too large).
+TEST(PortbootImage, NameFlippedToAFifoNeverBlocks) {
+    if (!IsLinuxProgram()) {
+        GTEST_SKIP() << "FIFOs are a Linux file kind";
+    }
+    constexpr int kRuns =
+        150;  // on a loader that checks one file and opens another, about 1 in 30 blocks
+    TempDir dir;
+    test_support::WriteFile(dir.File("large"), MakeImage(70000));
+    DevsimSession device(kDevsim, dir, {}, std::chrono::seconds(120));
+    std::atomic<bool> flipping{true};
+    std::thread flipper([&] {
+        const std::string image = dir.File(kImageName);
+        while (flipping) {
+            mkfifo(dir.File("fifo").c_str(), 0600);
+            rename(dir.File("fifo").c_str(), image.c_str());
+            link(dir.File("large").c_str(), dir.File("file").c_str());
+            rename(dir.File("file").c_str(), image.c_str());
+        }
+    });
+    int blocked = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        const test_support::RunResult result = test_support::RunPortboot(
+            PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, std::chrono::seconds(3));
+        blocked += result.exit.timedOut ? 1 : 0;
+        EXPECT_TRUE(result.exit.timedOut || result.exit.exitStatus == 4)
+            << test_support::Describe(result.exit) << result.out;
+    }
+    flipping = false;
+    flipper.join();
+    EXPECT_EQ(blocked, 0) << "runs that blocked in the image's open";
+    EXPECT_EQ(device.Stop().fields["commands"], "none");
+}
+
+// --version and --help on Linux, to standard output with status 0; the Windows program keeps
+// its command line, where such an argument is an image's name without options (the usage).
+TEST(PortbootCommandLine, VersionAndHelp) {
+    const e2e::PortbootProgram& program = e2e::ProgramUnderTest();
+    for (const std::string option : {"--version", "--help"}) {
+        SCOPED_TRACE(option);
+        TempDir dir;
+        test_support::SpawnOptions spawn = program.Spawn({option}, dir.Path(), false);
+        spawn.timeLimit = kRunTimeLimit;
+        Child child(spawn);
+        const test_support::ExitInfo& exit = child.Wait();
+        ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+        if (!IsLinuxProgram()) {
+            EXPECT_EQ(exit.exitStatus, 1);
+            EXPECT_EQ(child.Stdout(), program.PlatformText(std::string(kUsage) + "\n"));
+            continue;
+        }
+        EXPECT_EQ(exit.exitStatus, 0);
+        EXPECT_EQ(child.Stdout(), option == "--version"
+                                      ? std::string("portboot ") + PROGRAM_VERSION + "\n"
+                                      : std::string(kUsage) + kUsageNoteLinux + "\n");
+        EXPECT_EQ(child.Stderr(), "");
+    }
 }
 
 }  // namespace
