@@ -5,12 +5,14 @@
 // Rows that e2e_load_test already holds (silent DevInit and DevEndOfCode, errors on DevInit and
 // DevSaveCode, the cut after 1000 image bytes) are not repeated here.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devsim_session.h"
@@ -241,6 +243,29 @@ TEST(PacedLine, NoAnswerIsTheWaitAfterTheImagesLineTime) {
     std::cout << "[ timing   ] line " << kLineMs << " ms, then " << waitedMs << " ms\n";
     EXPECT_GE(waitedMs, kStatusTimeoutMs * 0.9);
     EXPECT_LE(waitedMs, kStatusTimeoutMs * 1.1 + kStartUpMs);
+}
+
+// A loader that wakes late (a busy machine; here stopped 0.1 s into the load and continued 2.5 s
+// later) reads the answer that came at 300 ms, in its wait, instead of reporting no answer.
+TEST(LateWakeUp, AnswerThatCameInTimeIsRead) {
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), MakeImage(3));
+    DevsimSession device(kDevsim, dir, {"--delay-ms", "300"});
+    test_support::SpawnOptions spawn;
+    spawn.argv = {kPortboot, kImageName, device.SlavePath(), "R"};
+    spawn.extraEnv = {"LC_ALL=C.UTF-8"};
+    spawn.workDir = dir.Path();
+    spawn.timeLimit = kRunTimeLimit;
+    test_support::Child portboot(spawn);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    portboot.Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    portboot.Signal(SIGCONT);
+    const test_support::ExitInfo& exit = portboot.Wait();
+    DeviceRecord received = device.Finish();
+    ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+    EXPECT_EQ(exit.exitStatus, 0) << portboot.Stdout();
+    EXPECT_EQ(received.fields["result"], "complete") << received.summary;
 }
 
 auto RowName = [](const auto& caseInfo) { return std::string(caseInfo.param.name); };
