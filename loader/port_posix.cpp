@@ -13,6 +13,7 @@ namespace portboot {
 namespace {
 
 PortRefusal lastRefusal = PortRefusal::None;
+constexpr char kDevicePrefix[] = "/dev/";
 
 // A /proc entry or fd entry that is a number, as a number; -1 otherwise.
 long Number(const char* text) {
@@ -31,9 +32,17 @@ bool HoldsDevice(const std::string& fdDir, dev_t device) {
         if (Number(entry->d_name) < 0) {
             continue;
         }
+        // Only a device node can be the port; the link's text says so without the cost of a
+        // stat (most descriptors are pipes, sockets and files).
+        const std::string fdPath = fdDir + "/" + entry->d_name;
+        char target[sizeof kDevicePrefix];
+        const ssize_t length = readlink(fdPath.c_str(), target, sizeof target);
+        if (length < static_cast<ssize_t>(sizeof kDevicePrefix - 1) ||
+            std::memcmp(target, kDevicePrefix, sizeof kDevicePrefix - 1) != 0) {
+            continue;
+        }
         struct stat info;
-        if (stat((fdDir + "/" + entry->d_name).c_str(), &info) == 0 && S_ISCHR(info.st_mode) &&
-            info.st_rdev == device) {
+        if (stat(fdPath.c_str(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device) {
             holds = true;
             break;
         }
