@@ -1,12 +1,14 @@
 // ComPort on Linux: a non-blocking descriptor with poll() against a deadline. A write queues what
 // the driver takes within the stall limit; the driver's drain is watched through TIOCOUTQ, and
 // since a pseudo-terminal reports no queue at all, the line clock sets when a status wait ends.
-// "COMn" is /dev/ttyS(n-1); any other name is a device path. TIOCEXCL and flock keep a second
-// loader out.
+// "COMn" is /dev/ttyS(n-1); any other name is a device path. A port that another program holds
+// or that is this program's own terminal is refused; TIOCEXCL and flock keep later openers out.
+// The line's settings from before the open are put back when it closes.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,12 +16,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 
 #include "com_port.h"
 #include "deadline.h"
 #include "line_speed_linux.h"
+#include "port_posix.h"
 
 namespace portboot {
 
@@ -28,19 +32,6 @@ const bool kPortPathOption = true;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// "COM1".."COM9" name the first serial ports; COM0 names none, like on Windows.
-bool DevicePath(const char* name, std::string& path) {
-    if (std::strncmp(name, "COM", 3) == 0 && name[3] >= '0' && name[3] <= '9' && name[4] == '\0') {
-        if (name[3] == '0') {
-            return false;
-        }
-        path = "/dev/ttyS" + std::to_string(name[3] - '1');
-        return true;
-    }
-    path = name;
-    return true;
-}
 
 speed_t StandardSpeed(std::uint32_t baud) {
     switch (baud) {
@@ -122,13 +113,31 @@ int WriteUntil(int fd, const std::uint8_t* data, std::uint32_t count, std::uint3
         }
         const int ready = WaitFor(fd, POLLOUT, deadline);
         if (ready == 0) {
-            break;
+            // The driver may have made room while this process was not running: one more try
+            // that does not wait, before the stall counts.
+            const ssize_t late = write(fd, data + done, count - done);
+            if (late <= 0) {
+                break;
+            }
+            line.Add(Clock::now(), static_cast<std::uint64_t>(late));
+            done += static_cast<std::uint32_t>(late);
+            deadline = Deadline::AfterMs(stallLimitMs);
         }
         if (ready < 0) {
             return done > 0 ? static_cast<int>(done) : -1;
         }
     }
     return static_cast<int>(done);
+}
+
+// After a wait that timed out: what came in time but was not looked at, since the process woke
+// late (a busy machine, a stop and continue). Never waits.
+int ReadWaiting(int fd, std::uint8_t* data, std::uint32_t count) {
+    ssize_t n;
+    do {
+        n = read(fd, data, count);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<int>(n) : 0;
 }
 
 // What is waiting, else the first bytes to arrive before the deadline, else 0.
@@ -151,7 +160,7 @@ int ReadUntil(int fd, std::uint8_t* data, std::uint32_t count, const Deadline& d
         }
         const int ready = WaitFor(fd, POLLIN, deadline);
         if (ready == 0) {
-            return 0;
+            return ReadWaiting(fd, data, count);
         }
         if (ready < 0) {
             return -1;
@@ -212,11 +221,42 @@ bool SetLine(int fd, std::uint32_t baudRate) {
     return true;
 }
 
+// The settings each open port had before it was set up, by descriptor.
+std::map<int, struct termios> savedLines;
+
 void CloseKeepingErrno(int fd) {
     const int error = errno;
+    const auto saved = savedLines.find(fd);
+    if (saved != savedLines.end()) {
+        (void)tcsetattr(fd, TCSANOW, &saved->second);
+        savedLines.erase(saved);
+    }
     (void)ioctl(fd, TIOCNXCL);
     close(fd);
     errno = error;
+}
+
+// The terminal this program runs in is no line to a device: its keys would be read as statuses,
+// and the image would go to the screen.
+bool IsOwnTerminal(int fd) {
+    const pid_t session = tcgetsid(fd);
+    return session >= 0 && session == getsid(0);
+}
+
+// Refuses what must not become the port; errno EBUSY then, and the reason is kept for the note.
+bool Refused(int fd) {
+    struct stat info;
+    if (IsOwnTerminal(fd)) {
+        SetPortRefusal(PortRefusal::OwnTerminal);
+    } else if (isatty(fd) && fstat(fd, &info) == 0 && !FindHolders(info.st_rdev).empty()) {
+        // Windows opens a port for one program only; a terminal program left open on it would
+        // read the device's answers.
+        SetPortRefusal(PortRefusal::Held);
+    } else {
+        return false;
+    }
+    errno = EBUSY;
+    return true;
 }
 
 }  // namespace
@@ -226,6 +266,7 @@ bool ComPort::Open(const char* name, std::uint32_t baudRate) {
         errno = EBUSY;
         return false;
     }
+    SetPortRefusal(PortRefusal::None);
     std::string path;
     if (!DevicePath(name, path)) {
         errno = ENOENT;
@@ -238,7 +279,15 @@ bool ComPort::Open(const char* name, std::uint32_t baudRate) {
     // TIOCEXCL keeps other users out, but not root; the lock keeps a second loader out either
     // way. A device that is no tty fails in tcgetattr, which reports it.
     (void)ioctl(fd, TIOCEXCL);
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !SetLine(fd, baudRate)) {
+    if (Refused(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        CloseKeepingErrno(fd);
+        return false;
+    }
+    struct termios before;
+    if (tcgetattr(fd, &before) == 0) {
+        savedLines[fd] = before;
+    }
+    if (!SetLine(fd, baudRate)) {
         CloseKeepingErrno(fd);
         return false;
     }

@@ -40,6 +40,16 @@ bool SetTimeouts(HANDLE port, DWORD readConstantMs, DWORD writeConstantMs) {
     return SetCommTimeouts(port, &t) != 0;
 }
 
+// A read that returns at once with what is waiting, or with nothing.
+bool SetReadReturnsAtOnce(HANDLE port) {
+    COMMTIMEOUTS t = {};
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = 0;
+    t.ReadTotalTimeoutConstant = 0;
+    t.WriteTotalTimeoutConstant = kWriteStallMs;
+    return SetCommTimeouts(port, &t) != 0;
+}
+
 // Whole milliseconds from now until `at`, rounded up; 0 when it has passed.
 DWORD MsUntil(Clock::time_point at) {
     const Clock::time_point now = Clock::now();
@@ -124,6 +134,12 @@ ReadResult ComPort::ReadStatus(std::uint8_t& status, std::uint32_t waitMs) {
     }
     DWORD got = 0;
     if (!ReadFile(AsHandle(handle_), &status, 1, &got, nullptr)) {
+        return ReadResult::Failed;
+    }
+    // A byte that came in time while this process was not running (a busy machine, or Wine,
+    // which times the read itself) is still taken.
+    if (got == 0 && SetReadReturnsAtOnce(AsHandle(handle_)) &&
+        !ReadFile(AsHandle(handle_), &status, 1, &got, nullptr)) {
         return ReadResult::Failed;
     }
     return got == 1 ? ReadResult::Received : ReadResult::TimedOut;

@@ -7,9 +7,16 @@
 
 namespace portboot {
 
+// Where --help and --version are taken, as the only argument (a Linux command line; the Windows
+// program keeps its command line as it always was).
+extern const bool kHelpOptions;
+
 // Once, before any output: locale, and stdout unbuffered on a terminal, 4096-byte buffered
 // when redirected. True when standard output is an interactive console.
 bool SetUpConsoleOutput();
+
+// How many characters a line of the console holds; 0 when that cannot be found out.
+std::size_t ConsoleColumns();
 
 // Turns `length` Windows-1251 bytes into the console's encoding and returns the result, which
 // stays valid for the rest of the run. May convert in place.

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "console_texts.h"
@@ -36,6 +38,22 @@ static char infoFormatBytes[] =
     // Длина файла %u
     "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
 ConsoleText infoFormatText{infoFormatBytes, sizeof(infoFormatBytes) - 1, nullptr};
+
+// How a port is named here, and where the exit statuses are; printed under the usage text.
+static char usageNoteBytes[] =
+    // \n
+    "\n"
+    //  В Linux порт можно назвать путём к устройству: /dev/ttyUSB0,\n
+    " \xC2 Linux \xEF\xEE\xF0\xF2 \xEC\xEE\xE6\xED\xEE \xED\xE0\xE7\xE2\xE0\xF2\xFC \xEF\xF3"
+    "\xF2\xB8\xEC \xEA \xF3\xF1\xF2\xF0\xEE\xE9\xF1\xF2\xE2\xF3: /dev/ttyUSB0,\n"
+    //  /dev/serial/by-id/...; COMn - это /dev/ttyS(n-1).\n
+    " /dev/serial/by-id/...; COMn - \xFD\xF2\xEE /dev/ttyS(n-1).\n"
+    //  Коды завершения перечислены в man portboot.\n
+    " \xCA\xEE\xE4\xFB \xE7\xE0\xE2\xE5\xF0\xF8\xE5\xED\xE8\xFF \xEF\xE5\xF0\xE5\xF7\xE8\xF1"
+    "\xEB\xE5\xED\xFB \xE2 man portboot.\n";
+ConsoleText usageNoteText{usageNoteBytes, sizeof(usageNoteBytes) - 1, nullptr};
+
+const bool kHelpOptions = true;
 
 namespace {
 
@@ -75,6 +93,53 @@ void RestoreTerminalAndDie(int signalNumber) {
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }
+
+// Every signal that ends a process by default and comes from outside it (the faults a process
+// causes itself are not among them). The real-time signals follow.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGPIPE, SIGVTALRM, SIGPROF,
+                                  SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR,    SIGSTKFLT};
+
+// Puts the key wait's handler on every ending signal while it lives, and the handlers it
+// replaced back when it goes. A signal ignored by whoever started the program stays ignored.
+class EndingSignalHandlers {
+  public:
+    EndingSignalHandlers() {
+        struct sigaction action {};
+        action.sa_handler = RestoreTerminalAndDie;
+        sigemptyset(&action.sa_mask);
+        for (int signalNumber : kEndingSignals) {
+            Replace(signalNumber, action);
+        }
+        for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+            Replace(signalNumber, action);
+        }
+    }
+    ~EndingSignalHandlers() {
+        for (const Saved& saved : saved_) {
+            sigaction(saved.number, &saved.action, nullptr);
+        }
+    }
+    EndingSignalHandlers(const EndingSignalHandlers&) = delete;
+    EndingSignalHandlers& operator=(const EndingSignalHandlers&) = delete;
+
+  private:
+    struct Saved {
+        int number;
+        struct sigaction action;
+    };
+    void Replace(int signalNumber, const struct sigaction& action) {
+        Saved saved{signalNumber, {}};
+        if (sigaction(signalNumber, nullptr, &saved.action) != 0 ||
+            saved.action.sa_handler == SIG_IGN) {
+            return;
+        }
+        sigaction(signalNumber, &action, nullptr);
+        saved_.push_back(saved);
+    }
+
+    std::vector<Saved> saved_;
+};
 
 // The rest of a key arrives with its first byte; a byte later than this is a key of its own.
 constexpr int kKeyGapMs = 30;
@@ -205,29 +270,37 @@ void WaitForKey() {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
 
+    // Flow control off as well: Ctrl+S and Ctrl+Q are keys like any other here, and a Ctrl+S
+    // must not leave the terminal's output stopped (turning IXON off also restarts output that
+    // an earlier Ctrl+S stopped).
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
+
     keyWaitFd = fd;
     keyWaitSaved = saved;
-    // A signal sent from elsewhere must not leave the terminal without echo and line input.
-    void (*oldTerm)(int) = std::signal(SIGTERM, RestoreTerminalAndDie);
-    void (*oldHup)(int) = std::signal(SIGHUP, RestoreTerminalAndDie);
-    void (*oldInt)(int) = std::signal(SIGINT, RestoreTerminalAndDie);
-    void (*oldQuit)(int) = std::signal(SIGQUIT, RestoreTerminalAndDie);
-    // Sent to the background by job control while waiting: the read fails instead of stopping
-    // the loader.
-    void (*oldTtou)(int) = std::signal(SIGTTOU, SIG_IGN);
-    void (*oldTtin)(int) = std::signal(SIGTTIN, SIG_IGN);
-    if (tcsetattr(fd, TCSANOW, &raw) == 0) {
-        ReadOneKey(fd);
-        tcsetattr(fd, TCSANOW, &saved);
+    {
+        // A signal sent from elsewhere must not leave the terminal without echo and line input.
+        const EndingSignalHandlers restoreOnSignal;
+        // Sent to the background by job control while waiting: the read fails instead of
+        // stopping the loader.
+        void (*oldTtou)(int) = std::signal(SIGTTOU, SIG_IGN);
+        void (*oldTtin)(int) = std::signal(SIGTTIN, SIG_IGN);
+        if (tcsetattr(fd, TCSANOW, &raw) == 0) {
+            ReadOneKey(fd);
+            tcsetattr(fd, TCSANOW, &saved);
+        }
+        std::signal(SIGTTOU, oldTtou);
+        std::signal(SIGTTIN, oldTtin);
     }
-    std::signal(SIGTTOU, oldTtou);
-    std::signal(SIGTTIN, oldTtin);
-    std::signal(SIGTERM, oldTerm);
-    std::signal(SIGHUP, oldHup);
-    std::signal(SIGINT, oldInt);
-    std::signal(SIGQUIT, oldQuit);
     keyWaitFd = -1;
     close(fd);
+}
+
+std::size_t ConsoleColumns() {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
 }
 
 void GetCurrentDir(char* buffer, std::size_t size) {

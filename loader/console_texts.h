@@ -17,6 +17,8 @@ struct ConsoleText {
 const char* ToConsoleText(ConsoleText& text);
 
 extern ConsoleText usageText;
+// The platform's paragraph under the usage text, in its console_<platform>.cpp; empty on Windows.
+extern ConsoleText usageNoteText;
 extern ConsoleText badArgumentText;
 extern ConsoleText portOpenErrorText;
 extern ConsoleText fileTooLargeText;

@@ -30,6 +30,11 @@ static char infoFormatBytes[] =
     "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
 ConsoleText infoFormatText{infoFormatBytes, sizeof(infoFormatBytes) - 1, nullptr};
 
+// The usage text is all there is, and the command line takes no other options.
+static char usageNoteBytes[] = "";
+ConsoleText usageNoteText{usageNoteBytes, 0, nullptr};
+const bool kHelpOptions = false;
+
 namespace {
 constexpr std::size_t kRedirectedBufferSize = 4096;
 constexpr WORD kVirtualKeyC = 'C';
@@ -90,6 +95,14 @@ void WaitForKey() {
     // Without a console _getch returns at once.
     (void)_getch();
     SetConsoleCtrlHandler(CtrlCAsKey, FALSE);
+}
+
+std::size_t ConsoleColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) || info.dwSize.X <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(info.dwSize.X);
 }
 
 void GetCurrentDir(char* buffer, std::size_t size) {

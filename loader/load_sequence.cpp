@@ -2,17 +2,18 @@
 // always goes out as an even number of bytes.
 #include "load_sequence.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "console.h"
 #include "console_texts.h"
+#include "image_file.h"
+#include "port_notes.h"
 #include "progress_view.h"
 
 namespace portboot {
@@ -42,9 +43,14 @@ struct LoadStop {
     ConsoleText* text;      // Description: null when the name is the user's own
     int code = 0;           // TextAndCode: the number; Description: the error number
     const char* name = "";  // Description without a text
+    bool ownLine = false;   // the text begins a line of its own
+    std::string note{};     // the platform's line under the text, if it has one
 };
 
 void Print(const LoadStop& stop) {
+    if (stop.ownLine) {
+        std::printf("\n");
+    }
     switch (stop.form) {
         case LoadStop::Form::Text:
             std::printf("%s\n", ToConsoleText(*stop.text));
@@ -59,6 +65,25 @@ void Print(const LoadStop& stop) {
             std::perror(name);
             break;
         }
+    }
+    if (!stop.note.empty()) {
+        std::printf("%s\n", stop.note.c_str());
+    }
+}
+
+// What the platform adds under a failure of the port (its device, the system's reason).
+std::string PortNote(const LoadStop& stop, const LoaderSettings& s) {
+    if (stop.form != LoadStop::Form::TextAndCode) {
+        return std::string();
+    }
+    switch (stop.status) {
+        case kExitCannotOpen:
+            return PortOpenNote(s.portName, stop.code);
+        case kExitNoAnswer:
+        case kExitPortWriteFailed:
+            return PortTransferNote(s.portName, stop.code);
+        default:
+            return std::string();
     }
 }
 
@@ -105,19 +130,21 @@ void CheckWritten(int n) {
 }
 
 void OpenPort(ComPort& port, const LoaderSettings& s) {
-    // What waited in the line before the load (a board's banner, noise at the old speed) is no
-    // answer to anything we send.
-    if (!port.Open(s.portName, s.baudRate) || !port.DiscardInput()) {
+    if (!port.Open(s.portName, s.baudRate)) {
         throw LoadStop{kExitCannotOpen, LoadStop::Form::TextAndCode, &portOpenErrorText,
                        LastSystemError()};
     }
 }
 
-// Only a regular file has a length to send: a FIFO would block the open, a directory or a device
-// has none. A name that cannot be looked at goes on to the open, which says why.
-bool NotARegularFile(const char* name) {
-    struct stat info;
-    return stat(name, &info) == 0 && (info.st_mode & S_IFMT) != S_IFREG;
+// What waited in the line before the first command (a board's banner after DTR reset it while
+// the image was read, noise at the old speed) is no answer to anything we send.
+void DiscardStaleInput(ComPort& port) {
+    if (!port.DiscardInput()) {
+        LoadStop stop{kExitCannotOpen, LoadStop::Form::TextAndCode, &portOpenErrorText,
+                      LastSystemError()};
+        stop.ownLine = true;
+        throw stop;
+    }
 }
 
 // False when the file cannot be measured or is too long, so the caller reports "too large".
@@ -136,11 +163,13 @@ bool MeasureFile(std::FILE* file, std::uint32_t& length) {
 
 // Statuses 3 to 6.
 Image ReadImage(const char* name) {
+    // Only a regular file has a length to send; a directory or a device has none.
     const LoadStop tooLarge{kExitFileTooLarge, LoadStop::Form::Text, &fileTooLargeText};
-    if (NotARegularFile(name)) {
+    bool notRegular = false;
+    File file(OpenImageFile(name, notRegular));
+    if (notRegular) {
         throw tooLarge;
     }
-    File file(std::fopen(name, "rb"));
     if (!file) {
         throw LoadStop{kExitCannotOpen, LoadStop::Form::Description, nullptr, errno, name};
     }
@@ -193,7 +222,8 @@ void SendBytes(ComPort& port, std::initializer_list<std::uint8_t> bytes) {
 // The image in parts; every part goes on from where the last stopped. A part that fails or moves
 // nothing within the stall limit stops the load with the system error code.
 void SendImage(ComPort& port, const Image& image, std::uint32_t baudRate, bool showProgress) {
-    ProgressView progress(showProgress);
+    // The view follows the label of the command that announced the image, which began a line.
+    ProgressView progress(showProgress, commandLabels[DevLoadCode]->length, ConsoleColumns());
     const std::uint32_t part =
         std::max(kMinImagePart, baudRate / kBitsPerByte * kImagePartMs / kMsPerSecond);
     std::uint32_t sent = 0;
@@ -212,6 +242,7 @@ void SendImage(ComPort& port, const Image& image, std::uint32_t baudRate, bool s
 
 void ExchangeWithDevice(ComPort& port, const LoaderSettings& s, const Image& image,
                         bool showProgress) {
+    DiscardStaleInput(port);
     SendCommand(port, DevInit);
     SendCommand(port, DevLoadCode);
     SendBytes(port, {0, 0, HighByte(image.length), LowByte(image.length)});
@@ -261,7 +292,8 @@ int RunLoad(const char* imageFileName, const LoaderSettings& settings, ComPort& 
         PrintInformationBlock(imageFileName, settings, image.length);
         exchangeBegun = true;
         ExchangeWithDevice(port, settings, image, showProgress);
-    } catch (const LoadStop& stop) {
+    } catch (LoadStop& stop) {
+        stop.note = PortNote(stop, settings);
         Print(stop);
         // The port is free for another try while the message waits to be read.
         port.Close();

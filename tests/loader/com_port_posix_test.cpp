@@ -4,19 +4,25 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "com_port.h"
 #include "deadline.h"
 #include "line_clock.h"
 #include "line_speed_linux.h"
+#include "port_notes.h"
+#include "port_posix.h"
 
 namespace {
 
@@ -186,6 +192,126 @@ TEST_F(ComPortPtyTest, TheOwnerClosesThePortAndAMoveHandsItOn) {
     EXPECT_EQ(fcntl(static_cast<int>(handle), F_GETFD), -1) << "descriptor left open";
     ComPort again;
     EXPECT_TRUE(again.Open(slavePath_.c_str(), 57600)) << "line still locked: " << errno;
+}
+
+// Whatever the line was set to before (here a pseudo-terminal's cooked defaults), it is again
+// once the port closes.
+TEST_F(ComPortPtyTest, ClosingPutsBackTheSettingsFromBeforeTheOpen) {
+    const int slave = open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    struct termios before;
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_NE(before.c_lflag & ICANON, 0u);
+    Open(115200);
+    port_.Close();
+    struct termios after;
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    close(slave);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+}
+
+// Another program with the line open (a serial terminal left running) would read the device's
+// answers: the port is refused, and the note names who holds it.
+TEST_F(ComPortPtyTest, PortAnotherProgramHoldsIsRefusedAndTheHolderNamed) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    test_support::SpawnOptions spawn;
+    spawn.timeLimit = std::chrono::seconds(10);
+    const std::string path = slavePath_;
+    test_support::Child holder(spawn, [&] {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        return fd >= 0 ? 0 : 1;
+    });
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+
+    ComPort port;
+    errno = 0;
+    EXPECT_FALSE(port.Open(slavePath_.c_str(), 57600));
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(LastPortRefusal(), PortRefusal::Held);
+    const std::string note = PortOpenNote(slavePath_.c_str(), EBUSY);
+    EXPECT_NE(note.find(" " + std::to_string(holder.Pid()) + " ("), std::string::npos) << note;
+
+    holder.Signal(SIGKILL);
+    holder.Wait();
+    EXPECT_TRUE(port.Open(slavePath_.c_str(), 57600)) << "free once the holder is gone: " << errno;
+}
+
+// A process that wakes after its deadline (a busy machine; here stopped and continued) takes
+// what came in time: the status that arrived while it was stopped, the room the line made.
+class LateWakeUpTest : public ComPortPtyTest {
+  protected:
+    // Runs `step` in a child with the port open; stops the child once it is about to wait,
+    // calls `whileStopped`, and continues it after the wait's end. True when step returned 0.
+    bool StoppedThrough(const std::function<bool(ComPort&)>& prepare,
+                        const std::function<bool(ComPort&)>& step,
+                        const std::function<void()>& whileStopped) {
+        int ready[2];
+        if (pipe(ready) != 0) {
+            return false;
+        }
+        test_support::SpawnOptions spawn;
+        spawn.timeLimit = std::chrono::seconds(20);
+        const std::string path = slavePath_;
+        test_support::Child child(spawn, [&] {
+            ComPort port;
+            if (!port.Open(path.c_str(), 57600) || !prepare(port)) {
+                return 2;
+            }
+            (void)!write(ready[1], "x", 1);
+            return step(port) ? 0 : 1;
+        });
+        close(ready[1]);
+        char byte = 0;
+        const bool started = read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+        if (started) {
+            std::this_thread::sleep_for(milliseconds(50));
+            child.Signal(SIGSTOP);
+            whileStopped();
+            std::this_thread::sleep_for(milliseconds(kLongWaitMs + 500));
+            child.Signal(SIGCONT);
+        }
+        const test_support::ExitInfo& exit = child.Wait();
+        return exit.exited && exit.exitStatus == 0;
+    }
+    static constexpr std::uint32_t kLongWaitMs = 2000;
+};
+
+TEST_F(LateWakeUpTest, StatusThatCameInTimeIsRead) {
+    EXPECT_TRUE(StoppedThrough(
+        [](ComPort&) { return true; },
+        [](ComPort& port) {
+            std::uint8_t status = 0;
+            return port.ReadStatus(status, kLongWaitMs) == ReadResult::Received && status == 0x42;
+        },
+        [this] { ASSERT_EQ(write(master_, "\x42", 1), 1); }));
+}
+
+TEST_F(LateWakeUpTest, RoomTheLineMadeInTimeIsUsed) {
+    const std::vector<std::uint8_t> block(1 << 20, 0x55);
+    EXPECT_TRUE(StoppedThrough(
+        [&block](ComPort& port) {
+            // Fill what the pseudo-terminal buffers, so the next write must wait for room.
+            return port.Write(block.data(), static_cast<std::uint32_t>(block.size()), 100) > 0;
+        },
+        [&block](ComPort& port) { return port.Write(block.data(), 4096, kLongWaitMs) > 0; },
+        [this] {
+            std::this_thread::sleep_for(milliseconds(100));
+            std::vector<char> sink(1 << 16);
+            fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+            while (read(master_, sink.data(), sink.size()) > 0) {
+            }
+        }));
 }
 
 TEST(ComPortTest, PortsThatCannotOpen) {

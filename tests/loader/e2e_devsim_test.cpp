@@ -6,7 +6,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devsim_session.h"
@@ -21,6 +26,22 @@ const std::string kDevsim = DEVSIM_PATH;
 constexpr int kAnswerWaitMs = 1000;
 
 using Bytes = std::vector<unsigned char>;
+
+// Processor time a running process has used, from /proc.
+long CpuMs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index >= 14) {
+            ticks += std::stol(field);
+        }
+    }
+    return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
 
 Bytes Join(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -114,5 +135,86 @@ const HostCase kHostCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Devsim, DevsimAgainstHost, ::testing::ValuesIn(kHostCases),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
+// Writes the whole sequence and reads the answers, as a host on the slave.
+bool HostRuns(const std::string& slavePath, const Bytes& sends, std::size_t answers) {
+    const int host = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (host < 0) {
+        return false;
+    }
+    bool ok = write(host, sends.data(), sends.size()) == static_cast<ssize_t>(sends.size());
+    std::size_t got = 0;
+    while (ok && got < answers) {
+        pollfd watch{host, POLLIN, 0};
+        unsigned char buffer[16];
+        const ssize_t n =
+            poll(&watch, 1, kAnswerWaitMs) > 0 ? read(host, buffer, sizeof buffer) : 0;
+        ok = n > 0;
+        got += ok ? static_cast<std::size_t>(n) : 0;
+    }
+    close(host);
+    return ok;
+}
+
+struct ProgramRun {
+    test_support::ExitInfo exit;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun RunProgram(const std::vector<std::string>& argv) {
+    test_support::SpawnOptions spawn;
+    spawn.argv = argv;
+    spawn.extraEnv = {"LC_ALL=C.UTF-8"};
+    test_support::Child child(spawn);
+    ProgramRun run;
+    run.exit = child.Wait();
+    run.out = child.Stdout();
+    run.err = child.Stderr();
+    return run;
+}
+
+TEST(DevsimCommandLine, VersionHelpAndUnknownOptions) {
+    const ProgramRun version = RunProgram({kDevsim, "--version"});
+    EXPECT_TRUE(version.exit.exited && version.exit.exitStatus == 0);
+    EXPECT_EQ(version.out, std::string("devsim ") + PROGRAM_VERSION + "\n");
+    const ProgramRun help = RunProgram({kDevsim, "--help"});
+    EXPECT_TRUE(help.exit.exited && help.exit.exitStatus == 0);
+    EXPECT_EQ(help.out.rfind("usage: devsim", 0), 0u) << help.out;
+    // Unknown with or without something after it: never "missing value".
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{kDevsim, "--frobnicate"},
+          std::vector<std::string>{kDevsim, "--frobnicate", "3"}}) {
+        const ProgramRun wrong = RunProgram(argv);
+        EXPECT_TRUE(wrong.exit.exited && wrong.exit.exitStatus == 1);
+        EXPECT_EQ(wrong.err.rfind("devsim: unknown option --frobnicate\n", 0), 0u) << wrong.err;
+    }
+}
+
+// The time limit is the host's: however long devsim waited for it, a load that starts later
+// gets the whole limit.
+TEST(DevsimTimeLimit, CountsFromTheFirstByte) {
+    TempDir dir;
+    DevsimSession device(kDevsim, dir, {"--timeout-ms", "1000"}, std::chrono::seconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(HostRuns(device.SlavePath(), kSound, 4));
+    DeviceRecord received = device.Finish();
+    EXPECT_EQ(received.fields["result"], "complete") << received.summary;
+}
+
+// devsim holds no descriptor on the slave, so a host that refuses a port in use finds the line
+// free; between hosts it waits without spinning, and the next host's load goes through.
+TEST(DevsimLine, WaitsForHostsWithoutHoldingTheLine) {
+    TempDir dir;
+    DevsimSession device(kDevsim, dir, {}, std::chrono::seconds(10));
+    const int first = open(device.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(first, 0);
+    close(first);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_LT(CpuMs(device.Process().Pid()), 300) << "spins while no host has the line";
+    ASSERT_TRUE(HostRuns(device.SlavePath(), kSound, 4));
+    DeviceRecord received = device.Finish();
+    EXPECT_EQ(received.fields["result"], "complete") << received.summary;
+}
 
 }  // namespace

@@ -5,12 +5,14 @@
 // Rows that e2e_load_test already holds (silent DevInit and DevEndOfCode, errors on DevInit and
 // DevSaveCode, the cut after 1000 image bytes) are not repeated here.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devsim_session.h"
@@ -98,12 +100,22 @@ TEST_P(FaultyDevice, EndsWithItsStatusInTimeAndSendsNothingMore) {
 
     ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit) << "\n" << run.out;
     EXPECT_EQ(run.exit.exitStatus, row.exitStatus) << run.out;
-    const std::string expected = Info(dir.Path(), device.SlavePath(), row) + row.tail;
+    std::string tail = row.tail;
+    const std::size_t portAt = tail.find("{port}");
+    if (portAt != std::string::npos) {
+        tail.replace(portAt, 6, device.SlavePath());
+    }
+    const std::string expected = Info(dir.Path(), device.SlavePath(), row) + tail;
     if (row.tailIsPrefix) {
         EXPECT_EQ(run.out.substr(0, expected.size()), expected);
-        // The system's error code, then its line feed and the stop's closing one.
-        const std::size_t codeEnd = run.out.find('\n', expected.size());
-        EXPECT_EQ(run.out.substr(std::min(codeEnd, run.out.size())), "\n\n") << run.out;
+        // The system's error code and its line feed, the line that names the port and the
+        // system's reason, and the stop's closing line feed.
+        const std::size_t codeEnd = std::min(run.out.find('\n', expected.size()), run.out.size());
+        const std::string rest = run.out.substr(codeEnd);
+        const std::string note = "\nПорт " + device.SlavePath() + ": ";
+        EXPECT_EQ(rest.substr(0, note.size()), note) << run.out;
+        EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 3) << run.out;
+        EXPECT_EQ(rest.substr(rest.size() - std::min<std::size_t>(rest.size(), 2)), "\n\n");
     } else {
         EXPECT_EQ(run.out, expected);
     }
@@ -184,7 +196,9 @@ const FaultCase kCutCases[] = {
     // is left to write, and the cut shows as the status read failing (EIO), which ends the load
     // as an unanswered command at once, told apart from silence by its error code.
     {"LineClosedAfterTheImageWasQueued", {"--close-after", "65533"}, 65534, {"R"}, 7,
-     "выполнение", 0, kInit + kLoadCode + kEndOfCode + kReadFailed + "5\n\n", false, false,
+     "выполнение", 0,
+     kInit + kLoadCode + kEndOfCode + kReadFailed + "5\nПорт {port}: Input/output error\n\n", false,
+     false,
      {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "65533/65534"}}, 0, kNoWaitMax},
 };
 
@@ -229,6 +243,29 @@ TEST(PacedLine, NoAnswerIsTheWaitAfterTheImagesLineTime) {
     std::cout << "[ timing   ] line " << kLineMs << " ms, then " << waitedMs << " ms\n";
     EXPECT_GE(waitedMs, kStatusTimeoutMs * 0.9);
     EXPECT_LE(waitedMs, kStatusTimeoutMs * 1.1 + kStartUpMs);
+}
+
+// A loader that wakes late (a busy machine; here stopped 0.1 s into the load and continued 2.5 s
+// later) reads the answer that came at 300 ms, in its wait, instead of reporting no answer.
+TEST(LateWakeUp, AnswerThatCameInTimeIsRead) {
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), MakeImage(3));
+    DevsimSession device(kDevsim, dir, {"--delay-ms", "300"});
+    test_support::SpawnOptions spawn;
+    spawn.argv = {kPortboot, kImageName, device.SlavePath(), "R"};
+    spawn.extraEnv = {"LC_ALL=C.UTF-8"};
+    spawn.workDir = dir.Path();
+    spawn.timeLimit = kRunTimeLimit;
+    test_support::Child portboot(spawn);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    portboot.Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    portboot.Signal(SIGCONT);
+    const test_support::ExitInfo& exit = portboot.Wait();
+    DeviceRecord received = device.Finish();
+    ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+    EXPECT_EQ(exit.exitStatus, 0) << portboot.Stdout();
+    EXPECT_EQ(received.fields["result"], "complete") << received.summary;
 }
 
 auto RowName = [](const auto& caseInfo) { return std::string(caseInfo.param.name); };

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -87,6 +89,9 @@ struct RunCase {
     bool needsPortPath = false;  // the port is named by a path, where only a path can stand
     bool linuxOnly = false;      // checks what only the Linux program has: locales, file kinds
     const char* locale = "";     // LC_ALL for the run; "": the program's usual one
+    // Where out holds "{note}", a program that adds notes prints one line there that begins
+    // with this ({port}, {absentport} filled in); the others print nothing there.
+    const char* note = "";
 };
 
 std::ostream& operator<<(std::ostream& stream, const RunCase& row) {
@@ -100,6 +105,29 @@ struct RowRun {
     DeviceRecord received;
     Tokens shown;  // how the program names the image's path and the port in its output
 };
+
+// out as expected, with the note line (if the program adds one) where "{note}" stands.
+void ExpectOutWithNote(const e2e::PortbootProgram& program, const std::string& out,
+                       const std::string& expected, const std::string& notePrefix) {
+    const std::size_t at = expected.find("{note}");
+    if (at == std::string::npos) {
+        EXPECT_EQ(out, expected);
+        return;
+    }
+    const std::string before = expected.substr(0, at);
+    const std::string after = expected.substr(at + 6);
+    if (!program.AddsPortNotes()) {
+        EXPECT_EQ(out, before + after);
+        return;
+    }
+    ASSERT_GE(out.size(), before.size() + after.size()) << out;
+    EXPECT_EQ(out.substr(0, before.size()), before);
+    EXPECT_EQ(out.substr(out.size() - after.size()), after);
+    const std::string note = out.substr(before.size(), out.size() - before.size() - after.size());
+    EXPECT_EQ(note.substr(0, notePrefix.size()), notePrefix) << out;
+    EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1) << "one line: " << note;
+    EXPECT_EQ(note.back(), '\n') << note;
+}
 
 // One load of the row by the program, against a devsim of its own; image.bin is already in dir.
 RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const TempDir& dir) {
@@ -126,7 +154,9 @@ RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const Tem
     result.received = row.deviceResult == "complete" ? device.Finish() : device.Stop();
     result.shown = {{"{path}", program.ShownImagePath(dir.Path(), kImageName)},
                     {"{port}", program.ShownPortName(device.SlavePath())},
-                    {"{noerror}", program.NoErrorDescription()}};
+                    {"{noerror}", program.NoErrorDescription()},
+                    {"{usagenote}", program.UsageNote()},
+                    {"{absentport}", program.AbsentPortOption()}};
     return result;
 }
 
@@ -167,7 +197,7 @@ TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
         EXPECT_NE(run.out.find(expect(row.outAlso), expectedOut.size()), std::string::npos)
             << run.out;
     } else {
-        EXPECT_EQ(run.out, expectedOut);
+        ExpectOutWithNote(program, run.out, expectedOut, Fill(row.note, run.shown));
     }
     if (row.err.empty()) {
         EXPECT_EQ(run.err, "");
@@ -272,11 +302,13 @@ INSTANTIATE_TEST_SUITE_P(Loads, PortbootRun, ::testing::ValuesIn(kLoads),
 // Status 5 (no memory for the image) cannot be provoked honestly from outside the process.
 const RunCase kFailures[] = {
     {"UsageWithoutOptions", {}, 3, {"{file}"},
-     1, std::string(kUsage) + "\n", false, "", "", "incomplete", kNothingSent, 0},
+     1, std::string(kUsage) + "{usagenote}\n", false, "", "", "incomplete", kNothingSent, 0},
     {"RejectedOption", {}, 3, {"{file}", "{port}", "x"},
      2, "Неверный в параметр 3: 'x'\n", false, "", "", "incomplete", kNothingSent, 0},
+    // On Linux a line under the fixed text names the device, the reason and the ports there are.
     {"PortCannotBeOpened", {}, 3, {"{file}", "{absentport}"},
-     3, "Невозможно открыть COM-порт, ошибка: 2\n", false, "", "", "incomplete", kNothingSent, 0},
+     3, "Невозможно открыть COM-порт, ошибка: 2\n{note}", false, "", "", "incomplete", kNothingSent,
+     0, false, false, "", "Порт {absentport}: No such file or directory; "},
     {"FileCannotBeOpened", {}, -1, {"{file}", "{port}"},
      3, "", false, "", "image.bin: No such file or directory\n", "incomplete", kNothingSent, 0},
     {"FileTooLarge", {}, 65535, {"{file}", "{port}"},
@@ -323,8 +355,8 @@ const RunCase kFailures[] = {
     {"DeviceNodeImageIsRefused", {}, 3, {"/dev/null", "{port}"},
      4, "Слишком большой файл\n", false, "", "", "incomplete", kNothingSent, 0, false, true},
     {"PortZeroNamesNoDevice", {}, 3, {"{file}", "0"},
-     3, "Невозможно открыть COM-порт, ошибка: 2\n", false, "", "", "incomplete", kNothingSent, 0,
-     false, true},
+     3, "Невозможно открыть COM-порт, ошибка: 2\n{note}", false, "", "", "incomplete", kNothingSent,
+     0, false, true, "", "Порт COM0: No such file or directory; "},
     // The line goes away mid-image: a write failure, not a hang and not a success.
     {"LineClosedMidImage", {"--close-after", "1000"}, 65534, {"{file}", "{port}"},
      9, Info(57600, "загрузка", 0, 65534) + "\nИнициализация \nЗагрузка кода ",
@@ -345,7 +377,7 @@ const RunCase kCommandLine[] = {
      2, "Неверный в параметр 3: '7'\n", false, "", "", "incomplete", kNothingSent, 0},
     // The texts are UTF-8 in the C locale too.
     {"UsageInTheCLocale", {}, 3, {"{file}"},
-     1, std::string(kUsage) + "\n", false, "", "", "incomplete", kNothingSent, 0, false, true, "C"},
+     1, std::string(kUsage) + "{usagenote}\n", false, "", "", "incomplete", kNothingSent, 0, false, true, "C"},
     {"NoNumberInTheCLocale", {}, 3, {"{file}", "x", "7"},
      2, "Неверный в параметр 2: 'x'\n", false, "", "", "incomplete", kNothingSent, 0, false, true,
      "C"},
@@ -391,8 +423,10 @@ TEST(PortbootCommandLine, SlashOptionIsAPathOnlyWherePortsHavePaths) {
         ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
         if (program.NamesPortsByPath()) {
             EXPECT_EQ(exit.exitStatus, 3);
-            EXPECT_EQ(child.Stdout(),
-                      program.PlatformText("Невозможно открыть COM-порт, ошибка: 2\n"));
+            ExpectOutWithNote(
+                program, child.Stdout(),
+                program.PlatformText("Невозможно открыть COM-порт, ошибка: 2\n{note}"),
+                "Порт " + option + ": No such file or directory; ");
         } else {
             EXPECT_EQ(exit.exitStatus, 2);
             EXPECT_EQ(child.Stdout(),
@@ -434,6 +468,104 @@ TEST(PortbootPort, SecondLoaderIsKeptOut) {
     EXPECT_TRUE(firstExit.exited && firstExit.exitStatus == 7) << test_support::Describe(firstExit);
     EXPECT_EQ(received.fields["commands"], "0:-") << received.summary;
     EXPECT_EQ(received.fields["length"], "none(0/4)") << received.summary;
+}
+
+}  // namespace
+
+namespace {
+
+bool IsLinuxProgram() {
+    return &e2e::ProgramUnderTest() == &e2e::LinuxPortboot();
+}
+
+// A serial terminal left open on the line would read the device's answers: the port is refused
+// at once, and the line under the fixed text names the holder.
+TEST(PortbootPort, PortAnotherProgramHoldsIsRefusedAndTheHolderNamed) {
+    if (!IsLinuxProgram()) {
+        GTEST_SKIP() << "the holder is looked for on Linux";
+    }
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), MakeImage(3));
+    DevsimSession device(kDevsim, dir, {});
+    test_support::SpawnOptions holderSpawn;
+    holderSpawn.argv = {"/bin/sleep", "30"};
+    holderSpawn.stdinPath = device.SlavePath();
+    Child holder(holderSpawn);
+    // The holder has its line open once it runs sleep (the launcher opens it before the exec).
+    for (int tries = 0;
+         tries < 200 &&
+         test_support::ReadFile("/proc/" + std::to_string(holder.Pid()) + "/comm") != "sleep\n";
+         ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const test_support::RunResult run = test_support::RunPortboot(
+        PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
+    DeviceRecord received = device.Stop();
+    ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit);
+    EXPECT_EQ(run.exit.exitStatus, 3);
+    EXPECT_EQ(run.out, "Невозможно открыть COM-порт, ошибка: 16\nПорт " + device.SlavePath() +
+                           " занят: процесс " + std::to_string(holder.Pid()) + " (sleep)\n");
+    EXPECT_EQ(received.fields["commands"], "none") << received.summary;
+}
+
+// The image's name flipped between a file and a FIFO while the loader runs: what is checked is
+// what is opened, so the loader never blocks on the FIFO. Both are refused (the file is too large).
+TEST(PortbootImage, NameFlippedToAFifoNeverBlocks) {
+    if (!IsLinuxProgram()) {
+        GTEST_SKIP() << "FIFOs are a Linux file kind";
+    }
+    constexpr int kRuns =
+        150;  // on a loader that checks one file and opens another, about 1 in 30 blocks
+    TempDir dir;
+    test_support::WriteFile(dir.File("large"), MakeImage(70000));
+    DevsimSession device(kDevsim, dir, {}, std::chrono::seconds(120));
+    std::atomic<bool> flipping{true};
+    std::thread flipper([&] {
+        const std::string image = dir.File(kImageName);
+        while (flipping) {
+            mkfifo(dir.File("fifo").c_str(), 0600);
+            rename(dir.File("fifo").c_str(), image.c_str());
+            link(dir.File("large").c_str(), dir.File("file").c_str());
+            rename(dir.File("file").c_str(), image.c_str());
+        }
+    });
+    int blocked = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        const test_support::RunResult result = test_support::RunPortboot(
+            PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, std::chrono::seconds(3));
+        blocked += result.exit.timedOut ? 1 : 0;
+        EXPECT_TRUE(result.exit.timedOut || result.exit.exitStatus == 4)
+            << test_support::Describe(result.exit) << result.out;
+    }
+    flipping = false;
+    flipper.join();
+    EXPECT_EQ(blocked, 0) << "runs that blocked in the image's open";
+    EXPECT_EQ(device.Stop().fields["commands"], "none");
+}
+
+// --version and --help on Linux, to standard output with status 0; the Windows program keeps
+// its command line, where such an argument is an image's name without options (the usage).
+TEST(PortbootCommandLine, VersionAndHelp) {
+    const e2e::PortbootProgram& program = e2e::ProgramUnderTest();
+    for (const std::string option : {"--version", "--help"}) {
+        SCOPED_TRACE(option);
+        TempDir dir;
+        test_support::SpawnOptions spawn = program.Spawn({option}, dir.Path(), false);
+        spawn.timeLimit = kRunTimeLimit;
+        Child child(spawn);
+        const test_support::ExitInfo& exit = child.Wait();
+        ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+        if (!IsLinuxProgram()) {
+            EXPECT_EQ(exit.exitStatus, 1);
+            EXPECT_EQ(child.Stdout(), program.PlatformText(std::string(kUsage) + "\n"));
+            continue;
+        }
+        EXPECT_EQ(exit.exitStatus, 0);
+        EXPECT_EQ(child.Stdout(), option == "--version"
+                                      ? std::string("portboot ") + PROGRAM_VERSION + "\n"
+                                      : std::string(kUsage) + kUsageNoteLinux + "\n");
+        EXPECT_EQ(child.Stderr(), "");
+    }
 }
 
 }  // namespace

@@ -40,6 +40,10 @@ class PortbootProgram {
     virtual std::string PlatformText(const std::string& linuxText) const = 0;
     // The run-time library's description of "no error".
     virtual std::string NoErrorDescription() const = 0;
+    // The paragraph under the usage text (Linux form); empty where the usage is all there is.
+    virtual std::string UsageNote() const = 0;
+    // A line of the system's own under a failure of the port (the device, the reason).
+    virtual bool AddsPortNotes() const = 0;
 };
 
 const PortbootProgram& LinuxPortboot();

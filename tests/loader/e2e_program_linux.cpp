@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "e2e_program.h"
+#include "expected_usage.h"
 
 namespace e2e {
 
@@ -49,6 +50,8 @@ class LinuxProgram : public PortbootProgram {
     }
     std::string PlatformText(const std::string& linuxText) const override { return linuxText; }
     std::string NoErrorDescription() const override { return "Success"; }
+    std::string UsageNote() const override { return kUsageNoteLinux; }
+    bool AddsPortNotes() const override { return true; }
 };
 
 }  // namespace

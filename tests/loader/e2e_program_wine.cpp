@@ -150,6 +150,8 @@ class WineProgram : public PortbootProgram {
 
     // Wine's msvcrt words errno 0 so; Windows's own says "No error".
     std::string NoErrorDescription() const override { return "Success"; }
+    std::string UsageNote() const override { return ""; }
+    bool AddsPortNotes() const override { return false; }
 };
 
 }  // namespace

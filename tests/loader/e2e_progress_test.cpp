@@ -1,7 +1,8 @@
 // portboot's progress view on a real terminal: a paced load with standard output on a
 // pseudo-terminal, whose screen libvterm keeps. While the image crosses the line the view shows
 // percent and bytes after "Загрузка кода ", redrawn at most about ten times a second; at the
-// end the screen reads exactly as the transcript does (the view erased itself).
+// end the screen reads exactly as the transcript does (the view erased itself), at any width:
+// where the whole view does not fit beside the label it shows the percent alone, or nothing.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -23,7 +24,6 @@ using test_support::TempDir;
 const std::string kDevsim = DEVSIM_PATH;
 const std::string kPortboot = PORTBOOT_PATH;
 constexpr int kRows = 25;
-constexpr int kCols = 80;
 constexpr long kImageBytes = 3000;  // 3.1 s at 9600 Bd
 constexpr int kMaxUpdatesPerSecond = 10;
 constexpr std::chrono::seconds kTimeLimit{20};
@@ -31,7 +31,7 @@ constexpr std::chrono::seconds kTimeLimit{20};
 // A terminal screen kept by libvterm.
 class Screen {
   public:
-    Screen() : vt_(vterm_new(kRows, kCols)) {
+    explicit Screen(int cols) : cols_(cols), vt_(vterm_new(kRows, cols)) {
         vterm_set_utf8(vt_, 1);
         screen_ = vterm_obtain_screen(vt_);
         vterm_screen_reset(screen_, 1);
@@ -47,10 +47,10 @@ class Screen {
         rect.start_row = row;
         rect.end_row = row + 1;
         rect.start_col = 0;
-        rect.end_col = kCols;
-        char text[kCols * 4 + 1];
-        const std::size_t n = vterm_screen_get_text(screen_, text, sizeof text - 1, rect);
-        std::string line(text, n);
+        rect.end_col = cols_;
+        std::vector<char> text(static_cast<std::size_t>(cols_) * 4 + 1);
+        const std::size_t n = vterm_screen_get_text(screen_, text.data(), text.size() - 1, rect);
+        std::string line(text.data(), n);
         line.erase(line.find_last_not_of(' ') + 1);
         return line;
     }
@@ -64,6 +64,7 @@ class Screen {
     }
 
   private:
+    int cols_;
     VTerm* vt_;
     VTermScreen* screen_;
 };
@@ -80,7 +81,21 @@ std::string AsOnTerminal(const std::string& transcript) {
     return out;
 }
 
-TEST(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
+enum class Shown { Whole, PercentOnly, Nothing };
+
+struct WidthCase {
+    int cols;
+    Shown shown;
+};
+
+std::ostream& operator<<(std::ostream& stream, const WidthCase& row) {
+    return stream << row.cols << " columns";
+}
+
+class ProgressView : public ::testing::TestWithParam<WidthCase> {};
+
+TEST_P(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
+    const WidthCase& row = GetParam();
     TempDir dir;
     test_support::WriteFile(dir.File("image.bin"), std::string(kImageBytes, '\x5a'));
     DevsimSession device(kDevsim, dir, {"--pace", "9600"});
@@ -91,11 +106,14 @@ TEST(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
     spawn.controllingPty = true;
     spawn.stdoutToPty = true;
     spawn.timeLimit = kTimeLimit;
+    spawn.ptyRows = kRows;
+    spawn.ptyCols = static_cast<unsigned short>(row.cols);
     Child portboot(spawn);
 
-    Screen screen;
+    Screen screen(row.cols);
     std::string raw;
-    bool progressSeen = false;
+    bool wholeSeen = false;
+    bool percentSeen = false;
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         pollfd watch{portboot.PtyMaster(), POLLIN, 0};
@@ -106,10 +124,11 @@ TEST(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
             if (got > 0) {
                 raw.append(buffer, static_cast<std::size_t>(got));
                 screen.Feed(std::string(buffer, static_cast<std::size_t>(got)));
-                for (const std::string& row : screen.Rows()) {
-                    if (row.rfind("Загрузка кода ", 0) == 0 && row.find('%') != std::string::npos &&
-                        row.find("/3000") != std::string::npos) {
-                        progressSeen = true;
+                for (const std::string& line : screen.Rows()) {
+                    if (line.rfind("Загрузка кода ", 0) == 0 &&
+                        line.find('%') != std::string::npos) {
+                        percentSeen = true;
+                        wholeSeen = wholeSeen || line.find("/3000") != std::string::npos;
                     }
                 }
                 continue;
@@ -125,20 +144,39 @@ TEST(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
     const test_support::ExitInfo& exit = portboot.Wait();
     ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
     EXPECT_EQ(exit.exitStatus, 0);
-    EXPECT_TRUE(progressSeen) << raw;
     const long updates = std::count(raw.begin(), raw.end(), '%');
-    EXPECT_GE(updates, 3);
-    EXPECT_LE(updates, static_cast<long>(seconds * kMaxUpdatesPerSecond) + 2) << seconds << " s";
+    if (row.shown == Shown::Nothing) {
+        EXPECT_EQ(updates, 0) << raw;
+    } else {
+        EXPECT_TRUE(percentSeen) << raw;
+        EXPECT_EQ(wholeSeen, row.shown == Shown::Whole) << raw;
+        EXPECT_GE(updates, 3);
+        EXPECT_LE(updates, static_cast<long>(seconds * kMaxUpdatesPerSecond) + 2)
+            << seconds << " s";
+    }
 
     const std::string transcript = "\nФайл " + dir.Path() + "/image.bin\nПорт " +
                                    device.SlavePath() +
                                    ":9600\nФункция загрузка\nТочка входа 0\nДлина файла 3000"
                                    "\nИнициализация \nЗагрузка кода \nКонец кода "
                                    "\nЗагрузка завершена\nСохранение кода \n";
-    Screen expected;
+    Screen expected(row.cols);
     expected.Feed(AsOnTerminal(transcript));
     EXPECT_EQ(screen.Rows(), expected.Rows());
     EXPECT_EQ(device.Finish().fields["result"], "complete");
 }
+
+// "Загрузка кода " is 14 columns and "100% 3000/3000" 14 more; the view never takes the last
+// column, where the cursor would wait to wrap.
+const WidthCase kWidths[] = {
+    {80, Shown::Whole},       {40, Shown::Whole},       {31, Shown::Whole},
+    {29, Shown::Whole},       {28, Shown::PercentOnly}, {20, Shown::PercentOnly},
+    {19, Shown::PercentOnly}, {18, Shown::Nothing},     {12, Shown::Nothing},
+};
+
+INSTANTIATE_TEST_SUITE_P(Widths, ProgressView, ::testing::ValuesIn(kWidths),
+                         [](const auto& caseInfo) {
+                             return std::to_string(caseInfo.param.cols) + "Columns";
+                         });
 
 }  // namespace

@@ -17,3 +17,11 @@ inline constexpr char kUsage[] =
     "\n"
     " Пример. Запись файла K2M.BIN через COM1:\n"
     " PORTBOOT.EXE K2M.BIN 1 L\n";
+
+// What the Linux program prints under it: how ports are named there, and where the exit statuses
+// are listed.
+inline constexpr char kUsageNoteLinux[] =
+    "\n"
+    " В Linux порт можно назвать путём к устройству: /dev/ttyUSB0,\n"
+    " /dev/serial/by-id/...; COMn - это /dev/ttyS(n-1).\n"
+    " Коды завершения перечислены в man portboot.\n";

@@ -1,7 +1,9 @@
 // The load sequence over a fake port: its slots are scripted, so each test sees every byte the
 // loader puts on the wire, when it discards the input, and how long it waits for each status,
 // and decides what the device answers and how much each write moves. No terminal is involved.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "command_line.h"
 #include "load_sequence.h"
 #include "loader_settings.h"
@@ -43,8 +46,11 @@ class FakePort : public ComPort {
         return true;
     }
 
+    // Also notes how much the load had printed by then (standard output is a captured file).
     bool DiscardInput() override {
         discardedAt.push_back(wire.size());
+        std::fflush(stdout);
+        printedAtDiscard.push_back(lseek(STDOUT_FILENO, 0, SEEK_CUR));
         return true;
     }
 
@@ -105,6 +111,7 @@ class FakePort : public ComPort {
     std::size_t failByteAt = SIZE_MAX;  // a single-byte write at this wire position fails
     std::vector<std::uint32_t> blockWrites;
     std::vector<std::size_t> discardedAt;  // wire length at each discard of the input
+    std::vector<off_t> printedAtDiscard;   // bytes of standard output at each discard
     std::vector<std::size_t> drainedAt;    // wire length at each wait for the line
     std::vector<std::uint32_t> statusWaits;
     Bytes wire;
@@ -274,7 +281,8 @@ TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
          {kReadFails},
          kExitNoAnswer,
          1,
-         "\nИнициализация Ошибка чтения COM-порта, ошибка: 5\n\n"},
+         "\nИнициализация Ошибка чтения COM-порта, ошибка: 5\n"
+         "Порт COM1 (/dev/ttyS0): Input/output error\n\n"},
         {"init unanswered",
          {},
          kExitNoAnswer,
@@ -311,6 +319,18 @@ TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
     }
 }
 
+// A board that DTR resets sends its banner while the image is read and the information block is
+// printed: the input is discarded after those, right before the first command.
+TEST_F(LoadSequenceTest, StaleInputIsDiscardedRightBeforeTheFirstCommand) {
+    Settings({"L"});
+    port_.statusScript = {0, 0, 0, 0};
+    WriteImage(Image(3));
+    ASSERT_EQ(Run(), kExitDone);
+    EXPECT_EQ(port_.discardedAt, std::vector<std::size_t>{0});
+    ASSERT_EQ(port_.printedAtDiscard.size(), 1u);
+    EXPECT_EQ(port_.printedAtDiscard[0], static_cast<off_t>(InfoBlock("загрузка", 3).size()));
+}
+
 TEST_F(LoadSequenceTest, PartialWritesGoOnWhereTheyStopped) {
     Settings({"L"});
     port_.statusScript = {0, 0, 0, 0};
@@ -326,19 +346,29 @@ TEST_F(LoadSequenceTest, PartialWritesGoOnWhereTheyStopped) {
     }
 }
 
+// The line the Linux port adds under a failed transfer on COM1, and the stop's closing line feed.
+const std::string kEioNote = "Порт COM1 (/dev/ttyS0): Input/output error\n\n";
+const std::string kTimeoutNote = "Порт COM1 (/dev/ttyS0): Connection timed out\n\n";
+
 struct WriteFailureCase {
     const char* name;
     std::deque<int> writes;
     std::size_t wireLength;  // commands, length bytes and what of the image went out
-    const char* message;
+    std::string message;
 };
 
 TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
     const WriteFailureCase cases[] = {
-        {"first write fails", {kWriteFails}, 6, "Ошибка записи в COM-порт, ошибка: 5\n\n"},
-        {"fails after a part", {100, kWriteFails}, 106, "Ошибка записи в COM-порт, ошибка: 5\n\n"},
-        {"moves nothing in time", {0}, 6, "Ошибка записи в COM-порт, ошибка: 110\n\n"},
-        {"stalls after a part", {200, 0}, 206, "Ошибка записи в COM-порт, ошибка: 110\n\n"},
+        {"first write fails", {kWriteFails}, 6, "Ошибка записи в COM-порт, ошибка: 5\n" + kEioNote},
+        {"fails after a part",
+         {100, kWriteFails},
+         106,
+         "Ошибка записи в COM-порт, ошибка: 5\n" + kEioNote},
+        {"moves nothing in time", {0}, 6, "Ошибка записи в COM-порт, ошибка: 110\n" + kTimeoutNote},
+        {"stalls after a part",
+         {200, 0},
+         206,
+         "Ошибка записи в COM-порт, ошибка: 110\n" + kTimeoutNote},
     };
     for (const WriteFailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -348,8 +378,7 @@ TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
         WriteImage(Image(2000));
         Settings({"L"});
         EXPECT_EQ(Run(port, imagePath_), kExitPortWriteFailed);
-        EXPECT_EQ(out_.substr(out_.rfind("\nЗагрузка кода ")),
-                  std::string("\nЗагрузка кода ") + c.message);
+        EXPECT_EQ(out_.substr(out_.rfind("\nЗагрузка кода ")), "\nЗагрузка кода " + c.message);
         // Nothing follows what of the image went out: no end-of-code command.
         EXPECT_EQ(port.wire.size(), c.wireLength);
         EXPECT_FALSE(port.open) << "port left open";
@@ -380,7 +409,7 @@ TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
         Settings({"L", "258"});
         EXPECT_EQ(Run(port, imagePath_), kExitPortWriteFailed);
         EXPECT_EQ(out_.substr(out_.rfind(c.lastLabel)),
-                  std::string(c.lastLabel) + "Ошибка записи в COM-порт, ошибка: 5\n\n");
+                  std::string(c.lastLabel) + "Ошибка записи в COM-порт, ошибка: 5\n" + kEioNote);
         EXPECT_EQ(port.wire.size(), c.failByteAt) << "nothing goes out after the failed byte";
         EXPECT_FALSE(port.open) << "port left open";
     }
@@ -410,13 +439,58 @@ TEST_F(LoadSequenceTest, MissingFileClosesThePortAndNamesTheFile) {
     EXPECT_TRUE(port_.wire.empty());
 }
 
-TEST_F(LoadSequenceTest, PortThatCannotOpenGivesItsErrorCode) {
-    Settings({"/dev/some-port"});
-    port_.failOpenWith = EACCES;
-    WriteImage(Image(2));
-    EXPECT_EQ(Run(), kExitCannotOpen);
-    EXPECT_EQ(out_, "Невозможно открыть COM-порт, ошибка: 13\n");
-    EXPECT_EQ(port_.openedName, "/dev/some-port");
+// The fixed text with the system's code, and under it the line the Linux port adds: the device,
+// the system's reason, and what a person can do about it.
+TEST_F(LoadSequenceTest, PortThatCannotOpenGivesItsErrorCodeAndANote) {
+    // A file stands for a device that only its group may open.
+    const std::string device = dir_ + "/ttyUSB7";
+    test_support::WriteFile(device, "");
+    const struct group* dialout = getgrnam("dialout");
+    if (getuid() == 0 && dialout != nullptr) {
+        ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), dialout->gr_gid), 0);
+    }
+    struct stat info;
+    ASSERT_EQ(stat(device.c_str(), &info), 0);
+    const struct group* owner = getgrgid(info.st_gid);
+    ASSERT_NE(owner, nullptr);
+    const std::string group = owner->gr_name;
+    struct Case {
+        const char* name;
+        std::string port;
+        int error;
+        std::string note;  // how the line under the fixed text begins
+        bool whole;        // the note is all of that line
+    };
+    const Case cases[] = {
+        {"no permission: the group and how to join it", device, EACCES,
+         "Порт " + device + ": Permission denied; он открыт группе " + group +
+             ": sudo usermod -aG " + group + " $USER, затем войдите в систему заново",
+         true},
+        {"no such device: the serial ports there are", "/dev/no-such-port", ENOENT,
+         "Порт /dev/no-such-port: No such file or directory; ", false},
+        {"a port digit names its device", "3", EIO, "Порт COM3 (/dev/ttyS2): Input/output error",
+         true},
+        {"in use by a program nobody can see", device, EBUSY,
+         "Порт " + device + ": Device or resource busy; его держит другая программа", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePort port;
+        port.failOpenWith = c.error;
+        WriteImage(Image(2));
+        Settings({c.port.c_str()});
+        EXPECT_EQ(Run(port, imagePath_), kExitCannotOpen);
+        const std::string fixed =
+            "Невозможно открыть COM-порт, ошибка: " + std::to_string(c.error) + "\n";
+        ASSERT_EQ(out_.substr(0, fixed.size()), fixed);
+        const std::string note = out_.substr(fixed.size());
+        EXPECT_EQ(note.substr(0, c.note.size()), c.note);
+        EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1) << note;
+        if (c.whole) {
+            EXPECT_EQ(note, c.note + "\n");
+        }
+        EXPECT_EQ(port.openedName, c.port == "3" ? "COM3" : c.port);
+    }
 }
 
 TEST_F(LoadSequenceTest, CodeWithoutLabelIsNotSent) {

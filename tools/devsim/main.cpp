@@ -38,6 +38,9 @@ constexpr int kExitClosed = 4;
 constexpr int kTrailingListenMs = 200;
 // Longest single poll(), so a signal that lands just before poll() is seen soon.
 constexpr int kPollSliceMs = 100;
+// With no host on the slave the master reports a hang-up at once; this is how often it is
+// looked at again, which is also the most a host's first byte waits to be seen.
+constexpr int kNoHostPollMs = 2;
 // A byte on the line takes a start bit, 8 data bits and a stop bit.
 constexpr double kBitsPerByte = 10.0;
 
@@ -103,7 +106,8 @@ class Babbler {
                 sent_ += static_cast<std::uint64_t>(written);
                 continue;
             }
-            return written < 0 && (errno == EAGAIN || errno == EINTR);
+            // EIO: no host has the line open now; one may come.
+            return written < 0 && (errno == EAGAIN || errno == EINTR || errno == EIO);
         }
     }
 
@@ -135,6 +139,8 @@ class Pacer {
         waitMs = std::max(1, static_cast<int>((nextS - elapsedS) * 1000.0 + 1.0));
         return 0;
     }
+
+    bool Started() const { return started_; }
 
     void Took(std::size_t count) {
         if (!started_) {
@@ -178,9 +184,8 @@ class Device {
                 Answer(*command);
             }
             if (ShouldClose()) {
-                // Both ends go, so the host's next write fails as on a line that was cut.
+                // The device's end goes, so the host's next write fails as on a line that was cut.
                 line_.master.Reset();
-                line_.slave.Reset();
                 return true;
             }
         }
@@ -231,6 +236,8 @@ int Run(const Options& options) {
     if (options.stale) {
         WriteAll(line.master.Get(), &*options.stale, 1);
     }
+    // What was set up and put in the line stays with the master; the slave is the host's alone.
+    line.slave.Reset();
     std::printf("%s\n", line.slavePath.c_str());
     std::fflush(stdout);
     InstallSignalHandlers();
@@ -243,8 +250,9 @@ int Run(const Options& options) {
     const DeviceProtocol& protocol = device.Protocol();
     const std::vector<std::uint8_t>& sinkBytes = device.SinkBytes();
     Pacer pacer(options.paceBaud);
-    Deadline overall = Deadline::In(std::chrono::milliseconds(options.timeoutMs));
-    Deadline idle = Deadline::Never();  // starts with the first byte
+    // Both start with the first byte: a device waits for its host as long as it takes.
+    Deadline overall = Deadline::Never();
+    Deadline idle = Deadline::Never();
     Deadline trailing = Deadline::Never();
     bool listeningForTrailing = false;
     bool closedOnPurpose = false;
@@ -269,6 +277,11 @@ int Run(const Options& options) {
             std::fprintf(stderr, "devsim: poll: %s\n", std::strerror(errno));
             break;
         }
+        if (ready > 0 && (watch.revents & (POLLIN | POLLOUT)) == 0) {
+            // Hung up: no host has the slave open, before the first or after the last.
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kNoHostPollMs, waitMs)));
+            continue;
+        }
         if (ready > 0 && (watch.revents & POLLOUT) && !babbler.Send(line.master.Get())) {
             break;  // the line is gone
         }
@@ -281,8 +294,16 @@ int Run(const Options& options) {
         if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         }
+        if (count < 0 && errno == EIO) {
+            // The host closed the slave and everything it sent has been read.
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kNoHostPollMs, waitMs)));
+            continue;
+        }
         if (count <= 0) {
-            break;  // the line is gone; cannot happen while the slave is held, but never spin
+            break;  // the line is gone
+        }
+        if (!pacer.Started()) {
+            overall = Deadline::In(std::chrono::milliseconds(TimeLimitMs(options)));
         }
         pacer.Took(static_cast<std::size_t>(count));
         idle = Deadline::In(std::chrono::milliseconds(options.idleMs));
@@ -357,6 +378,9 @@ int main(int argc, char** argv) {
     switch (devsim::ParseOptions(argc, argv, options, message)) {
         case devsim::ParseResult::Help:
             std::fputs(devsim::kUsageText, stdout);
+            return 0;
+        case devsim::ParseResult::Version:
+            std::printf("devsim %s\n", PROGRAM_VERSION);
             return 0;
         case devsim::ParseResult::Error:
             std::fprintf(stderr, "devsim: %s\n%s", message.c_str(), devsim::kUsageText);

@@ -25,15 +25,35 @@ const char kUsageText[] =
     "  --pace BAUD         take bytes no faster than BAUD allows (10 bits per byte)\n"
     "  --close-after N     close the line after N image bytes\n"
     "  --idle-ms N         end N ms after the last byte received (default 3000)\n"
-    "  --timeout-ms N      end N ms after the start in any case (default 60000)\n"
+    "  --timeout-ms N      end N ms after the first byte in any case (default 60000, plus the\n"
+    "                      line time of the largest load at the --pace speed)\n"
     "  --sink              no protocol: count the bytes received until the line is idle\n"
     "  --cooked            leave the slave as the kernel opens it (canonical, echo): the host\n"
     "                      must make the line raw itself\n"
+    "  --help, --version   this text, or the version; nothing else is done\n"
     "Numbers are decimal or 0x-prefixed hexadecimal.\n"
     "Exit status: 0 complete sequence, 2 incomplete, 3 unexpected bytes, 4 line closed by\n"
     "--close-after, 1 devsim's own error (bad option, no pseudo-terminal, file not written).\n";
 
 namespace {
+
+constexpr std::uint32_t kBaseTimeLimitMs = 60000;
+// The most a host sends: two commands, the length, the largest padded image, two commands and
+// the entry point.
+constexpr std::uint64_t kLargestLoadBytes = 2 + 4 + 65534 + 2 + 2;
+constexpr std::uint64_t kBitsPerByte = 10;
+
+// Options that take a value after them.
+bool TakesValue(const std::string& name) {
+    for (const char* known :
+         {"--link", "--out", "--summary", "--status", "--silent", "--delay-ms", "--stale",
+          "--unasked", "--garbage", "--pace", "--close-after", "--idle-ms", "--timeout-ms"}) {
+        if (name == known) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Whole text as a number: decimal, or hexadecimal after 0x. Rejects signs, blanks and junk.
 bool ParseNumber(const char* text, std::uint32_t maxValue, std::uint32_t& value) {
@@ -72,6 +92,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& m
         if (name == "--help" || name == "-h") {
             return ParseResult::Help;
         }
+        if (name == "--version") {
+            return ParseResult::Version;
+        }
         if (name == "--sink") {
             options.sink = true;
             continue;
@@ -79,6 +102,10 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& m
         if (name == "--cooked") {
             options.cooked = true;
             continue;
+        }
+        if (!TakesValue(name)) {
+            message = "unknown option " + name;
+            return ParseResult::Error;
         }
         if (i + 1 >= argc) {
             message = "missing value after " + name;
@@ -125,11 +152,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& m
             options.closeAfter = number;
         } else if (name == "--idle-ms") {
             ok = ParseNumber(value, 3600000, options.idleMs);
-        } else if (name == "--timeout-ms") {
-            ok = ParseNumber(value, 86400000, options.timeoutMs);
-        } else {
-            message = "unknown option " + name;
-            return ParseResult::Error;
+        } else {  // --timeout-ms, the last one TakesValue knows
+            ok = ParseNumber(value, 86400000, number);
+            options.timeoutMs = number;
         }
         if (!ok) {
             message = "bad value for " + name + ": '" + value + "'";
@@ -137,6 +162,17 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& m
         }
     }
     return ParseResult::Run;
+}
+
+std::uint32_t TimeLimitMs(const Options& options) {
+    if (options.timeoutMs) {
+        return *options.timeoutMs;
+    }
+    if (options.paceBaud == 0) {
+        return kBaseTimeLimitMs;
+    }
+    const std::uint64_t lineMs = kLargestLoadBytes * kBitsPerByte * 1000 / options.paceBaud;
+    return static_cast<std::uint32_t>(kBaseTimeLimitMs + lineMs);
 }
 
 }  // namespace devsim

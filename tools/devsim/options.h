@@ -22,12 +22,15 @@ struct Options {
     std::uint32_t paceBaud = 0;               // --pace BAUD, 0 = read as fast as bytes come
     std::optional<std::uint32_t> closeAfter;  // --close-after N image bytes
     std::uint32_t idleMs = 3000;              // --idle-ms: end this long after the last byte
-    std::uint32_t timeoutMs = 60000;          // --timeout-ms: end this long after the start
+    std::optional<std::uint32_t> timeoutMs;   // --timeout-ms: end this long after the first byte
     bool sink = false;                        // --sink: only count bytes, no protocol
     bool cooked = false;                      // --cooked: leave the slave's defaults alone
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
+
+// The time limit: as given, else long enough for the slowest load at the pace chosen.
+std::uint32_t TimeLimitMs(const Options& options);
 
 // Fills options from argv. On Error, message says what was wrong.
 ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& message);

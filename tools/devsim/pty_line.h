@@ -1,6 +1,8 @@
 // The device's end of a pseudo-terminal that stands in for a serial line.
-// The master is the device side; one slave descriptor stays open here so the master never sees
-// EIO before a host opens the slave or between two hosts. The slave is raw from the start.
+// The master is the device side. The slave is opened here only to set it up (raw from the start)
+// and is then let go, as a device holds no port of its host: a host that refuses a port another
+// program holds must find nobody on it. With no host on the slave the master reports a hang-up,
+// which the device's loop takes as "no host yet" and waits out without spinning.
 #pragma once
 
 #include <chrono>
@@ -31,7 +33,7 @@ class UniqueFd {
 
 struct PtyLine {
     UniqueFd master;
-    UniqueFd slave;  // kept so the line stays up while no host has it open
+    UniqueFd slave;  // for the set-up only; released before any host is told the path
     std::string slavePath;
 };
 

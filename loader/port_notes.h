@@ -1,0 +1,15 @@
+// A line for a person under a fixed failure text about the port, in the console's encoding:
+// which device, the system's reason in its own words, and what to do about it. The texts the
+// load prints stay as they are; where a platform has nothing to add, the note is empty.
+#pragma once
+
+#include <string>
+
+namespace portboot {
+
+// After a failed ComPort::Open of the port named on the command line, with its error code.
+std::string PortOpenNote(const char* name, int error);
+// After a write or a read of the open port failed with the error code.
+std::string PortTransferNote(const char* name, int error);
+
+}  // namespace portboot
