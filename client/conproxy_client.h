@@ -7,6 +7,10 @@
 // request and answer into the region later. Every later call then fails at once with kOutOfStep,
 // touching nothing, until that late reply has come (its answer is dropped) or Open() is called
 // again; so the answer to one request is never taken for the answer to the next.
+//
+// Text is bytes, in the server's console code page (866): WriteText sends its bytes as given and
+// ReadText returns the bytes the server delivered. Converting from and to the user's encoding
+// is the caller's part (conclient does it for its scripts and answers).
 #pragma once
 
 #include <cstddef>
