@@ -1,9 +1,9 @@
 // conclient: runs a script of console requests against conproxy, one request per line, and
 // prints one stable line per answer. It starts conproxy itself (the one beside this program,
 // else on PATH, unless --server says otherwise) or attaches to one already started with
-// --attach. With --dump each
-// answer is followed by the raw bytes the reply left in the region (status, result and the
-// command's data area as hex), so that two servers can be compared byte for byte.
+// --attach. With --dump each answer is followed by the raw bytes the reply left in the region
+// (status, result and the command's data area as hex), so that two servers can be compared byte
+// for byte.
 // Scripts and answers are the user's text (on Linux the locale's encoding, UTF-8 as a rule);
 // `write` sends it to the server in code page 866, `writehex` and `raw` send bytes as given.
 #include <chrono>
