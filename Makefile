@@ -46,8 +46,13 @@ package: deps
 	cmake --preset default
 	cmake --build --preset default --target package -j $(JOBS)
 
-demo: build
-	scripts/demo
+# Only the four Linux programs, with only their build dependencies: no tests, no benchmarks,
+# no Windows programs. A build directory of its own, so that build/ keeps the whole tree.
+demo:
+	@scripts/ensure-deps --demo
+	cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBENCH=OFF
+	cmake --build build-demo -j $(JOBS) --target portboot conproxy conclient devsim
+	BIN=build-demo/bin scripts/demo
 
 bench: build
 	bench/run build/bin
@@ -66,4 +71,4 @@ test-asan: deps
 	ctest --preset asan -j $(JOBS)
 
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-fuzz
+	rm -rf build build-demo build-win32 build-win64 build-asan build-fuzz

@@ -190,10 +190,6 @@ ClientNames UniqueNames() {
     return {stem, stem + "_req", stem + "_rep"};
 }
 
-std::string DefaultServerPath(const char* argv0) {
-    return ProgramDirectory(argv0) + kServerFileName;
-}
-
 WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t count,
                                ConsoleRequest* out, int timeoutMs) {
     const WaitResult step = InStep();

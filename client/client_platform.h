@@ -77,8 +77,6 @@ extern const size_t kMaxSuffixBytes;
 extern const char* const kServerFileName;
 unsigned long ProcessId();
 uint32_t RandomBits();
-// The directory of the running program, with its trailing separator, or empty.
-std::string ProgramDirectory(const char* argv0);
 
 struct ConproxyClient::Impl {
     std::unique_ptr<PlatformLink> link = MakePlatformLink();

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -36,6 +37,60 @@ constexpr int kLivenessSliceMs = 50;
 constexpr int kReapPollMs = 5;
 constexpr int kTermGraceMs = 1000;
 constexpr mode_t kOwnerOnlyMode = 0600;
+
+// A file we may run: a regular file with an execute bit for us.
+bool IsProgram(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// A name with a slash as it is; otherwise the program of that name on PATH, found as a shell
+// finds it, or empty.
+std::string FindProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    std::string path;
+    if (const char* env = std::getenv("PATH")) {
+        path = env;
+    } else {
+        // No PATH at all: the system's default, as the shell takes it.
+        char fallback[256] = "/bin:/usr/bin";
+        confstr(_CS_PATH, fallback, sizeof fallback);
+        path = fallback;
+    }
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        // An empty entry is the current directory, as the shell reads it; the result still has
+        // a slash, so that nothing later looks the name up again.
+        const std::string dir = end == start ? "." : path.substr(start, end - start);
+        const std::string candidate = dir + "/" + name;
+        if (IsProgram(candidate)) {
+            return candidate;
+        }
+        start = end + 1;
+    }
+    return std::string();
+}
+
+// The directory of the running program, with its trailing slash, or empty. The kernel's link
+// names the file itself whichever way it was started; argv[0] only where /proc is missing.
+std::string ProgramDirectory(const char* argv0) {
+    std::string self;
+    char link[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", link, sizeof link - 1);
+    if (n > 0) {
+        self.assign(link, static_cast<size_t>(n));
+    } else if (argv0 != nullptr) {
+        self = argv0;
+    }
+    const size_t slash = self.rfind('/');
+    return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
+}
 
 // Empty when an object someone made before us is safe to use: our own, and nobody else may
 // read or write it (its maker could otherwise read the keys, write to the terminal, end us).
@@ -250,12 +305,20 @@ class PosixLink : public PlatformLink {
         // up when the caller closes it, and nothing else of ours is the server's business.
         posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
+        // posix_spawn takes a name without a slash from the current directory: never that.
+        const std::string program = FindProgram(args[0]);
+        if (program.empty()) {
+            posix_spawn_file_actions_destroy(&actions);
+            posix_spawnattr_destroy(&attr);
+            *error = args[0] + ": not found on PATH";
+            return false;
+        }
         pid_t pid = 0;
-        int rc = posix_spawn(&pid, args[0].c_str(), &actions, &attr, argv.data(), environ);
+        int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attr);
         if (rc != 0) {
-            *error = args[0] + ": " + std::strerror(rc);
+            *error = program + ": " + std::strerror(rc);
             return false;
         }
         pid_ = pid;
@@ -324,10 +387,12 @@ uint32_t RandomBits() {
     return bits;
 }
 
-std::string ProgramDirectory(const char* argv0) {
-    std::string self = argv0 != nullptr ? argv0 : "";
-    size_t slash = self.rfind('/');
-    return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
+std::string DefaultServerPath(const char* argv0) {
+    const std::string dir = ProgramDirectory(argv0);
+    if (!dir.empty() && IsProgram(dir + kServerFileName)) {
+        return dir + kServerFileName;
+    }
+    return kServerFileName;  // StartServer looks it up on PATH
 }
 
 namespace {

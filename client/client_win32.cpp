@@ -241,12 +241,13 @@ uint32_t RandomBits() {
     return bits;
 }
 
-std::string ProgramDirectory(const char*) {
+std::string DefaultServerPath(const char*) {
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     std::string path(self, n < sizeof self ? n : 0);
     size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return dir + kServerFileName;
 }
 
 namespace {

@@ -1,8 +1,11 @@
 // conclient: runs a script of console requests against conproxy, one request per line, and
-// prints one stable line per answer. It starts conproxy itself (next to this program unless
-// --server says otherwise) or attaches to one already started with --attach. With --dump each
-// answer is followed by the raw bytes the reply left in the region (status, result and the
-// command's data area as hex), so that two servers can be compared byte for byte.
+// prints one stable line per answer. It starts conproxy itself (the one beside this program,
+// else on PATH, unless --server says otherwise) or attaches to one already started with
+// --attach. With --dump each answer is followed by the raw bytes the reply left in the region
+// (status, result and the command's data area as hex), so that two servers can be compared byte
+// for byte.
+// Scripts and answers are the user's text (on Linux the locale's encoding, UTF-8 as a rule);
+// `write` sends it to the server in code page 866, `writehex` and `raw` send bytes as given.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "conclient_text.h"
 #include "conproxy_client.h"
 
 namespace {
@@ -25,21 +29,27 @@ constexpr int kExitNoServer = 1;
 constexpr int kExitBadScript = 2;
 constexpr int kExitUsage = 3;
 
-void Usage() {
-    std::fprintf(stderr,
+void Usage(std::FILE* to) {
+    std::fprintf(to,
                  "usage: conclient [--server PATH] [--attach SUFFIX REQUEST REPLY]\n"
                  "                 [--out FILE] [--timeout-ms N] [--dump] [SCRIPT]\n"
+                 "       conclient --help | --version\n"
                  "script lines: write TEXT | writehex HEX.. | cursor COL ROW | info | peek |\n"
                  "              read | readtext COUNT | clear | nop | nop10 | exit |\n"
                  "              raw CMD OFFSET COUNT | sleep MS   (# starts a comment)\n"
-                 "read and readtext wait for a key without a time-out unless --timeout-ms is "
-                 "given\n");
+                 "the script comes from SCRIPT, or from standard input when that is a file or a "
+                 "pipe\n"
+                 "read, readtext, raw 7 and raw 8 wait for a key without a time-out unless "
+                 "--timeout-ms is given\n");
 }
 
+// Text from the server (code page 866) as the user's text; escapes only for control bytes,
+// the quote and the backslash, and characters the locale cannot show.
 std::string Escape(const std::string& bytes) {
     std::string out;
     char hex[8];
     for (unsigned char c : bytes) {
+        const std::string shown = c >= 0x80 ? conclient_text::Shown866(c) : std::string();
         if (c == '\r')
             out += "\\r";
         else if (c == '\n')
@@ -48,6 +58,8 @@ std::string Escape(const std::string& bytes) {
             out += std::string("\\") + static_cast<char>(c);
         else if (c >= 0x20 && c < 0x7F)
             out += static_cast<char>(c);
+        else if (!shown.empty())
+            out += shown;
         else {
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
@@ -104,9 +116,10 @@ struct Step {
     std::istringstream& in;   // the arguments, for >> parsing
     const std::string& rest;  // the text after the verb and one blank (write)
     WaitResult result = WaitResult::kReplied;
-    size_t dataBytes = 0;   // the data area this command's reply fills (--dump)
-    bool requested = true;  // a request went out (not a sleep)
-    bool bad = false;       // the arguments did not parse
+    size_t dataBytes = 0;                 // the data area this command's reply fills (--dump)
+    bool requested = true;                // a request went out (not a sleep)
+    bool bad = false;                     // the arguments did not parse
+    std::string refused = std::string();  // why the line was not sent (the script goes on)
 };
 
 struct Runner;
@@ -126,13 +139,14 @@ struct Runner {
 };
 
 void DoWrite(Runner& r, const std::string& verb, Step& step) {
-    std::string bytes = step.rest;
+    std::string bytes;
     if (verb == "writehex") {
-        bytes.clear();
         if (!ParseHex(step.rest, &bytes)) {
             step.bad = true;
             return;
         }
+    } else if (!conclient_text::To866(step.rest, &bytes, &step.refused)) {
+        return;
     }
     step.result = r.client.WriteText(bytes);
     if (step.result == WaitResult::kReplied)
@@ -230,8 +244,11 @@ void DoRaw(Runner& r, const std::string&, Step& step) {
         return;
     }
     conclient::ConsoleRequest record{};
+    // Reading an input record or text waits for the keyboard, as read and readtext do.
+    const bool keyWait = cmd == conclient::ConReadInput || cmd == conclient::ConReadText;
     step.result = r.client.Raw(static_cast<int32_t>(cmd), static_cast<int32_t>(offset),
-                               static_cast<uint32_t>(count), &record);
+                               static_cast<uint32_t>(count), &record,
+                               keyWait ? r.keyTimeoutMs : conclient::kClientReplyTimeout);
     if (step.result == WaitResult::kReplied) {
         r.out << "raw cmd=" << record.command << " status=" << record.status
               << " result=" << record.result << "\n";
@@ -275,8 +292,11 @@ bool Runner::Line(const std::string& line, bool* badLine) {
     }
     if (action != nullptr)
         action(*this, verb, step);
-    if (action == nullptr || step.bad) {
-        out << "error bad line: " << line << "\n";
+    if (action == nullptr || step.bad || !step.refused.empty()) {
+        if (step.refused.empty())
+            out << "error bad line: " << line << "\n";
+        else
+            out << "error " << verb << ": " << step.refused << "\n";
         out.flush();
         *badLine = true;
         return true;
@@ -295,6 +315,7 @@ bool Runner::Line(const std::string& line, bool* badLine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    conclient_text::UseLocale();
     std::string serverPath = conclient::DefaultServerPath(argv[0]);
     std::string outPath, scriptPath;
     conclient::ClientNames names = conclient::UniqueNames();
@@ -304,7 +325,13 @@ int main(int argc, char** argv) {
     bool timeoutGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--server" && i + 1 < argc) {
+        if (a == "--help") {
+            Usage(stdout);
+            return kExitOk;
+        } else if (a == "--version") {
+            std::printf("conclient %s\n", PROGRAM_VERSION);
+            return kExitOk;
+        } else if (a == "--server" && i + 1 < argc) {
             serverPath = argv[++i];
         } else if (a == "--attach" && i + 3 < argc) {
             attach = true;
@@ -318,16 +345,21 @@ int main(int argc, char** argv) {
         } else if (a == "--dump") {
             dump = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            Usage();
+            Usage(stderr);
             return kExitUsage;
         } else if (scriptPath.empty()) {
             scriptPath = a;
         } else {
-            Usage();
+            Usage(stderr);
             return kExitUsage;
         }
     }
 
+    // The server takes the keys of this terminal: nothing typed here would reach the script.
+    if (scriptPath.empty() && conclient_text::StdinIsTerminal()) {
+        Usage(stderr);
+        return kExitUsage;
+    }
     std::ifstream scriptFile;
     if (!scriptPath.empty()) {
         scriptFile.open(scriptPath);

@@ -32,6 +32,9 @@ add_custom_command(
   COMMENT "Compressing the Debian changelog"
   VERBATIM)
 list(APPEND gzipped_documents ${changelog_dir}/changelog.gz)
+# Each package carries its own copy.
 install(FILES ${changelog_dir}/changelog.gz packaging/copyright DESTINATION ${package_docdir})
+install(FILES ${changelog_dir}/changelog.gz packaging/copyright DESTINATION ${dev_docdir}
+        COMPONENT dev)
 
 add_custom_target(gzipped_documents ALL DEPENDS ${gzipped_documents})

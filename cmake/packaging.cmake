@@ -1,7 +1,8 @@
 # Packages made by `--target package`: on Windows a zip of the three programs, README.TXT and
-# the client library's sources; on Linux a .tar.gz and a .deb of what `cmake --install` puts in
-# place. The install rules themselves live beside each target; the shared pieces are here.
-include(GNUInstallDirs)
+# the client library's sources; on Linux a .tar.gz of what `cmake --install` puts in place and
+# two .debs: the programs, and the client library's -dev package. The install rules themselves
+# live beside each target (directories and components: cmake/install_dirs.cmake); the shared
+# pieces are here.
 
 # Debian allows no '_' in a package name, so the package is not named after project().
 set(CPACK_PACKAGE_NAME portboot-conproxy)
@@ -12,16 +13,9 @@ set(CPACK_PACKAGE_VENDOR "The portboot-conproxy developers")
 set(PACKAGE_MAINTAINER "portboot-conproxy developers <dev@portboot-conproxy.org>"
     CACHE STRING "Contact and Debian maintainer written into the packages")
 set(CPACK_PACKAGE_CONTACT ${PACKAGE_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "serial boot loader (portboot) and console request server (conproxy)")
-# Debian shows the description as it is: lines of at most 80 characters, broken here.
-set(CPACK_PACKAGE_DESCRIPTION
-    "portboot sends a program image over a serial line to a target device and has
-it saved to flash or run. conproxy carries out console requests (clear, cursor,
-read and write text, input records) for a client that shares a memory region
-and two events with it. Also: conclient, a scripted client, its static library
-and header, and devsim, a simulated device on a pseudo-terminal.")
 set(CPACK_STRIP_FILES ON)
+# The builder's umask does not reach the packages' directories.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 
 if(WIN32)
   # The Windows console shows code page 866 (`type README.TXT`); the text is kept in UTF-8 with
@@ -58,11 +52,26 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME
       "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${package_platform}-${CMAKE_SYSTEM_PROCESSOR}")
 else()
-  # Mirrors the tree's layout so the links between the three documents still work.
+  # The programs' documents mirror the tree's layout, so that the links between them still work;
+  # links to files that are not installed lose their target (build/packaging/README.md).
   set(package_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
-  install(FILES README.md DESTINATION ${package_docdir})
-  install(FILES docs/conproxy-protocol.md DESTINATION ${package_docdir}/docs)
+  set(dev_package_name libconproxy-client-dev)
+  set(dev_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${dev_package_name})
+  file(READ ${PROJECT_SOURCE_DIR}/README.md readme_text)
+  # The licence is the Debian copyright file beside it; the rest lives in the source tree only.
+  string(REPLACE "](LICENSE)" "](copyright)" readme_text "${readme_text}")
+  foreach(source_only bench/README.md fuzz/README.md)
+    string(REGEX REPLACE "\\[([^]]*)\\]\\(${source_only}\\)" "\\1 in the source tree"
+           readme_text "${readme_text}")
+  endforeach()
+  file(WRITE ${PROJECT_BINARY_DIR}/packaging/README.md "${readme_text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.md DESTINATION ${package_docdir})
+  install(FILES docs/conproxy-protocol.md docs/windows-differences.md
+          DESTINATION ${package_docdir}/docs)
   install(FILES tools/devsim/README.md DESTINATION ${package_docdir}/tools/devsim)
+  # The -dev package's own: the protocol its library speaks, and the Debian documents.
+  install(FILES docs/conproxy-protocol.md DESTINATION ${dev_docdir} COMPONENT dev)
   include(cmake/manpages.cmake)
 
   find_program(DPKG_PROGRAM dpkg)
@@ -78,14 +87,44 @@ else()
   set(CPACK_PACKAGE_FILE_NAME
       "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${package_arch}")
 
+  # One .deb per component; the .tar.gz stays one archive of everything.
+  set(CPACK_COMPONENTS_ALL programs dev)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${CPACK_PACKAGE_NAME})
+  set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${dev_package_name})
   # name_version_arch.deb, the name apt and dpkg users expect.
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${package_arch})
   # Computed from the installed programs only, so test-only libraries (libvterm, gtest) never
   # become dependencies.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # A program built on the library starts conproxy, which comes with the programs.
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${CPACK_PACKAGE_NAME} (= ${PROJECT_VERSION})")
+  # Summary line first; Debian shows the rest as it is: lines of at most 80 characters.
+  set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION
+      "serial boot loader (portboot) and console request server (conproxy)
+portboot sends a program image over a serial line to a target device and has
+it saved to flash or run. conproxy carries out console requests (clear, cursor,
+read and write text, input records) for a client that shares a memory region
+and two events with it. Also: conclient, a scripted client, and devsim, a
+simulated device on a pseudo-terminal.")
+  set(CPACK_DEBIAN_DEV_DESCRIPTION
+      "client library for the conproxy console request server
+A static C++ library and its header for programs that start conproxy and send
+it console requests (clear, cursor, read and write text, input records)
+through a shared memory region and two events, with a pkg-config file
+(conproxy_client) and a CMake package (find_package(conproxy_client), target
+conproxy_client::conproxy_client), and the description of the protocol.")
 endif()
 
 include(CPack)
+
+# Last of all the install rules: directory modes whatever the umask (see the script).
+if(NOT WIN32)
+  foreach(component programs dev)
+    install(SCRIPT cmake/fix_directory_modes.cmake COMPONENT ${component})
+  endforeach()
+endif()

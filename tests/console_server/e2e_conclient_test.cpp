@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "conproxy_client.h"
 #include "conproxy_client_testing.h"
 #include "e2e_support.h"
@@ -50,22 +51,30 @@ class ConclientScript : public ::testing::Test {
         dir_ = dir;
     }
     void TearDown() override {
-        unlink((dir_ + "/script").c_str());
-        unlink((dir_ + "/out").c_str());
+        if (DIR* dir = opendir(dir_.c_str())) {
+            while (dirent* entry = readdir(dir)) {
+                unlink((dir_ + "/" + entry->d_name).c_str());
+            }
+            closedir(dir);
+        }
         rmdir(dir_.c_str());
     }
 
-    // Starts conclient on the script; the returned object owns (and finally kills) it.
+    // Starts conclient on the script; the returned object owns (and finally kills) it. With
+    // another terminal, the script and the answers are that name's in the test's directory.
     std::unique_ptr<ConproxyClient> Start(const std::string& script,
-                                          std::vector<std::string> options = {}) {
-        std::ofstream(dir_ + "/script") << script;
-        std::vector<std::string> args = {"--server", e2e::ServerPath(), "--out", dir_ + "/out"};
+                                          std::vector<std::string> options = {},
+                                          e2e::EmulatedTerminal* terminal = nullptr,
+                                          const std::string& name = "") {
+        std::ofstream(dir_ + "/script" + name) << script;
+        std::vector<std::string> args = {"--server", e2e::ServerPath(), "--out",
+                                         dir_ + "/out" + name};
         args.insert(args.end(), options.begin(), options.end());
-        args.push_back(dir_ + "/script");
+        args.push_back(dir_ + "/script" + name);
         conclient::TestStartOptions o;
         o.serverPath = CONCLIENT_PATH;
         o.newSession = true;
-        o.ttyPath = terminal_.SlavePath();
+        o.ttyPath = (terminal != nullptr ? *terminal : terminal_).SlavePath();
         o.argsOverride = args;
         auto spawner = std::make_unique<ConproxyClient>();  // only starts and reaps conclient
         std::string error;
@@ -78,9 +87,9 @@ class ConclientScript : public ::testing::Test {
         return Start(script, std::move(options))->WaitServerExit(e2e::kWaitMs * 2);
     }
 
-    std::string Output() {
+    std::string Output(const std::string& name = "") {
         std::stringstream text;
-        text << std::ifstream(dir_ + "/out").rdbuf();
+        text << std::ifstream(dir_ + "/out" + name).rdbuf();
         return text.str();
     }
 
@@ -142,17 +151,116 @@ TEST_F(ConclientScript, ReadWithNobodyTypingStopsAtTheTimeLimit) {
     EXPECT_EQ(Output(), "ready\nerror read: timeout\n");
 }
 
-// The person at the keyboard may take longer than the reply time-out (10 s) to press a key.
-TEST_F(ConclientScript, ReadWithoutATimeLimitWaitsForTheKeyboard) {
-    std::unique_ptr<ConproxyClient> conclientProcess = Start("read\nexit\n");
-    ASSERT_TRUE(e2e::WaitUntil([&] { return Output() == "ready\n"; }));
+// The person at the keyboard may take longer than the reply time-out (10 s) to press a key:
+// every request that waits for the keyboard, the raw ones too, waits as long as it takes.
+TEST_F(ConclientScript, KeyboardWaitsHaveNoTimeLimit) {
+    struct Case {
+        const char* script;
+        const char* answer;  // how the answer starts once a key is typed
+    };
+    const Case cases[] = {
+        {"read\nexit\n", "ready\nread result=1 key down"},
+        {"readtext 5\nexit\n", "ready\nreadtext result=3 text=\"q\\r\\n\""},
+        {"raw 7 64 1\nexit\n", "ready\nraw cmd=7 status=0 result=1"},
+        {"raw 8 64 5\nexit\n", "ready\nraw cmd=8 status=0 result=3"},
+    };
+    // One terminal each, all waiting at once, so the suite waits out the time-out only once.
+    std::vector<std::unique_ptr<e2e::EmulatedTerminal>> terminals;
+    std::vector<std::unique_ptr<ConproxyClient>> processes;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        terminals.push_back(std::make_unique<e2e::EmulatedTerminal>());
+        ASSERT_TRUE(terminals.back()->Ok());
+        processes.push_back(Start(cases[i].script, {}, terminals.back().get(), std::to_string(i)));
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_TRUE(e2e::WaitUntil([&] { return Output(std::to_string(i)) == "ready\n"; }))
+            << cases[i].script;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(conclient::kDefaultReplyTimeoutMs + 500));
-    EXPECT_EQ(Output(), "ready\n");
-    terminal_.Type("q");
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(Output(std::to_string(i)), "ready\n") << cases[i].script;
+        terminals[i]->Type("q\r");
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        conclient::ServerExit e = processes[i]->WaitServerExit(e2e::kWaitMs);
+        ASSERT_TRUE(e.ended) << cases[i].script;
+        EXPECT_EQ(e.code, 0) << cases[i].script;
+        const std::string out = Output(std::to_string(i));
+        EXPECT_EQ(out.rfind(cases[i].answer, 0), 0u) << cases[i].script << out;
+    }
+}
+
+// Scripts and answers are the user's UTF-8 text: written in code page 866 on the server's side,
+// shown back as text. A character 866 lacks is named, that line is not sent, the script goes on.
+TEST_F(ConclientScript, WriteAndReadTextAreTheUsersText) {
+    std::unique_ptr<ConproxyClient> conclientProcess = Start(
+        "cursor 0 2\n"
+        "write Привет, мир °√№\n"
+        "write price 5 €\n"
+        "writehex 41\n"
+        "readtext 10\n"
+        "exit\n");
+    ASSERT_TRUE(e2e::WaitUntil([&] { return Output().find("writehex ok\n") != std::string::npos; }))
+        << Output();
+    terminal_.Type("абв\\\"\r");
     conclient::ServerExit e = conclientProcess->WaitServerExit(e2e::kWaitMs);
     ASSERT_TRUE(e.ended);
-    EXPECT_EQ(e.code, 0);
-    EXPECT_EQ(Output().rfind("ready\nread result=1 key down", 0), 0u) << Output();
+    EXPECT_EQ(e.code, 2);
+    EXPECT_EQ(Output(),
+              "ready\n"
+              "cursor 0,2 ok\n"
+              "write ok\n"
+              "error write: \"€\" (U+20AC) is not in code page 866\n"
+              "writehex ok\n"
+              "readtext result=7 text=\"абв\\\\\\\"\\r\\n\"\n"
+              "exit status=0 server-exit=0\n");
+    EXPECT_EQ(terminal_.Row(2).rfind("Привет, мир °√№A", 0), 0u) << terminal_.ScreenText();
+}
+
+// On a terminal without a script the server would take every key typed: refused at once. A
+// script on standard input from a file (or a pipe) is read as any other.
+TEST_F(ConclientScript, StandardInputIsAScriptOnlyWhenItIsNoTerminal) {
+    conclient::TestStartOptions o;
+    o.serverPath = CONCLIENT_PATH;
+    o.newSession = true;
+    o.ttyPath = terminal_.SlavePath();
+    o.argsOverride = std::vector<std::string>{"--server", e2e::ServerPath()};
+    ConproxyClient spawner;
+    std::string error;
+    ASSERT_TRUE(conclient::ClientTestAccess::StartServer(spawner, o, &error)) << error;
+    conclient::ServerExit e = spawner.WaitServerExit(e2e::kWaitMs);
+    ASSERT_TRUE(e.ended);
+    EXPECT_EQ(e.code, 3);
+    EXPECT_TRUE(e2e::WaitUntil([&] { return terminal_.Row(0).rfind("usage: conclient", 0) == 0; }))
+        << terminal_.ScreenText();
+    EXPECT_EQ(terminal_.ScreenText().find("ready"), std::string::npos);
+
+    test_support::TempDir dir;
+    test_support::WriteFile(dir.File("script"), "nop\nexit\n");
+    test_support::SpawnOptions piped;
+    piped.argv = {CONCLIENT_PATH, "--server", e2e::ServerPath()};
+    piped.stdinPath = dir.File("script");
+    test_support::Child child(piped);
+    const test_support::ExitInfo& end = child.Wait();
+    EXPECT_TRUE(end.exited && end.exitStatus == 0) << test_support::Describe(end) << child.Stderr();
+    EXPECT_EQ(child.Stdout(), "ready\nnop ok\nexit status=0 server-exit=0\n");
+}
+
+TEST_F(ConclientScript, VersionAndHelpGoToStandardOutput) {
+    struct Case {
+        const char* option;
+        const char* starts;
+    };
+    for (const Case& c : {Case{"--version", "conclient " PROJECT_VERSION_TEXT "\n"},
+                          Case{"--help", "usage: conclient "}}) {
+        test_support::SpawnOptions options;
+        options.argv = {CONCLIENT_PATH, c.option};
+        test_support::Child child(options);
+        const test_support::ExitInfo& end = child.Wait();
+        EXPECT_TRUE(end.exited && end.exitStatus == 0) << c.option << test_support::Describe(end);
+        EXPECT_EQ(child.Stdout().rfind(c.starts, 0), 0u) << c.option << child.Stdout();
+        EXPECT_EQ(child.Stderr(), "") << c.option;
+    }
 }
 
 TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {

@@ -127,6 +127,14 @@ void SetHexByte(std::string& answer, size_t digits, unsigned value) {
 // UTF-16 code among it), the Linux server zeros. With enhancedKey, ENHANCED_KEY is cleared in
 // the printed state and in the record's bytes.
 std::string Comparable(std::string answer, bool enhancedKey) {
+    // A readtext answer's text is each conclient's own presentation (the locale's text on Linux,
+    // escapes on Windows); the bytes the server left are in the dump beside it.
+    const size_t dumpAt = answer.find(" | dump ");
+    const size_t textAt = answer.find(" text=\"");
+    if (answer.rfind("readtext ", 0) == 0 && textAt != std::string::npos &&
+        dumpAt != std::string::npos && textAt < dumpAt) {
+        answer.erase(textAt, dumpAt - textAt);
+    }
     for (size_t at = 0; enhancedKey && (at = answer.find("state=0x", at)) != std::string::npos;) {
         at += 8;
         const size_t end = answer.find_first_not_of("0123456789abcdef", at);
@@ -240,8 +248,9 @@ TEST_P(OneConsoleTwoPlatforms, RepliesLeaveTheSameBytes) {
         const Step* step = i < session.steps.size() ? &session.steps[i] : nullptr;
         const std::string label = step != nullptr ? step->label : std::string("exit");
         if (step != nullptr && !step->windowsAnswer.empty()) {
-            EXPECT_EQ(onLinux[i], step->windowsAnswer) << "step " << i << ": " << label;
-            EXPECT_NE(underWine[i], step->windowsAnswer)
+            const std::string windows = Comparable(step->windowsAnswer, step->enhancedKey);
+            EXPECT_EQ(onLinux[i], windows) << "step " << i << ": " << label;
+            EXPECT_NE(underWine[i], windows)
                 << "step " << i << ": " << label << ": Wine now gives the Windows answer";
             continue;
         }

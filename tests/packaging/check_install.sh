@@ -1,7 +1,10 @@
 #!/bin/sh
-# `cmake --install` of a built tree into a scratch prefix: exactly the programs, the client
-# library with its header, the documents and the manual pages land there (no test program), and
-# a client built from the installed header and library alone drives the installed conproxy.
+# `cmake --install` of a built tree into a scratch prefix under umask 077: exactly the programs,
+# the client library with its header, pkg-config file and CMake package, the documents and the
+# manual pages land there (no test program), every directory is 0755, and the installed
+# documents link only to installed files. conclient, run through PATH from a folder that holds
+# a decoy `conproxy`, starts the installed server; and a client built outside the tree from the
+# installed files alone, through pkg-config and through find_package, drives it.
 # Usage: check_install.sh <cmake> <build dir> <c++ compiler> <c++ flags> <installed_client.cpp>
 set -eu
 cmake=$1 build=$2 cxx=$3 cxx_flags=$4 client_source=$5
@@ -11,45 +14,121 @@ prefix="$work/prefix"
 status=0
 fail() { echo "FAIL: $*" >&2; status=1; }
 
-"$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || {
+(umask 077 && "$cmake" --install "$build" --prefix "$prefix") >"$work/install.log" 2>&1 || {
     cat "$work/install.log" >&2
     exit 1
 }
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+libdir="lib/$multiarch"
 
 (cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort) >"$work/listed"
-sort >"$work/expected" <<'LIST'
+sed "s|@LIBDIR@|$libdir|" <<'LIST' | sort >"$work/expected"
 bin/conclient
 bin/conproxy
 bin/devsim
 bin/portboot
 include/conproxy_client.h
-lib/libconproxy_client.a
+@LIBDIR@/cmake/conproxy_client/conproxy_client-config-version.cmake
+@LIBDIR@/cmake/conproxy_client/conproxy_client-config.cmake
+@LIBDIR@/cmake/conproxy_client/conproxy_client-targets.cmake
+@LIBDIR@/libconproxy_client.a
+@LIBDIR@/pkgconfig/conproxy_client.pc
+share/doc/libconproxy-client-dev/changelog.gz
+share/doc/libconproxy-client-dev/conproxy-protocol.md
+share/doc/libconproxy-client-dev/copyright
 share/doc/portboot-conproxy/README.md
 share/doc/portboot-conproxy/changelog.gz
 share/doc/portboot-conproxy/copyright
 share/doc/portboot-conproxy/docs/conproxy-protocol.md
+share/doc/portboot-conproxy/docs/windows-differences.md
 share/doc/portboot-conproxy/tools/devsim/README.md
 share/man/man1/conclient.1.gz
 share/man/man1/conproxy.1.gz
 share/man/man1/devsim.1.gz
 share/man/man1/portboot.1.gz
 LIST
-if ! cmp -s "$work/expected" "$work/listed"; then
+# The build type names one more file of the CMake package (conproxy_client-targets-<type>.cmake).
+grep -v '/conproxy_client-targets-[a-z]*\.cmake$' "$work/listed" >"$work/listed.main" || true
+if ! cmp -s "$work/expected" "$work/listed.main"; then
     fail "installed files differ from the expected list (- missing, + extra):"
-    diff "$work/expected" "$work/listed" | sed -n 's/^</  -/p; s/^>/  +/p' >&2
+    diff "$work/expected" "$work/listed.main" | sed -n 's/^</  -/p; s/^>/  +/p' >&2
 fi
 for program in portboot conproxy conclient devsim; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
 done
+# The builder's umask 077 reaches no directory.
+(cd "$prefix" && find . -mindepth 1 -type d ! -perm 755 -printf '%m %p\n') >"$work/modes"
+[ -s "$work/modes" ] && fail "directories not 0755 after an install under umask 077: $(cat "$work/modes")"
 
-# librt for shm_open on older C libraries, as the library's own build links it.
-# shellcheck disable=SC2086 # the flags are a list of words
-if "$cxx" $cxx_flags -std=c++17 -I"$prefix/include" "$client_source" -L"$prefix/lib" -lconproxy_client \
-    -lrt -o "$work/installed_client" 2>"$work/compile.log"; then
-    timeout 20 setsid "$work/installed_client" "$prefix/bin/conproxy" </dev/null ||
-        fail "the client built against the installed library could not drive bin/conproxy"
+# Each relative link of an installed document leads to an installed file.
+find "$prefix/share/doc" -name '*.md' | while read -r document; do
+    grep -o '\]([^)#]*' "$document" | sed 's/^](//' | grep -v '^[a-z]*:' | while read -r target; do
+        [ -e "$(dirname "$document")/$target" ] ||
+            echo "${document#"$prefix"/} links to $target, which is not installed"
+    done
+done >"$work/dangling"
+[ -s "$work/dangling" ] && fail "$(cat "$work/dangling")"
+
+# conclient found through PATH, started in a folder with a decoy conproxy: it must start the
+# conproxy beside it, and never a program from the current folder. The text is UTF-8 (code
+# page 866 on the server's side, the terminal's UTF-8 again on its standard output).
+mkdir "$work/elsewhere" "$work/lonely"
+printf '#!/bin/sh\ntouch "%s/decoy-ran"\nexit 9\n' "$work" >"$work/elsewhere/conproxy"
+chmod +x "$work/elsewhere/conproxy"
+printf 'write Привет\nexit\n' >"$work/elsewhere/script"
+run_conclient() { # <conclient> <PATH>: answers in elsewhere/answers, status returned
+    (cd "$work/elsewhere" && rm -f answers && PATH="$2" timeout 20 setsid "$1" --out answers script \
+        </dev/null >"$work/server.out" 2>"$work/conclient.err")
+}
+answers='ready
+write ok
+exit status=0 server-exit=0'
+if run_conclient conclient "$prefix/bin:/usr/bin:/bin"; then
+    [ "$(cat "$work/elsewhere/answers")" = "$answers" ] ||
+        fail "conclient through PATH answered: $(cat "$work/elsewhere/answers")"
+    grep -q 'Привет' "$work/server.out" || fail "conproxy did not show the UTF-8 text: $(cat "$work/server.out")"
 else
-    cat "$work/compile.log" >&2
-    fail "a client does not build from include/conproxy_client.h and lib/libconproxy_client.a"
+    fail "conclient through PATH failed: $(cat "$work/conclient.err" "$work/elsewhere/answers" 2>/dev/null)"
+fi
+# Not beside its server, conclient takes conproxy from PATH; with none there, it fails.
+cp "$prefix/bin/conclient" "$work/lonely/conclient"
+run_conclient "$work/lonely/conclient" "/usr/bin:/bin:$prefix/bin" ||
+    fail "conclient did not take conproxy from PATH: $(cat "$work/conclient.err")"
+if run_conclient "$work/lonely/conclient" "/usr/bin:/bin"; then
+    fail "conclient without a conproxy beside it or on PATH succeeded"
+fi
+[ -e "$work/decoy-ran" ] && fail "conclient ran the conproxy of the current folder"
+
+# A client writer's build, outside the tree, from the installed files alone. librt for shm_open
+# on older C libraries comes from the .pc and the target.
+test_client() { # <how> <program>: the program must drive the installed conproxy
+    timeout 20 setsid "$2" "$prefix/bin/conproxy" </dev/null ||
+        fail "the client built with $1 could not drive bin/conproxy"
+}
+# shellcheck disable=SC2086 # the flags are lists of words
+if flags=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs conproxy_client) &&
+    "$cxx" $cxx_flags -std=c++17 "$client_source" $flags -o "$work/client_pc" 2>"$work/compile.log"; then
+    test_client pkg-config "$work/client_pc"
+else
+    cat "$work/compile.log" >&2 2>/dev/null || true
+    fail "a client does not build with pkg-config --cflags --libs conproxy_client"
+fi
+mkdir "$work/project"
+cp "$client_source" "$work/project/installed_client.cpp"
+cat >"$work/project/CMakeLists.txt" <<'PROJECT'
+cmake_minimum_required(VERSION 3.20)
+project(installed_client LANGUAGES CXX)
+set(CMAKE_CXX_STANDARD 17)
+find_package(conproxy_client 1.0 REQUIRED CONFIG)
+add_executable(installed_client installed_client.cpp)
+target_link_libraries(installed_client PRIVATE conproxy_client::conproxy_client)
+PROJECT
+if "$cmake" -S "$work/project" -B "$work/project/build" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxx_flags" >"$work/project.log" 2>&1 &&
+    "$cmake" --build "$work/project/build" >>"$work/project.log" 2>&1; then
+    test_client find_package "$work/project/build/installed_client"
+else
+    cat "$work/project.log" >&2
+    fail "a client does not build with find_package(conproxy_client)"
 fi
 exit $status

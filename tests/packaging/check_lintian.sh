@@ -1,7 +1,8 @@
 #!/bin/sh
-# The .deb as Debian users get it: lintian reports nothing on it (no error, no warning), and
-# the Debian changelog it carries names the package's own version, so that a version raised
-# without a changelog entry is caught here rather than by whoever installs it.
+# The .debs as Debian users get them (the programs and the -dev package): lintian reports
+# nothing on either (no error, no warning), and the Debian changelog each carries names the
+# package's own version, so that a version raised without a changelog entry is caught here
+# rather than by whoever installs it.
 # Usage: check_lintian.sh <cpack> <build dir>
 set -eu
 cpack=$1 build=$2
@@ -14,31 +15,32 @@ fail() { echo "FAIL: $*" >&2; status=1; }
     cat "$work/cpack.log" >&2
     exit 1
 }
-deb=$(ls "$work"/*.deb)
-
-# Tags go to standard output; lintian's own remark about running as root goes to standard error.
-lintian "$deb" >"$work/lintian.out" 2>"$work/lintian.err" || true
-if [ -s "$work/lintian.out" ]; then
-    fail "lintian reports on $(basename "$deb"):"
-    cat "$work/lintian.out" >&2
-fi
-if grep -v 'running with root privileges' "$work/lintian.err" >&2; then
-    fail "lintian did not run cleanly"
-fi
-
-package=$(dpkg-deb -f "$deb" Package)
-version=$(dpkg-deb -f "$deb" Version)
+[ "$(ls "$work"/*.deb | wc -l)" -eq 2 ] || fail "not two .debs: $(ls "$work")"
 mkdir "$work/root"
-dpkg-deb -x "$deb" "$work/root"
-changelog="$work/root/usr/share/doc/$package/changelog.gz"
-if [ -f "$changelog" ]; then
-    gzip -dc "$changelog" >"$work/changelog"
-    logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
-    [ "$logged" = "$version" ] ||
-        fail "the changelog's latest entry is $logged, the package is $version: add an entry"
-else
-    fail "no /usr/share/doc/$package/changelog.gz"
-fi
+for deb in "$work"/*.deb; do
+    # Tags go to standard output; lintian's own remark about running as root to standard error.
+    lintian "$deb" >"$work/lintian.out" 2>"$work/lintian.err" || true
+    if [ -s "$work/lintian.out" ]; then
+        fail "lintian reports on $(basename "$deb"):"
+        cat "$work/lintian.out" >&2
+    fi
+    if grep -v 'running with root privileges' "$work/lintian.err" >&2; then
+        fail "lintian did not run cleanly on $(basename "$deb")"
+    fi
+
+    package=$(dpkg-deb -f "$deb" Package)
+    version=$(dpkg-deb -f "$deb" Version)
+    dpkg-deb -x "$deb" "$work/root"
+    changelog="$work/root/usr/share/doc/$package/changelog.gz"
+    if [ -f "$changelog" ]; then
+        gzip -dc "$changelog" >"$work/changelog"
+        logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
+        [ "$logged" = "$version" ] ||
+            fail "$package: the changelog's latest entry is $logged, the package is $version: add an entry"
+    else
+        fail "no /usr/share/doc/$package/changelog.gz"
+    fi
+done
 
 # What `man portboot` shows: the sections a user looks for.
 page="$work/root/usr/share/man/man1/portboot.1.gz"
