@@ -1,5 +1,6 @@
 #include "code_page_866.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -47,90 +48,139 @@ constexpr bool Acts(uint8_t byte) {
     return byte == '\a' || byte == '\b' || byte == '\t' || byte == '\n' || byte == '\r';
 }
 
-// The UTF-8 form of each upper-half byte, worked out once: text goes through here on every
-// write, so the conversion is a table lookup and a copy.
-struct Utf8Form {
-    char bytes[3];
-    uint8_t length;
+// The UTF-8 form of each byte as shown, worked out once: text goes through here on every write,
+// so the conversion is a table lookup and a four-byte copy. Length 0 marks the bytes that act.
+struct ScreenForms {
+    char bytes[256][4];
+    uint8_t lengths[256];
 };
 
-constexpr Utf8Form EncodeUtf8(char16_t codePoint) {
-    // The table holds only the Basic Multilingual Plane, so three bytes at most.
-    if (codePoint < 0x800) {
-        return {{static_cast<char>(0xC0 | (codePoint >> 6)),
-                 static_cast<char>(0x80 | (codePoint & 0x3F)), 0},
-                2};
+constexpr void EncodeUtf8(char16_t codePoint, char* bytes, uint8_t& length) {
+    // The tables hold only the Basic Multilingual Plane, so three bytes at most.
+    if (codePoint < 0x80) {
+        bytes[0] = static_cast<char>(codePoint);
+        length = 1;
+    } else if (codePoint < 0x800) {
+        bytes[0] = static_cast<char>(0xC0 | (codePoint >> 6));
+        bytes[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        length = 2;
+    } else {
+        bytes[0] = static_cast<char>(0xE0 | (codePoint >> 12));
+        bytes[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        bytes[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
+        length = 3;
     }
-    return {{static_cast<char>(0xE0 | (codePoint >> 12)),
-             static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)),
-             static_cast<char>(0x80 | (codePoint & 0x3F))},
-            3};
 }
 
-struct UpperHalfUtf8 {
-    Utf8Form forms[128];
-    constexpr UpperHalfUtf8() : forms{} {
-        for (int i = 0; i < 128; ++i) {
-            forms[i] = EncodeUtf8(kUpperHalf[i]);
-        }
+constexpr char16_t ShownCodePoint(int byte) {
+    if (byte >= 0x80) {
+        return kUpperHalf[byte - 0x80];
     }
-};
-constexpr UpperHalfUtf8 kUpperHalfUtf8;
+    if (byte == kDelete) {
+        return kDeleteGlyph;
+    }
+    return byte < 0x20 ? kControlGlyphs[byte] : static_cast<char16_t>(byte);
+}
 
-struct ControlGlyphsUtf8 {
-    Utf8Form forms[32];
-    Utf8Form deleteForm;
-    constexpr ControlGlyphsUtf8() : forms{}, deleteForm(EncodeUtf8(kDeleteGlyph)) {
-        for (int i = 0; i < 32; ++i) {
-            forms[i] = kControlGlyphs[i] < 0x80
-                           ? Utf8Form{{static_cast<char>(kControlGlyphs[i]), 0, 0}, 1}
-                           : EncodeUtf8(kControlGlyphs[i]);
+struct ScreenTables {
+    ScreenForms shown{};  // the screen's form
+    ScreenForms plain{};  // every byte as its character, control bytes unchanged
+    constexpr ScreenTables() {
+        for (int byte = 0; byte < 256; ++byte) {
+            EncodeUtf8(byte < 0x80 ? static_cast<char16_t>(byte) : kUpperHalf[byte - 0x80],
+                       plain.bytes[byte], plain.lengths[byte]);
+            EncodeUtf8(ShownCodePoint(byte), shown.bytes[byte], shown.lengths[byte]);
+            if (byte < 0x20 && Acts(static_cast<uint8_t>(byte))) {
+                shown.bytes[byte][0] = static_cast<char>(byte);
+                shown.lengths[byte] = 0;
+            }
         }
     }
 };
-constexpr ControlGlyphsUtf8 kControlGlyphsUtf8;
+constexpr ScreenTables kTables;
+
+// The cursor after a run of drawn characters; CR LF where the last of them filled the last
+// column, so the terminal's cursor goes where the console's does.
+char* EndRun(size_t drawn, ScreenCursor& cursor, char* out) {
+    if (drawn == 0) {
+        return out;
+    }
+    const size_t total = static_cast<size_t>(cursor.x) + drawn;
+    const size_t lines = total / static_cast<size_t>(cursor.columns);
+    cursor.x = static_cast<int>(total % static_cast<size_t>(cursor.columns));
+    cursor.y = static_cast<int>(std::min<size_t>(static_cast<size_t>(cursor.y) + lines,
+                                                 static_cast<size_t>(cursor.rows - 1)));
+    if (cursor.x == 0) {
+        *out++ = '\r';
+        *out++ = '\n';
+    }
+    return out;
+}
+
+// What a control byte that acts does to the cursor, as the terminal does it.
+void Act(uint8_t byte, ScreenCursor& cursor) {
+    constexpr int kTabColumns = 8;
+    switch (byte) {
+        case '\b':
+            cursor.x = std::max(0, cursor.x - 1);
+            break;
+        case '\t':
+            cursor.x = std::min(cursor.columns - 1, (cursor.x / kTabColumns + 1) * kTabColumns);
+            break;
+        case '\n':
+            cursor.y = std::min(cursor.rows - 1, cursor.y + 1);
+            if (cursor.lineFeedReturns) {
+                cursor.x = 0;
+            }
+            break;
+        case '\r':
+            cursor.x = 0;
+            break;
+        default:  // BEL
+            break;
+    }
+}
 
 }  // namespace
 
 std::string Cp866ToUtf8(const char* data, size_t size) {
-    std::string out(size * 3, '\0');
+    std::string out(size * 3 + 1, '\0');
     char* next = &out[0];
     for (size_t i = 0; i < size; ++i) {
         const auto byte = static_cast<uint8_t>(data[i]);
-        if (byte < 0x80) {
-            *next++ = static_cast<char>(byte);
-        } else {
-            const Utf8Form& form = kUpperHalfUtf8.forms[byte - 0x80];
-            std::memcpy(next, form.bytes, sizeof form.bytes);
-            next += form.length;
-        }
+        std::memcpy(next, kTables.plain.bytes[byte], 4);
+        next += kTables.plain.lengths[byte];
     }
     out.resize(static_cast<size_t>(next - out.data()));
     return out;
 }
 
 std::string Cp866ToScreen(const char* data, size_t size) {
-    std::string out(size * 3, '\0');
-    char* next = &out[0];
+    std::string out(ScreenTextBound(size), '\0');
+    ScreenCursor unknown;
+    out.resize(static_cast<size_t>(AppendScreenText(data, size, unknown, &out[0]) - out.data()));
+    return out;
+}
+
+char* AppendScreenText(const char* data, size_t size, ScreenCursor& cursor, char* out) {
+    const bool follow = cursor.columns > 0 && cursor.rows > 0;
+    size_t runStart = 0;
     for (size_t i = 0; i < size; ++i) {
         const auto byte = static_cast<uint8_t>(data[i]);
-        const Utf8Form* form = nullptr;
-        if (byte >= 0x80) {
-            form = &kUpperHalfUtf8.forms[byte - 0x80];
-        } else if (byte == kDelete) {
-            form = &kControlGlyphsUtf8.deleteForm;
-        } else if (byte < 0x20 && !Acts(byte)) {
-            form = &kControlGlyphsUtf8.forms[byte];
+        const uint8_t length = kTables.shown.lengths[byte];
+        if (length != 0) {
+            std::memcpy(out, kTables.shown.bytes[byte], 4);
+            out += length;
+            continue;
         }
-        if (form == nullptr) {
-            *next++ = static_cast<char>(byte);
-        } else {
-            std::memcpy(next, form->bytes, sizeof form->bytes);
-            next += form->length;
+        if (follow) {
+            out = EndRun(i - runStart, cursor, out);
+            Act(byte, cursor);
         }
+        *out++ = static_cast<char>(byte);
+        runStart = i + 1;
     }
-    out.resize(static_cast<size_t>(next - out.data()));
-    return out;
+    return follow ? EndRun(size - runStart, cursor, out) : out;
 }
 
 char UnicodeToCp866(char32_t codePoint) {
