@@ -49,27 +49,23 @@ constexpr bool Acts(uint8_t byte) {
 }
 
 // The UTF-8 form of each byte as shown, worked out once: text goes through here on every write,
-// so the conversion is a table lookup and a four-byte copy. Length 0 marks the bytes that act.
-struct ScreenForms {
-    char bytes[256][4];
-    uint8_t lengths[256];
-};
+// so the conversion is a table lookup and a four-byte store. An entry holds the form's bytes
+// in its low three bytes (first byte lowest) and their count in the top one; the bytes that
+// act carry kActs in the third byte, where a real form has a continuation byte or 0.
+using Form = uint32_t;
+constexpr Form kActs = 0x40u << 16;
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "forms are stored as little-endian words");
 
-constexpr void EncodeUtf8(char16_t codePoint, char* bytes, uint8_t& length) {
+constexpr Form EncodeUtf8(char16_t codePoint) {
     // The tables hold only the Basic Multilingual Plane, so three bytes at most.
     if (codePoint < 0x80) {
-        bytes[0] = static_cast<char>(codePoint);
-        length = 1;
-    } else if (codePoint < 0x800) {
-        bytes[0] = static_cast<char>(0xC0 | (codePoint >> 6));
-        bytes[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
-        length = 2;
-    } else {
-        bytes[0] = static_cast<char>(0xE0 | (codePoint >> 12));
-        bytes[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        bytes[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
-        length = 3;
+        return Form{codePoint} | 1u << 24;
     }
+    if (codePoint < 0x800) {
+        return (0xC0u | (codePoint >> 6)) | (0x80u | (codePoint & 0x3Fu)) << 8 | 2u << 24;
+    }
+    return (0xE0u | (codePoint >> 12)) | (0x80u | ((codePoint >> 6) & 0x3Fu)) << 8 |
+           (0x80u | (codePoint & 0x3Fu)) << 16 | 3u << 24;
 }
 
 constexpr char16_t ShownCodePoint(int byte) {
@@ -83,21 +79,26 @@ constexpr char16_t ShownCodePoint(int byte) {
 }
 
 struct ScreenTables {
-    ScreenForms shown{};  // the screen's form
-    ScreenForms plain{};  // every byte as its character, control bytes unchanged
+    Form shown[256]{};  // the screen's form
+    Form plain[256]{};  // every byte as its character, control bytes unchanged
     constexpr ScreenTables() {
         for (int byte = 0; byte < 256; ++byte) {
-            EncodeUtf8(byte < 0x80 ? static_cast<char16_t>(byte) : kUpperHalf[byte - 0x80],
-                       plain.bytes[byte], plain.lengths[byte]);
-            EncodeUtf8(ShownCodePoint(byte), shown.bytes[byte], shown.lengths[byte]);
-            if (byte < 0x20 && Acts(static_cast<uint8_t>(byte))) {
-                shown.bytes[byte][0] = static_cast<char>(byte);
-                shown.lengths[byte] = 0;
-            }
+            plain[byte] =
+                EncodeUtf8(byte < 0x80 ? static_cast<char16_t>(byte) : kUpperHalf[byte - 0x80]);
+            shown[byte] = Acts(static_cast<uint8_t>(byte))
+                              ? EncodeUtf8(static_cast<char16_t>(byte)) | kActs
+                              : EncodeUtf8(ShownCodePoint(byte));
         }
     }
 };
 constexpr ScreenTables kTables;
+
+// Stores the form (four bytes; those past its length are overwritten next or lie past the end)
+// and returns where the next one goes.
+inline char* Put(Form form, char* out) {
+    std::memcpy(out, &form, sizeof form);
+    return out + (form >> 24);
+}
 
 // The cursor after a run of drawn characters; CR LF where the last of them filled the last
 // column, so the terminal's cursor goes where the console's does.
@@ -147,9 +148,7 @@ std::string Cp866ToUtf8(const char* data, size_t size) {
     std::string out(size * 3 + 1, '\0');
     char* next = &out[0];
     for (size_t i = 0; i < size; ++i) {
-        const auto byte = static_cast<uint8_t>(data[i]);
-        std::memcpy(next, kTables.plain.bytes[byte], 4);
-        next += kTables.plain.lengths[byte];
+        next = Put(kTables.plain[static_cast<uint8_t>(data[i])], next);
     }
     out.resize(static_cast<size_t>(next - out.data()));
     return out;
@@ -164,21 +163,33 @@ std::string Cp866ToScreen(const char* data, size_t size) {
 
 char* AppendScreenText(const char* data, size_t size, ScreenCursor& cursor, char* out) {
     const bool follow = cursor.columns > 0 && cursor.rows > 0;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    const Form* forms = kTables.shown;
     size_t runStart = 0;
-    for (size_t i = 0; i < size; ++i) {
-        const auto byte = static_cast<uint8_t>(data[i]);
-        const uint8_t length = kTables.shown.lengths[byte];
-        if (length != 0) {
-            std::memcpy(out, kTables.shown.bytes[byte], 4);
-            out += length;
-            continue;
+    size_t i = 0;
+    while (i < size) {
+        // Four at a time while none of them acts: the common case, and the loop's cost.
+        if (i + 4 <= size) {
+            const Form a = forms[bytes[i]], b = forms[bytes[i + 1]], c = forms[bytes[i + 2]],
+                       d = forms[bytes[i + 3]];
+            if (((a | b | c | d) & kActs) == 0) {
+                out = Put(d, Put(c, Put(b, Put(a, out))));
+                i += 4;
+                continue;
+            }
         }
-        if (follow) {
-            out = EndRun(i - runStart, cursor, out);
-            Act(byte, cursor);
+        const Form form = forms[bytes[i]];
+        if ((form & kActs) == 0) {
+            out = Put(form, out);
+        } else {
+            if (follow) {
+                out = EndRun(i - runStart, cursor, out);
+                Act(bytes[i], cursor);
+            }
+            *out++ = static_cast<char>(bytes[i]);
+            runStart = i + 1;
         }
-        *out++ = static_cast<char>(byte);
-        runStart = i + 1;
+        ++i;
     }
     return follow ? EndRun(size - runStart, cursor, out) : out;
 }
