@@ -293,9 +293,8 @@ void KeyDecoder::Decode(bool complete, std::deque<InputRecord>& out, size_t maxR
 }
 
 void KeyDecoder::TakeHeldReport() {
-    // Decoding stopped at a key's boundary, and no key sequence holds ESC inside it, so each
-    // ESC here begins a sequence: the first ESC [ digits ; digits R is the report, as the
-    // decoder would find it in turn.
+    // The first ESC [ digits ; digits R is the report when the bytes before it decode to whole
+    // keys (an ESC or an unfinished sequence just before it would change them): tried on a copy.
     for (size_t at = pending_.find(kEsc); at != std::string::npos;
          at = pending_.find(kEsc, at + 1)) {
         if (at + 1 >= pending_.size() || pending_[at + 1] != '[') {
@@ -317,6 +316,13 @@ void KeyDecoder::TakeHeldReport() {
             }
         }
         if (end < pending_.size() && pending_[end] == 'R' && field == 1) {
+            KeyDecoder before = *this;
+            before.pending_.erase(at);
+            std::deque<InputRecord> unused;
+            before.Decode(false, unused, SIZE_MAX);
+            if (!before.pending_.empty() || before.discarding_ || !before.expectCursorReport_) {
+                return;  // read in turn, once there is room
+            }
             expectCursorReport_ = false;
             haveCursorReport_ = true;
             reportRow_ = numbers[0];
