@@ -118,15 +118,22 @@ char* EndRun(size_t drawn, ScreenCursor& cursor, char* out) {
     return out;
 }
 
-// What a control byte that acts does to the cursor, as the terminal does it.
-void Act(uint8_t byte, ScreenCursor& cursor) {
+// What a control byte that acts does to the cursor. True for a tab whose next stop lies at or
+// past the margin: the console goes on to the next line's start, where a VT terminal's tab
+// stops in the last column, so the caller sends CR LF for it.
+bool Act(uint8_t byte, ScreenCursor& cursor) {
     constexpr int kTabColumns = 8;
     switch (byte) {
         case '\b':
             cursor.x = std::max(0, cursor.x - 1);
             break;
         case '\t':
-            cursor.x = std::min(cursor.columns - 1, (cursor.x / kTabColumns + 1) * kTabColumns);
+            cursor.x = (cursor.x / kTabColumns + 1) * kTabColumns;
+            if (cursor.x >= cursor.columns) {
+                cursor.x = 0;
+                cursor.y = std::min(cursor.rows - 1, cursor.y + 1);
+                return true;
+            }
             break;
         case '\n':
             cursor.y = std::min(cursor.rows - 1, cursor.y + 1);
@@ -140,6 +147,7 @@ void Act(uint8_t byte, ScreenCursor& cursor) {
         default:  // BEL
             break;
     }
+    return false;
 }
 
 }  // namespace
@@ -182,12 +190,18 @@ char* AppendScreenText(const char* data, size_t size, ScreenCursor& cursor, char
         if ((form & kActs) == 0) {
             out = Put(form, out);
         } else {
+            const size_t drawn = i - runStart;
+            runStart = i + 1;
             if (follow) {
-                out = EndRun(i - runStart, cursor, out);
-                Act(bytes[i], cursor);
+                out = EndRun(drawn, cursor, out);
+                if (Act(bytes[i], cursor)) {
+                    *out++ = '\r';  // a tab that reached the margin: the next line, as above
+                    *out++ = '\n';
+                    ++i;
+                    continue;
+                }
             }
             *out++ = static_cast<char>(bytes[i]);
-            runStart = i + 1;
         }
         ++i;
     }

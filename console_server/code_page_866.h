@@ -33,7 +33,8 @@ constexpr size_t ScreenTextBound(size_t size) {
 // followed it is moved, and where a character fills the last column and no drawn character
 // follows in the text, CR LF is added: a VT terminal holds its cursor at the margin until the
 // next character comes, a Windows console goes on to the next line at once (scrolling at the
-// bottom), and a CR, LF, BS or HT after it, or a cursor report, then acts from there.
+// bottom), and a CR, LF, BS or HT after it, or a cursor report, then acts from there. A tab
+// whose next stop lies at or past the margin goes there too, as CR LF.
 char* AppendScreenText(const char* data, size_t size, ScreenCursor& cursor, char* out);
 
 }  // namespace conproxy

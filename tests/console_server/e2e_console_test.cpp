@@ -380,6 +380,7 @@ TEST_F(ConsoleOnTerminal, TextEndingAtTheRightMarginGoesOnToTheNextLine) {
          10,
          {{9, std::string(80, 'c')}, {10, ""}}},
         {"a Backspace acts on the next row", 0, 12, full + "\bd", "", 1, 13, {{13, "d"}}},
+        {"a tab from column 76 goes on to the next row", 76, 10, "\tA", "", 1, 11, {{11, "A"}}},
         {"a line's echo up to the margin, then Enter",
          70,
          15,

@@ -268,6 +268,12 @@ const Session kMarginSessions[] = {
          Request("cursor 70 12"),
          Line(20, "0123456789\r", "ten characters up to the margin"),  // the echo fills the row
          Request("info"),
+         Request("cursor 76 18"),
+         Request("writehex 09 41"),  // a tab from column 76: on to the next row, "A" there
+         Request("info"),
+         Request("cursor 0 20"),
+         Request("writehex 08 42"),  // Backspace at a row's start stays there
+         Request("info"),
          Request("cursor 0 24"),
          Request("write " + std::string(80, 'f')),  // the last row: the screen scrolls
          Request("info"),
