@@ -189,7 +189,9 @@ class PosixConsole : public Console {
     // Text on the screen, the cursor followed where the screen is ours to know.
     bool Show(int fd, const char* data, size_t size) {
         ConsoleCoord screen{};
-        const bool followed = fd == STDOUT_FILENO && ScreenSize(screen);
+        // A terminal without a size (0 x 0) is not asked again before each write, only by the
+        // commands that need the screen: a system call costs as much as converting half a block.
+        const bool followed = fd == STDOUT_FILENO && !screenUnsized_ && ScreenSize(screen);
         if (followed) {
             FollowScreen(screen);
             if (!cursorKnown_) {
@@ -251,8 +253,12 @@ class PosixConsole : public Console {
 
     // The output's screen: fails, like the console calls on a file or pipe, when output is not
     // a terminal.
-    bool ScreenSize(ConsoleCoord& size) const {
-        return outputIsTerminal_ && WindowSize(STDOUT_FILENO, size);
+    bool ScreenSize(ConsoleCoord& size) {
+        if (!outputIsTerminal_) {
+            return false;
+        }
+        screenUnsized_ = !WindowSize(STDOUT_FILENO, size);
+        return !screenUnsized_;
     }
 
     // Asks the terminal where the cursor is; keys typed ahead stay in the queue. False when it
@@ -340,6 +346,7 @@ class PosixConsole : public Console {
     std::unique_ptr<char[]> screenText_;
     size_t screenTextBytes_ = 0;
     bool outputIsTerminal_ = false;
+    bool screenUnsized_ = false;  // the output terminal said 0 x 0 when last asked
 };
 
 }  // namespace
