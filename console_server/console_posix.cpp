@@ -300,7 +300,7 @@ class PosixConsole : public Console {
     // error.
     bool Pump(int waitMs) {
         if (decoder_.HeldBytes() > 0 && queue_.size() < kMaxQueuedRecords) {
-            // Room again for held keys: they are input come, no need to wait for more.
+            // Room again for held keys: input that has come already, nothing to wait for.
             const size_t queued = queue_.size();
             decoder_.Feed(nullptr, 0, queue_, kMaxQueuedRecords);
             if (queue_.size() > queued) {
