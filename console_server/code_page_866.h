@@ -15,4 +15,26 @@ std::string Cp866ToUtf8(const char* data, size_t size);  // every byte; ASCII 0x
 std::string Cp866ToScreen(const char* data, size_t size);
 char UnicodeToCp866(char32_t codePoint);  // '?' when 866 has no such character
 
+// The cursor of a screen that text is written on, followed as a Windows console moves it.
+// columns 0: the screen or the cursor is not known, and nothing is followed.
+struct ScreenCursor {
+    int columns = 0;
+    int rows = 0;
+    bool lineFeedReturns = true;  // LF also goes to the line's start (the terminal's ONLCR)
+    int x = 0;
+    int y = 0;
+};
+
+// The most bytes AppendScreenText writes for size bytes of text.
+constexpr size_t ScreenTextBound(size_t size) {
+    return 5 * size + 8;
+}
+// Writes Cp866ToScreen's form of the text at out and returns its end. When the cursor is
+// followed it is moved, and where a character fills the last column and no drawn character
+// follows in the text, CR LF is added: a VT terminal holds its cursor at the margin until the
+// next character comes, a Windows console goes on to the next line at once (scrolling at the
+// bottom), and a CR, LF, BS or HT after it, or a cursor report, then acts from there. A tab
+// whose next stop lies at or past the margin goes there too, as CR LF.
+char* AppendScreenText(const char* data, size_t size, ScreenCursor& cursor, char* out);
+
 }  // namespace conproxy

@@ -243,7 +243,7 @@ void KeyDecoder::AppendKey(uint16_t virtualKey, uint16_t scanCode, char characte
 }
 
 bool KeyDecoder::HasPending() const {
-    return !pending_.empty() || discarding_;
+    return !stalled_ && (!pending_.empty() || discarding_);
 }
 
 void KeyDecoder::ExpectCursorReport() {
@@ -260,20 +260,26 @@ bool KeyDecoder::TakeCursorReport(int& row, int& column) {
     return true;
 }
 
-void KeyDecoder::Feed(const char* data, size_t size, std::deque<InputRecord>& out) {
+void KeyDecoder::Feed(const char* data, size_t size, std::deque<InputRecord>& out,
+                      size_t maxRecords) {
     pending_.append(data, size);
-    Decode(false, out);
+    Decode(false, out, maxRecords);
 }
 
-void KeyDecoder::Flush(std::deque<InputRecord>& out) {
+void KeyDecoder::Flush(std::deque<InputRecord>& out, size_t maxRecords) {
     // The pause says the terminal has sent all of it: a sequence cut short is typed keys.
     discarding_ = false;
-    Decode(true, out);
+    Decode(true, out, maxRecords);
 }
 
-void KeyDecoder::Decode(bool complete, std::deque<InputRecord>& out) {
+void KeyDecoder::Decode(bool complete, std::deque<InputRecord>& out, size_t maxRecords) {
     size_t position = 0;
+    stalled_ = false;
     while (position < pending_.size()) {
+        if (out.size() >= maxRecords) {
+            stalled_ = true;
+            break;
+        }
         const size_t used = DecodeOne(position, complete, out);
         if (used == 0) {
             break;  // the rest may begin a longer sequence: hold it
@@ -281,6 +287,50 @@ void KeyDecoder::Decode(bool complete, std::deque<InputRecord>& out) {
         position += used;
     }
     pending_.erase(0, position);
+    if (stalled_ && expectCursorReport_) {
+        TakeHeldReport();
+    }
+}
+
+void KeyDecoder::TakeHeldReport() {
+    // The first ESC [ digits ; digits R is the report when the bytes before it decode to whole
+    // keys (an ESC or an unfinished sequence just before it would change them): tried on a copy.
+    for (size_t at = pending_.find(kEsc); at != std::string::npos;
+         at = pending_.find(kEsc, at + 1)) {
+        if (at + 1 >= pending_.size() || pending_[at + 1] != '[') {
+            continue;
+        }
+        size_t end = at + 2;
+        int numbers[2] = {0, 0};
+        int field = 0;
+        for (; end < pending_.size(); ++end) {
+            const char c = pending_[end];
+            if (c >= '0' && c <= '9') {
+                if (numbers[field] < 100000) {  // as ParseParameters caps a long digit run
+                    numbers[field] = numbers[field] * 10 + (c - '0');
+                }
+            } else if (c == ';' && field == 0) {
+                field = 1;
+            } else {
+                break;
+            }
+        }
+        if (end < pending_.size() && pending_[end] == 'R' && field == 1) {
+            KeyDecoder before = *this;
+            before.pending_.erase(at);
+            std::deque<InputRecord> unused;
+            before.Decode(false, unused, SIZE_MAX);
+            if (!before.pending_.empty() || before.discarding_ || !before.expectCursorReport_) {
+                return;  // read in turn, once there is room
+            }
+            expectCursorReport_ = false;
+            haveCursorReport_ = true;
+            reportRow_ = numbers[0];
+            reportColumn_ = numbers[1];
+            pending_.erase(at, end + 1 - at);
+            return;
+        }
+    }
 }
 
 size_t KeyDecoder::DecodeOne(size_t position, bool complete, std::deque<InputRecord>& out) {

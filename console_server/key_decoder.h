@@ -1,6 +1,7 @@
 // Turns the bytes a VT terminal sends into the key records a Windows console would deliver.
 // A table maps each escape sequence or typed byte to a Windows key; bytes that may begin a
-// longer sequence are held until more arrive or the caller's pause says they are complete.
+// longer sequence are held until more arrive or the caller's pause says they are complete, and
+// bytes the caller has no room for are held undecoded until it has (cursor reports excepted).
 #pragma once
 
 #include <cstddef>
@@ -18,10 +19,19 @@ class KeyDecoder {
   public:
     // Appends complete key records (down, up; modifiers' own down/up around them) for the bytes.
     // Bytes that may begin a longer sequence (ESC, incomplete CSI/SS3, incomplete UTF-8) are held.
-    void Feed(const char* data, size_t size, std::deque<InputRecord>& out);
-    bool HasPending() const;  // bytes held: the caller waits kEscapePauseMs for more, then Flush
-    void Flush(std::deque<InputRecord>& out);  // decode what is held as typed keys (lone ESC → Esc)
-    void ExpectCursorReport();  // the next ESC [ r ; c R is a cursor report, not a key
+    // Decoding stops once out holds maxRecords (a key's records are never split); the rest is
+    // held, and decoded by the next Feed (with no bytes, once out has room again).
+    void Feed(const char* data, size_t size, std::deque<InputRecord>& out,
+              size_t maxRecords = SIZE_MAX);
+    // An incomplete sequence is held: the caller waits kEscapePauseMs for more, then Flush.
+    bool HasPending() const;
+    // Decode what is held as typed keys (lone ESC → Esc), as far as out has room.
+    void Flush(std::deque<InputRecord>& out, size_t maxRecords = SIZE_MAX);
+    size_t HeldBytes() const { return pending_.size(); }
+    // The next ESC [ r ; c R is a cursor report, not a key, also while it waits among held bytes.
+    // It stays expected until it comes, however late.
+    void ExpectCursorReport();
+    bool ExpectingCursorReport() const { return expectCursorReport_; }
     bool TakeCursorReport(int& row, int& column);  // 1-based, as the terminal sends them
 
     // One key stroke as a Windows console delivers it: the modifiers' own key-down records, the
@@ -34,7 +44,8 @@ class KeyDecoder {
   private:
     // Each returns the bytes it consumed from pending_ at position, or 0 to hold them for more.
     // complete: no more bytes will come (the pause), so nothing is held.
-    void Decode(bool complete, std::deque<InputRecord>& out);
+    void Decode(bool complete, std::deque<InputRecord>& out, size_t maxRecords);
+    void TakeHeldReport();  // the expected report out of bytes held for lack of room
     size_t DecodeOne(size_t position, bool complete, std::deque<InputRecord>& out);
     size_t DecodeSequence(size_t position, std::deque<InputRecord>& out);
     size_t DecodeTyped(size_t position, uint32_t alt, bool complete, std::deque<InputRecord>& out);
@@ -42,6 +53,7 @@ class KeyDecoder {
 
     std::string pending_;
     bool discarding_ = false;  // inside an over-long sequence, skipping to its final byte
+    bool stalled_ = false;     // the caller's records are full: pending_ waits undecoded
     bool expectCursorReport_ = false;
     bool haveCursorReport_ = false;
     int reportRow_ = 0;

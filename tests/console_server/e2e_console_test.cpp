@@ -99,14 +99,17 @@ class ConsoleOnTerminal : public ::testing::Test {
 };
 
 TEST_F(ConsoleOnTerminal, ClearScreenBlanksAFullScreenAndHomesTheCursor) {
+    // Every cell but the last: a character there would scroll the screen, as in a console.
     const std::string line(e2e::kScreenCols, 'X');
+    const std::string lastLine(e2e::kScreenCols - 1, 'X');
+    auto rowText = [&](int row) { return row + 1 < e2e::kScreenRows ? line : lastLine; };
     for (int row = 0; row < e2e::kScreenRows; ++row) {
         ASSERT_EQ(client_.SetCursor(0, static_cast<int16_t>(row)), WaitResult::kReplied);
-        ASSERT_EQ(client_.WriteText(line), WaitResult::kReplied);
+        ASSERT_EQ(client_.WriteText(rowText(row)), WaitResult::kReplied);
     }
     ASSERT_TRUE(e2e::WaitUntil([&] {
         for (int row = 0; row < e2e::kScreenRows; ++row) {
-            if (terminal_.Row(row) != line)
+            if (terminal_.Row(row) != rowText(row))
                 return false;
         }
         return true;
@@ -344,6 +347,131 @@ TEST_F(ConsoleOnTerminal, TextLongerThanTheDataAreaIsWrittenWhole) {
         return last.size() >= 5 && last.substr(last.size() - 5) == "TAIL!";
     })) << terminal_.ScreenText();
     EXPECT_GE(terminal_.BytesReceived() - bytesBefore, text.size());
+}
+
+// Text that fills a row leaves the cursor at the next row's start at once, as a Windows console
+// does (a VT terminal would hold it at the margin): the screen information says so, what comes
+// next starts there, and on the last row the screen scrolls. A line's echo follows the same rule.
+TEST_F(ConsoleOnTerminal, TextEndingAtTheRightMarginGoesOnToTheNextLine) {
+    struct Case {
+        const char* name;
+        int16_t col, row;      // where the cursor is put first
+        std::string text;      // then written
+        std::string typed;     // then typed into a line read, when not empty
+        int cursorX, cursorY;  // the cursor reported after that
+        std::vector<std::pair<int, std::string>> rows;  // and rows of the screen
+    };
+    const std::string full(e2e::kScreenCols, 'a');
+    const Case cases[] = {
+        {"a full row, then CR LF: a blank row between",
+         0,
+         3,
+         full + "\r\nb",
+         "",
+         1,
+         5,
+         {{3, full}, {4, ""}, {5, "b"}}},
+        {"across one margin onto the next",
+         70,
+         8,
+         std::string(90, 'c'),
+         "",
+         0,
+         10,
+         {{9, std::string(80, 'c')}, {10, ""}}},
+        {"a Backspace acts on the next row", 0, 12, full + "\bd", "", 1, 13, {{13, "d"}}},
+        {"a tab from column 76 goes on to the next row", 76, 10, "\tA", "", 1, 11, {{11, "A"}}},
+        {"a line's echo up to the margin, then Enter",
+         70,
+         15,
+         "",
+         "0123456789\r",
+         0,
+         17,
+         {{15, std::string(70, ' ') + "0123456789"}, {16, ""}}},
+        {"the last row: the screen scrolls up one",
+         0,
+         24,
+         std::string(80, 'f'),
+         "",
+         0,
+         24,
+         {{23, std::string(80, 'f')}, {24, ""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int32_t status = -1;
+        ASSERT_EQ(client_.ClearScreen(&status), WaitResult::kReplied);
+        ASSERT_EQ(client_.SetCursor(c.col, c.row), WaitResult::kReplied);
+        if (!c.text.empty()) {
+            ASSERT_EQ(client_.WriteText(c.text), WaitResult::kReplied);
+        }
+        if (!c.typed.empty()) {
+            std::future<std::string> line = ReadTextAsync(40);
+            terminal_.Type(c.typed);
+            EXPECT_EQ(line.get(), "0123456789\r\n");
+        }
+        conclient::ScreenInfo s;
+        ASSERT_EQ(client_.GetScreenInfo(&s), WaitResult::kReplied);
+        EXPECT_EQ(s.cursorX, c.cursorX);
+        EXPECT_EQ(s.cursorY, c.cursorY);
+        EXPECT_TRUE(e2e::WaitUntil([&] {
+            for (const auto& row : c.rows) {
+                if (terminal_.Row(row.first) != row.second)
+                    return false;
+            }
+            return CursorAt(c.cursorY, c.cursorX);
+        })) << terminal_.ScreenText();
+    }
+}
+
+// A full input queue: the server reads on, so the answer to its own cursor query comes through
+// however many keys wait before it, or (when even the bytes it holds are full) the cursor it
+// followed is reported at once. No answer of the terminal ever becomes a key, the typed keys
+// all come, in order, and nothing else.
+TEST_F(ConsoleOnTerminal, AFullInputQueueReportsTheTrueCursorAndInventsNoKeys) {
+    struct Case {
+        const char* name;
+        size_t letters;  // two records each: 2048 fill the queue
+    };
+    const Case cases[] = {
+        {"the answer among the bytes held", 3000},
+        {"the held bytes full as well", 8000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(client_.SetCursor(0, 0), WaitResult::kReplied);
+        // On the first row: a late answer there, ESC [ 1 ; 6 R, reads as Ctrl+Shift+F3.
+        ASSERT_EQ(client_.WriteText("hello"), WaitResult::kReplied);
+        std::string letters;
+        for (size_t i = 0; i < c.letters; ++i) letters += static_cast<char>('a' + i % 26);
+        terminal_.Type(letters);
+        for (int query = 0; query < 2; ++query) {
+            conclient::ScreenInfo s;
+            ASSERT_EQ(client_.GetScreenInfo(&s), WaitResult::kReplied);
+            EXPECT_EQ(s.cursorX, 5) << "query " << query;
+            EXPECT_EQ(s.cursorY, 0) << "query " << query;
+        }
+        size_t wrong = 0;
+        for (size_t i = 0; i < 2 * c.letters; ++i) {
+            InputRecord r;
+            uint32_t result = 0;
+            ASSERT_EQ(client_.ReadInput(&r, &result, e2e::kWaitMs), WaitResult::kReplied)
+                << "record " << i;
+            ASSERT_EQ(result, 1u);
+            if (r.asciiChar != letters[i / 2] || r.keyDown != (i % 2 == 0))
+                ++wrong;
+        }
+        EXPECT_EQ(wrong, 0u);
+        // Once the queue has room the terminal's late answer is read, and it is no key.
+        conclient::ScreenInfo s;
+        ASSERT_EQ(client_.GetScreenInfo(&s), WaitResult::kReplied);
+        EXPECT_EQ(s.cursorX, 5);
+        InputRecord extra;
+        uint32_t result = 9;
+        ASSERT_EQ(client_.PeekInput(&extra, &result), WaitResult::kReplied);
+        EXPECT_EQ(result, 0u) << "a key nobody typed, vk " << extra.virtualKeyCode;
+    }
 }
 
 // Requests whose data would reach outside the 8192-byte region are answered and touch nothing.

@@ -258,6 +258,47 @@ TEST_P(OneConsoleTwoPlatforms, RepliesLeaveTheSameBytes) {
     }
 }
 
+// Text that ends in the last column: the cursor goes on to the next line's start at once (at the
+// bottom the screen scrolls), and what comes next starts there, a line feed included.
+const Session kMarginSessions[] = {
+    {"RightMargin",
+     {
+         Request("clear"),
+         Request("cursor 0 3"),
+         Request("write " + std::string(80, 'a')),
+         Request("info"),
+         Request("writehex 0d 0a 62"),  // CR LF "b": a blank line between
+         Request("info"),
+         Request("cursor 70 8"),
+         Request("write " + std::string(90, 'c')),  // across one margin, onto the next
+         Request("info"),
+         Request("write " + std::string(70, 'd')),  // ends in the last column again
+         Request("info"),
+         Request("writehex 08 65"),  // Backspace, then "e" over the last "d"
+         Request("info"),
+         Request("cursor 70 12"),
+         Line(20, "0123456789\r", "ten characters up to the margin"),  // the echo fills the row
+         Request("info"),
+         Request("cursor 76 18"),
+         Request("writehex 09 41"),  // a tab from column 76: on to the next row, "A" there
+         Request("info"),
+         Request("cursor 0 20"),
+         Request("writehex 08 42"),  // Backspace at a row's start stays there
+         Request("info"),
+         Request("cursor 0 24"),
+         Request("write " + std::string(80, 'f')),  // the last row: the screen scrolls
+         Request("info"),
+         Request("write g"),
+         Request("info"),
+         Screen(),
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Margins, OneConsoleTwoPlatforms, ::testing::ValuesIn(kMarginSessions),
+                         [](const ::testing::TestParamInfo<Session>& param) {
+                             return std::string(param.param.name);
+                         });
+
 const Session kSessions[] = {
     {"Screen",
      {

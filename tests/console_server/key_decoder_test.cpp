@@ -378,6 +378,53 @@ TEST(KeyDecoderTest, CursorReportIsTakenOutFromAmongTypedKeys) {
     EXPECT_EQ(column, 2);
 }
 
+// With no room for more records the bytes wait undecoded, yet an expected report among them is
+// taken out at once; the keys around it come later, in order, when there is room.
+TEST(KeyDecoderTest, BytesWithoutRoomWaitAndTheReportAmongThemIsTakenOut) {
+    KeyDecoder decoder;
+    decoder.ExpectCursorReport();
+    std::deque<InputRecord> out;
+    const std::string bytes = "ab\x1b[A\x1b[3;7Rc\x1b";  // the last ESC begins nothing yet
+    decoder.Feed(bytes.data(), bytes.size(), out, 2);
+    EXPECT_EQ(ToRecs(out), Tap(0x41, 0x1E, 'a', 0)) << "one key, its records whole";
+    EXPECT_FALSE(decoder.HasPending()) << "no pause runs while the records are full";
+    int row = 0;
+    int column = 0;
+    ASSERT_TRUE(decoder.TakeCursorReport(row, column));
+    EXPECT_EQ(row, 3);
+    EXPECT_EQ(column, 7);
+    EXPECT_FALSE(decoder.ExpectingCursorReport());
+
+    out.clear();
+    decoder.Feed(nullptr, 0, out);
+    EXPECT_EQ(ToRecs(out), Cat({Tap(0x42, 0x30, 'b', 0), Tap(0x26, 0x48, 0, kEnhancedKey),
+                                Tap(0x43, 0x2E, 'c', 0)}));
+    EXPECT_TRUE(decoder.HasPending()) << "the last ESC waits for the pause";
+    out.clear();
+    decoder.Flush(out);
+    EXPECT_EQ(ToRecs(out), Tap(0x1B, 0x01, 0x1B, 0));
+
+    // Just after an ESC or an unfinished sequence, taking the report out would change the keys: it
+    // is left to be read in turn, and is still no key then.
+    for (const std::string before : {"\x1b", "\x1b[", "\x1bO", "\xd0"}) {
+        SCOPED_TRACE(before);
+        KeyDecoder held;
+        held.ExpectCursorReport();
+        const std::string text = "a" + before + "\x1b[3;7Rc";
+        std::deque<InputRecord> first;
+        held.Feed(text.data(), text.size(), first, 1);
+        EXPECT_FALSE(held.TakeCursorReport(row, column));
+        std::deque<InputRecord> all;
+        held.Feed(nullptr, 0, all);
+        EXPECT_TRUE(held.TakeCursorReport(row, column));
+        std::deque<InputRecord> whole;
+        KeyDecoder reference;
+        reference.ExpectCursorReport();
+        reference.Feed(text.data() + 1, text.size() - 1, whole);
+        EXPECT_EQ(ToRecs(all), ToRecs(whole));
+    }
+}
+
 TEST(KeyDecoderTest, RunawaySequenceIsDroppedAndTypingResumes) {
     std::string runaway = "\x1b[";
     for (int i = 0; i < 40; ++i) {
