@@ -5,9 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "console_records.h"
-#include "rendezvous.h"
+#include "system_error.h"
 
 namespace conproxy {
 
@@ -29,11 +30,20 @@ class Console {
     virtual bool ReadText(char* buffer, uint32_t size, uint32_t& count) = 0;
     // WriteConsoleA: the characters at the cursor.
     virtual bool WriteText(const char* data, uint32_t size) = 0;
+    // A line of the server's own (not a client's text), set apart on a line of its own as
+    // printf would put it on standard output, a screen or a file alike; the console's idea of
+    // the cursor moves with it.
+    virtual bool ShowMessage(const std::string& line) = 0;
 };
 
 // The console of this process, on its standard input and output. On POSIX a terminal on standard
 // input is switched to raw input until the returned object goes away (or a signal ends the
 // process). Null with the error code when it cannot be set up.
 std::unique_ptr<Console> OpenConsole(SystemError& error);
+
+// What a signal that ends the process (Ctrl+C on the terminal among them) must do besides
+// restoring the console: registered by the layer that owns the rest. Async-signal-safe. On
+// Windows nothing runs it: the control event ends the process and its objects go with it.
+void SetEndingCleanUp(void (*cleanUp)());
 
 }  // namespace conproxy

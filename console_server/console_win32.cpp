@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "console.h"
 
@@ -58,6 +59,16 @@ class WindowsConsole : public Console {
         return WriteConsoleA(output_, data, size, &written, nullptr) != 0;
     }
 
+    bool ShowMessage(const std::string& line) override {
+        // The bytes printf on a text-mode standard output wrote, LF as CR LF, by the same
+        // WriteFile, so that it reaches a console and a file alike.
+        const std::string text = "\r\n" + line + "\r\n";
+        DWORD written = 0;
+        return WriteFile(output_, text.data(), static_cast<DWORD>(text.size()), &written,
+                         nullptr) != 0 &&
+               written == text.size();
+    }
+
   private:
     using RecordCall = BOOL(WINAPI*)(HANDLE, PINPUT_RECORD, DWORD, LPDWORD);
 
@@ -94,5 +105,8 @@ std::unique_ptr<Console> OpenConsole(SystemError& error) {
     error = 0;
     return std::make_unique<WindowsConsole>();
 }
+
+// Ctrl+C ends the process by its control event; the named objects go with its last handle.
+void SetEndingCleanUp(void (*)()) {}
 
 }  // namespace conproxy

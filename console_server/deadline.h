@@ -19,7 +19,7 @@ class Deadline {
         }
         return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
     }
-    bool Passed() const { return RemainingMs() == 0; }
+    bool Expired() const { return RemainingMs() == 0; }
 
   private:
     std::chrono::steady_clock::time_point end_;

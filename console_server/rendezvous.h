@@ -7,12 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "system_error.h"
+
 namespace conproxy {
-
-using SystemError = unsigned long;  // errno on POSIX, GetLastError() on Windows; 0 = success
-
-// A readable description of a system error code, for the start-up report.
-std::string DescribeSystemError(SystemError code);
 
 // The shared bytes a request stands in. The handlers ask Size() once per request and again
 // after a command has waited for keys, since a client may shrink the region meanwhile (POSIX).
@@ -101,8 +98,6 @@ class NamedEvent {
     mutable long resizesSeen_ = -1;
     mutable bool intact_ = true;
 };
-
-SystemError LastSystemError();
 
 // Removes the names this process created, for a signal handler on the way out: async-signal-safe
 // on POSIX; nothing to do on Windows, where the objects go with their last handle.

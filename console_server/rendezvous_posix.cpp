@@ -199,14 +199,6 @@ long Futex(void* word, int op, uint32_t value) {
 
 }  // namespace
 
-std::string DescribeSystemError(SystemError code) {
-    return std::strerror(static_cast<int>(code));
-}
-
-SystemError LastSystemError() {
-    return static_cast<SystemError>(errno);
-}
-
 void RemoveCreatedNames() {
     for (int i = 0; i < kMaxCreatedNames; ++i) {
         if (createdInUse[i]) {

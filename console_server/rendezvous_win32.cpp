@@ -17,23 +17,6 @@ HANDLE AsHandle(intptr_t native) {
 
 }  // namespace
 
-std::string DescribeSystemError(SystemError code) {
-    char text[256] = {0};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-    std::string description(text, length);
-    while (!description.empty() && (description.back() == '\n' || description.back() == '\r' ||
-                                    description.back() == ' ' || description.back() == '.')) {
-        description.pop_back();
-    }
-    return description;
-}
-
-SystemError LastSystemError() {
-    return GetLastError();
-}
-
 void RemoveCreatedNames() {}
 
 RequestRegion::~RequestRegion() {

@@ -145,6 +145,13 @@ void HandleWriteText(const Region& region, Console& console) {
     console.WriteText(reinterpret_cast<const char*>(data), region.request.count);
 }
 
+void ShowUnknownCommand(const Region& region, Console& console) {
+    char line[48];
+    std::snprintf(line, sizeof line, "***error*** Unknown command: %x",
+                  static_cast<unsigned>(static_cast<uint32_t>(region.request.command)));
+    console.ShowMessage(line);
+}
+
 }  // namespace
 
 bool HandleRequest(const SharedBytes& shared, Console& console) {
@@ -185,11 +192,7 @@ bool HandleRequest(const SharedBytes& shared, Console& console) {
             HandleWriteText(region, console);
             break;
         default:
-            // By printf on stdout rather than the console calls; flushed so it is out before the
-            // reply.
-            std::printf("\n***error*** Unknown command: %x\n",
-                        static_cast<unsigned>(static_cast<uint32_t>(region.request.command)));
-            std::fflush(stdout);
+            ShowUnknownCommand(region, console);
             break;
     }
     return false;

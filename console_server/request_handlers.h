@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "console.h"
+#include "rendezvous.h"
 
 namespace conproxy {
 

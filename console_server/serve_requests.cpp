@@ -1,6 +1,7 @@
 #include "serve_requests.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "console.h"
@@ -78,76 +79,93 @@ bool NamesCoincide(const std::string& regionName, const std::string& requestName
     return why != nullptr;
 }
 
-}  // namespace
+// The three names as the command line gives them, checked before anything is made.
+struct ServerNames {
+    std::string region;
+    std::string request;
+    std::string reply;
+};
 
-int ServeRequests(int argc, char** argv) {
-    OpenClosedStandardDescriptors();
-    int status = 0;
+// What the loop serves with, made in this order and gone in the reverse one.
+struct ServingSession {
+    std::unique_ptr<Console> console;
+    RequestRegion region;
+    NamedEvent requestEvent;
+    NamedEvent replyEvent;
+    int waitSliceMs = kWaitForever;
+};
+
+// Step one: the command line. Refused before anything is created: a longer name would not fit
+// the buffer, and an event without a name could never be reached by the client. False with the
+// exit status when the server must not start.
+bool CheckArguments(int argc, char** argv, ServerNames& names, int& status) {
     if (AnswerInformationRequest(argc, argv, status)) {
-        return status;
+        return false;
     }
     if (argc < 4) {
         ShowUsage();
-        return kExitTooFewArguments;
+        status = kExitTooFewArguments;
+        return false;
     }
-    const std::string regionName = std::string(kRegionNamePrefix) + argv[1];
-    const std::string requestName = argv[2];
-    const std::string replyName = argv[3];
-
-    // Refused before anything is created: a longer name would not fit the buffer, and an event
-    // without a name could never be reached by the client.
-    if (regionName.size() >= kRegionNameBufferChars) {
+    names.region = std::string(kRegionNamePrefix) + argv[1];
+    names.request = argv[2];
+    names.reply = argv[3];
+    status = kExitStartupFailed;
+    if (names.region.size() >= kRegionNameBufferChars) {
         std::fprintf(stderr, "conproxy: region name \"%s\" longer than %zu characters\n",
-                     ShowName(regionName).c_str(), kRegionNameBufferChars - 1);
-        return kExitStartupFailed;
+                     ShowName(names.region).c_str(), kRegionNameBufferChars - 1);
+        return false;
     }
-    if (requestName.empty() || replyName.empty()) {
+    if (names.request.empty() || names.reply.empty()) {
         std::fprintf(stderr, "conproxy: an event name is empty\n");
-        return kExitStartupFailed;
+        return false;
     }
-    if (NamesCoincide(regionName, requestName, replyName)) {
-        return kExitStartupFailed;
-    }
+    return !NamesCoincide(names.region, names.request, names.reply);
+}
 
-    RemoveCreatedNamesOnEndingSignals();
+// Step two: the console, then the three objects. An ending signal from here on restores the
+// terminal and removes the names this process created. False after reporting a failure.
+bool StartUp(const ServerNames& names, ServingSession& session) {
+    SetEndingCleanUp(RemoveCreatedNames);
     const std::string refusal = ConsoleRefusal();
     if (!refusal.empty()) {
         std::fprintf(stderr, "conproxy: cannot take the terminal on standard input: %s\n",
                      refusal.c_str());
-        return kExitStartupFailed;
+        return false;
     }
     SystemError error = 0;
-    std::unique_ptr<Console> console = OpenConsole(error);
-    if (!console) {
+    session.console = OpenConsole(error);
+    if (!session.console) {
         ReportFailure("cannot set up the console", "stdin", error);
-        return kExitStartupFailed;
+        return false;
     }
-    RequestRegion region;
-    if ((error = region.CreateOrOpen(regionName)) != 0) {
-        ReportFailure("cannot create or map the region", regionName, error, region.Refusal());
-        return kExitStartupFailed;
+    if ((error = session.region.CreateOrOpen(names.region)) != 0) {
+        ReportFailure("cannot create or map the region", names.region, error,
+                      session.region.Refusal());
+        return false;
     }
-    NamedEvent requestEvent;
-    if ((error = requestEvent.CreateOrOpen(requestName)) != 0) {
-        ReportFailure("cannot create or open the request event", requestName, error,
-                      requestEvent.Refusal());
-        return kExitStartupFailed;
+    if ((error = session.requestEvent.CreateOrOpen(names.request)) != 0) {
+        ReportFailure("cannot create or open the request event", names.request, error,
+                      session.requestEvent.Refusal());
+        return false;
     }
-    NamedEvent replyEvent;
-    if ((error = replyEvent.CreateOrOpen(replyName)) != 0) {
-        ReportFailure("cannot create or open the reply event", replyName, error,
-                      replyEvent.Refusal());
-        return kExitStartupFailed;
+    if ((error = session.replyEvent.CreateOrOpen(names.reply)) != 0) {
+        ReportFailure("cannot create or open the reply event", names.reply, error,
+                      session.replyEvent.Refusal());
+        return false;
     }
+    session.waitSliceMs = FollowStartingClient(session.region);
+    return true;
+}
 
-    const int waitSliceMs = FollowStartingClient(region);
-
-    // Ready. Neither event is reset here: a request already standing is served at once.
-    if (!replyEvent.Set()) {
-        return ReportEventFailure("cannot set the reply event", replyEvent, replyName);
+// Step three: the ready signal, then one turn per request until ConExit. Returns the status.
+int ServeLoop(const ServerNames& names, ServingSession& session) {
+    // Neither event is reset here: a request already standing is served at once.
+    if (!session.replyEvent.Set()) {
+        return ReportEventFailure("cannot set the reply event", session.replyEvent, names.reply);
     }
     for (;;) {
-        const EventWait woken = requestEvent.Wait(waitSliceMs);
+        const EventWait woken = session.requestEvent.Wait(session.waitSliceMs);
         if (woken == EventWait::kTimedOut) {
             if (StartingClientGone()) {
                 return EndForLostClient();
@@ -155,20 +173,38 @@ int ServeRequests(int argc, char** argv) {
             continue;
         }
         if (woken == EventWait::kFailed) {
-            return ReportEventFailure("wait failed on the request event", requestEvent,
-                                      requestName);
+            return ReportEventFailure("wait failed on the request event", session.requestEvent,
+                                      names.request);
         }
-        if (!requestEvent.Reset()) {
-            return ReportEventFailure("cannot reset the request event", requestEvent, requestName);
+        if (!session.requestEvent.Reset()) {
+            return ReportEventFailure("cannot reset the request event", session.requestEvent,
+                                      names.request);
         }
-        const bool exitRequested = HandleRequest(region, *console);
-        if (!replyEvent.Set()) {
-            return ReportEventFailure("cannot set the reply event", replyEvent, replyName);
+        const bool exitRequested = HandleRequest(session.region, *session.console);
+        if (!session.replyEvent.Set()) {
+            return ReportEventFailure("cannot set the reply event", session.replyEvent,
+                                      names.reply);
         }
         if (exitRequested) {
             return kExitDone;
         }
     }
+}
+
+}  // namespace
+
+int ServeRequests(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
+    ServerNames names;
+    int status = kExitDone;
+    if (!CheckArguments(argc, argv, names, status)) {
+        return status;
+    }
+    ServingSession session;
+    if (!StartUp(names, session)) {
+        return kExitStartupFailed;
+    }
+    return ServeLoop(names, session);
 }
 
 }  // namespace conproxy

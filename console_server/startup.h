@@ -13,10 +13,6 @@ namespace conproxy {
 // otherwise a named object would take the number and console text would be written into it.
 void OpenClosedStandardDescriptors();
 
-// Has every ending signal (and Ctrl+C on the terminal) remove the names this process created,
-// after the console has restored its terminal.
-void RemoveCreatedNamesOnEndingSignals();
-
 // --version or --help as the only argument: the answer on standard output, true, status 0.
 bool AnswerInformationRequest(int argc, char** argv, int& status);
 // Too few arguments: the usage line on standard error (POSIX only).

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "serve_requests.h"
-#include "terminal_posix.h"
 
 namespace conproxy {
 
@@ -48,10 +47,6 @@ void OpenClosedStandardDescriptors() {
             }
         }
     }
-}
-
-void RemoveCreatedNamesOnEndingSignals() {
-    SetEndingCleanUp(RemoveCreatedNames);
 }
 
 bool AnswerInformationRequest(int argc, char** argv, int& status) {

@@ -5,9 +5,6 @@ namespace conproxy {
 
 void OpenClosedStandardDescriptors() {}
 
-// The objects go with the process's last handle.
-void RemoveCreatedNamesOnEndingSignals() {}
-
 bool AnswerInformationRequest(int, char**, int&) {
     return false;
 }

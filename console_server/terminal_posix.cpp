@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "console.h"
+
 namespace conproxy {
 
 namespace {

@@ -1,7 +1,8 @@
 // The POSIX terminal underneath the console: raw input mode switched on at start and restored
 // on every way out (object end; every signal whose default ends the process, the terminal's own
 // Ctrl+C and Ctrl+\ among them, which then run the clean-up registered by the layer above and
-// end the process by that signal), and the EINTR and short-write loops for descriptors.
+// end the process by that signal: SetEndingCleanUp in console.h), and the EINTR and short-write
+// loops for descriptors.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +10,6 @@
 #include <sys/types.h>
 
 namespace conproxy {
-
-// What an ending signal must do besides restoring the terminal; async-signal-safe.
-void SetEndingCleanUp(void (*cleanUp)());
 
 // Writes all bytes, looping over short writes and EINTR. False on an error.
 bool WriteAll(int fd, const char* data, size_t size);

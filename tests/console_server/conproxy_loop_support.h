@@ -64,7 +64,7 @@ inline bool WaitForObject(const std::string& name, size_t bytes) {
         if (fd >= 0) {
             close(fd);
         }
-        if (sized || deadline.Passed()) {
+        if (sized || deadline.Expired()) {
             return sized;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
@@ -124,7 +124,7 @@ struct NamesRemover {
 inline bool WaitSet(const SharedObject& event, int timeoutMs = kStepTimeoutMs) {
     const Deadline deadline(timeoutMs);
     while (event.Word().load() == 0) {
-        if (deadline.Passed()) {
+        if (deadline.Expired()) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
@@ -190,7 +190,7 @@ class Server {
                                  int timeoutMs = kStepTimeoutMs) {
         std::string text;
         const Deadline deadline(timeoutMs);
-        while (text.find(expected) == std::string::npos && !deadline.Passed()) {
+        while (text.find(expected) == std::string::npos && !deadline.Expired()) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, deadline.RemainingMs()) <= 0) {
                 break;
@@ -224,7 +224,7 @@ class Server {
         const Deadline deadline(kStepTimeoutMs);
         std::string text = read().substr(*taken);
         while (text.find(expected) == std::string::npos && child_->Running() &&
-               !deadline.Passed()) {
+               !deadline.Expired()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
             text = read().substr(*taken);
         }

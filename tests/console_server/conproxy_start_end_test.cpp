@@ -379,7 +379,7 @@ TEST(ConproxyEnding, ServerStartedByItsClientEndsWithIt) {
         if (heldByParent) {
             const Deadline deadline(kStepTimeoutMs);
             while (ProcessState(serverPid) != "" && ProcessState(serverPid) != "Z" &&
-                   !deadline.Passed()) {
+                   !deadline.Expired()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
             }
             EXPECT_TRUE(ProcessState(serverPid) == "" || ProcessState(serverPid) == "Z")
@@ -394,7 +394,7 @@ TEST(ConproxyEnding, ServerStartedByItsClientEndsWithIt) {
             ASSERT_TRUE(client.Call(ConExit));
             const Deadline deadline(kStepTimeoutMs);
             while (ProcessState(serverPid) != "" && ProcessState(serverPid) != "Z" &&
-                   !deadline.Passed()) {
+                   !deadline.Expired()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
             }
         }
