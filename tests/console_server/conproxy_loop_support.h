@@ -1,23 +1,19 @@
-// The pieces the conproxy process tests share: unique names, a shared object seen as a client
-// sees it, the events' turn, a conproxy started by the tests' launcher, and a minimal client.
+// The pieces the conproxy process tests share: unique names and a look at whether one exists,
+// a conproxy started by the tests' launcher, and the client library as its client.
 #pragma once
 
 #include <fcntl.h>
-#include <linux/futex.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -27,6 +23,8 @@
 #include <vector>
 
 #include "child_process.h"
+#include "conproxy_client.h"
+#include "conproxy_client_testing.h"
 #include "console_records.h"
 #include "deadline.h"
 
@@ -71,46 +69,6 @@ inline bool WaitForObject(const std::string& name, size_t bytes) {
     }
 }
 
-// A shared object seen the way any client sees it; created here when create is set (and then
-// unlinked at the end).
-class SharedObject {
-  public:
-    SharedObject(const std::string& name, size_t size, bool create) : name_(name), size_(size) {
-        const int flags = O_RDWR | (create ? O_CREAT | O_EXCL : 0);
-        const int fd = shm_open(("/" + name).c_str(), flags, 0600);
-        if (fd < 0 || (create && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
-            ADD_FAILURE() << "cannot open " << name << ": " << std::strerror(errno);
-            return;
-        }
-        owned_ = create;
-        void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        close(fd);
-        data_ = data == MAP_FAILED ? nullptr : static_cast<unsigned char*>(data);
-    }
-    ~SharedObject() {
-        if (data_ != nullptr) {
-            munmap(data_, size_);
-        }
-        if (owned_) {
-            shm_unlink(("/" + name_).c_str());
-        }
-    }
-    unsigned char* Data() const { return data_; }
-    std::atomic<uint32_t>& Word() const { return *reinterpret_cast<std::atomic<uint32_t>*>(data_); }
-
-  private:
-    std::string name_;
-    size_t size_;
-    bool owned_ = false;
-    unsigned char* data_ = nullptr;
-};
-
-// Set as the protocol does it: the word to 1, then wake every waiter of any process.
-inline void SetEvent(const SharedObject& event) {
-    event.Word().store(1);
-    syscall(SYS_futex, event.Data(), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-}
-
 // Removes the names when the test ends, whatever became of the server.
 struct NamesRemover {
     std::vector<std::string> names;
@@ -120,17 +78,6 @@ struct NamesRemover {
         }
     }
 };
-
-inline bool WaitSet(const SharedObject& event, int timeoutMs = kStepTimeoutMs) {
-    const Deadline deadline(timeoutMs);
-    while (event.Word().load() == 0) {
-        if (deadline.Expired()) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
-    }
-    return true;
-}
 
 // One conproxy process started by the tests' launcher: its own session, output captured, killed
 // if still running at the end.
@@ -237,27 +184,62 @@ class Server {
     size_t errTaken_ = 0;
 };
 
-// A client made of the three objects, created before the server starts.
-struct Client {
-    std::string suffix = UniqueName("m");
-    std::string requestName = UniqueName("req");
-    std::string replyName = UniqueName("rep");
-    SharedObject region{"Mapping" + suffix, kRequestRegionBytes, true};
-    SharedObject request{requestName, 4, true};
-    SharedObject reply{replyName, 4, true};
+// Names for a client to make, new to this test.
+inline conclient::ClientNames NewNames(const std::string& suffix = UniqueName("m")) {
+    return {suffix, UniqueName("req"), UniqueName("rep")};
+}
 
-    std::vector<std::string> Args() const { return {suffix, requestName, replyName}; }
-
-    ConsoleRequest& Record() const { return *reinterpret_cast<ConsoleRequest*>(region.Data()); }
-
-    // One turn: reset reply, write the request, set request, wait for the reply.
-    bool Call(int32_t command, int32_t dataOffset = 0, uint32_t count = 0,
-              int timeoutMs = kStepTimeoutMs) {
-        reply.Word().store(0);
-        Record() = ConsoleRequest{command, 99, dataOffset, count, 0xEEEEEEEE};
-        SetEvent(request);
-        return WaitSet(reply, timeoutMs);
+// The client library's own client, through its testing access, on three objects it makes
+// before the server starts (or opens, when the server made them first). The server is started
+// by the tests' launcher: the turn is the library's, and only the bytes of the record are the
+// test's.
+class Client {
+  public:
+    // names: a server's names to open; by default new ones, made here.
+    explicit Client(conclient::ClientNames names = NewNames()) {
+        std::string error;
+        if (!client_.Open(names, &error)) {
+            ADD_FAILURE() << error;
+        }
+        client_.SetReplyTimeout(kStepTimeoutMs);
     }
+    const conclient::ClientNames& Names() const { return client_.Names(); }
+    std::vector<std::string> Args() const {
+        return {Names().suffix, Names().requestEvent, Names().replyEvent};
+    }
+    unsigned char* Region() { return client_.Region(); }
+    ConsoleRequest& Record() { return *reinterpret_cast<ConsoleRequest*>(Region()); }
+
+    // The server's ready signal, or the reply to a request sent by Send.
+    bool Replied(int timeoutMs = kStepTimeoutMs) {
+        const Deadline deadline(timeoutMs);
+        while (!conclient::ClientTestAccess::ReplyEventIsSet(client_)) {
+            if (deadline.Expired()) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+        }
+        return true;
+    }
+    bool Ready() { return client_.WaitReady(kStepTimeoutMs) == conclient::WaitResult::kReplied; }
+    // One turn; status and result go with values a reply that leaves them alone shows.
+    bool Call(int32_t command, int32_t dataOffset = 0, uint32_t count = 0) {
+        conclient::ConsoleRequest request{command, 99, dataOffset, count, 0xEEEEEEEE};
+        return client_.Transact(&request) == conclient::WaitResult::kReplied;
+    }
+    // The request announced without waiting for its reply (Replied), for a test that plays
+    // the terminal meanwhile, or a request standing before the server starts. resetReply false
+    // leaves the reply event untouched (a test that cut it).
+    void Send(const ConsoleRequest& request, bool resetReply = true) {
+        if (resetReply) {
+            conclient::ClientTestAccess::ResetReplyEvent(client_);
+        }
+        Record() = request;
+        conclient::ClientTestAccess::SetRequestEvent(client_);
+    }
+
+  private:
+    conclient::ConproxyClient client_;
 };
 
 }  // namespace conproxy_loop

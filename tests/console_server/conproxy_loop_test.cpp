@@ -1,7 +1,6 @@
-// conproxy as a real process: start-up statuses, the turn-taking loop with a minimal client that
-// works on the shared objects directly (a 32-bit word per event, the request record at offset 0),
-// and the terminal side on a pseudo-terminal. Every child is started by the tests' launcher and
-// killed when its time is up.
+// conproxy as a real process: start-up statuses, the turn-taking loop with the client library as
+// its client (the record's bytes the test's own), and the terminal side on a pseudo-terminal. Every
+// child is started by the tests' launcher and killed when its time is up.
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
@@ -19,17 +18,12 @@ using namespace conproxy;
 using namespace conproxy_loop;
 
 TEST(ConproxyLoop, LongestSuffixThatFitsTheNameBufferIsServed) {
-    Client client;
     std::string longest = UniqueName("m");
     longest += std::string(72 - longest.size(), 'x');
-    client.suffix = longest;
-    SharedObject region("Mapping" + longest, kRequestRegionBytes, true);
+    Client client(NewNames(longest));
     Server server(client.Args(), false);
-    ASSERT_TRUE(WaitSet(client.reply));
-    client.reply.Word().store(0);
-    reinterpret_cast<ConsoleRequest*>(region.Data())->command = ConExit;
-    SetEvent(client.request);
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Ready());
+    ASSERT_TRUE(client.Call(ConExit));
     EXPECT_EQ(server.ExitCode(), 0);
 }
 
@@ -37,31 +31,29 @@ TEST(ConproxyLoop, StandingRequestIsServedAtOnceThenTurnsUntilExit) {
     {
         // A standing exit ends the server with nobody taking another turn.
         Client client;
-        client.Record() = ConsoleRequest{ConExit, -7, 0, 0, 0};
-        SetEvent(client.request);
+        client.Send(ConsoleRequest{ConExit, -7, 0, 0, 0});
         Server server(client.Args(), false);
         // The reply event is set by the ready signal as well: the end shows the exit was served.
         EXPECT_EQ(server.ExitCode(), 0);
-        EXPECT_NE(client.reply.Word().load(), 0u);
+        EXPECT_TRUE(client.Replied(0));
         EXPECT_EQ(client.Record().status, 0);
     }
     Client client;
     // An unknown command already waits when the server starts.
-    client.Record() = ConsoleRequest{11, 99, 0, 0, 0};
-    SetEvent(client.request);
+    client.Send(ConsoleRequest{11, 99, 0, 0, 0});
     Server server(client.Args(), false);
     EXPECT_EQ(server.Output("Unknown command: b\n"), "\n***error*** Unknown command: b\n");
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Replied());
     EXPECT_EQ(client.Record().status, 99);
 
-    std::memcpy(client.region.Data() + 100, "hi there\n", 9);
+    std::memcpy(client.Region() + 100, "hi there\n", 9);
     ASSERT_TRUE(client.Call(ConWriteText, 100, 9));
     EXPECT_EQ(server.Output("\n"), "hi there\n");
 
     // Without a terminal the screen calls fail and no input record is delivered.
-    std::memset(client.region.Data() + 200, 0x5A, 22);
+    std::memset(client.Region() + 200, 0x5A, 22);
     ASSERT_TRUE(client.Call(ConGetScreenInfo, 200));
-    EXPECT_EQ(client.region.Data()[200], 0x5A);
+    EXPECT_EQ(client.Region()[200], 0x5A);
     ASSERT_TRUE(client.Call(ConPeekInput, 300));
     EXPECT_EQ(client.Record().result, 0u);
     ASSERT_TRUE(client.Call(ConReadInput, 300));
@@ -74,40 +66,42 @@ TEST(ConproxyLoop, StandingRequestIsServedAtOnceThenTurnsUntilExit) {
     EXPECT_EQ(client.Record().status, 0);
     EXPECT_EQ(server.ExitCode(), 0);
     // The client's names stay: the server only opened them.
-    EXPECT_TRUE(NameExists(client.requestName));
+    EXPECT_TRUE(NameExists(client.Names().requestEvent));
 }
 
-TEST(ConproxyLoop, NamesTheServerCreatedGoAwayOnExitAndOnSignals) {
-    for (int signalNumber : {0, SIGTERM, SIGHUP}) {
-        const std::string suffix = UniqueName("m");
-        const std::string requestName = UniqueName("req");
-        const std::string replyName = UniqueName("rep");
-        const NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
-        Server server({suffix, requestName, replyName}, false);
-        // Opened as the client would, after the server made them.
-        ASSERT_TRUE(WaitForObject(replyName, 4));
-        {
-            SharedObject reply(replyName, 4, false);
-            ASSERT_TRUE(WaitSet(reply));
-            if (signalNumber == 0) {
-                SharedObject region("Mapping" + suffix, kRequestRegionBytes, false);
-                SharedObject request(requestName, 4, false);
-                reinterpret_cast<ConsoleRequest*>(region.Data())->command = ConExit;
-                reply.Word().store(0);
-                SetEvent(request);
-                ASSERT_TRUE(WaitSet(reply));
-                EXPECT_EQ(server.ExitCode(), 0);
-            } else {
-                server.Signal(signalNumber);
-                const test_support::ExitInfo info = server.Wait();
-                EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
-            }
+// Ended by its client's ConExit (0) or by a signal, the server takes away the names it made.
+class ConproxyCreatedNames : public ::testing::TestWithParam<int> {};
+
+TEST_P(ConproxyCreatedNames, GoAwayWhenTheServerEnds) {
+    const int signalNumber = GetParam();
+    const conclient::ClientNames names = NewNames();
+    const NamesRemover remover{{"Mapping" + names.suffix, names.requestEvent, names.replyEvent}};
+    Server server({names.suffix, names.requestEvent, names.replyEvent}, false);
+    // Opened as the client would, after the server made them.
+    ASSERT_TRUE(WaitForObject(names.replyEvent, 4));
+    {
+        Client client(names);
+        ASSERT_TRUE(client.Ready());
+        if (signalNumber == 0) {
+            ASSERT_TRUE(client.Call(ConExit));
+            EXPECT_EQ(server.ExitCode(), 0);
+        } else {
+            server.Signal(signalNumber);
+            const test_support::ExitInfo info = server.Wait();
+            EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
         }
-        EXPECT_FALSE(NameExists("Mapping" + suffix)) << signalNumber;
-        EXPECT_FALSE(NameExists(requestName)) << signalNumber;
-        EXPECT_FALSE(NameExists(replyName)) << signalNumber;
     }
+    EXPECT_FALSE(NameExists("Mapping" + names.suffix));
+    EXPECT_FALSE(NameExists(names.requestEvent));
+    EXPECT_FALSE(NameExists(names.replyEvent));
 }
+
+INSTANTIATE_TEST_SUITE_P(ExitAndSignals, ConproxyCreatedNames,
+                         ::testing::Values(0, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& ending) {
+                             return ending.param == 0 ? std::string("Exit")
+                                                      : "Signal" + std::to_string(ending.param);
+                         });
 
 // Objects another user made before the server starts: with rights for others, or owned by
 // someone else (the tests run as root, so they can hand an object to another uid). The server
@@ -202,7 +196,7 @@ class ConproxyOnTerminal : public ::testing::Test {
         return Server::ReadUntil(server.Terminal(), expected);
     }
     std::string RegionText(size_t offset, size_t size) {
-        return std::string(reinterpret_cast<char*>(client.region.Data()) + offset, size);
+        return std::string(reinterpret_cast<char*>(client.Region()) + offset, size);
     }
 
     Client client;
@@ -210,7 +204,7 @@ class ConproxyOnTerminal : public ::testing::Test {
 };
 
 TEST_F(ConproxyOnTerminal, ReadTextIsAnEditedLineEchoedAndEndedWithCrLf) {
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Ready());
     Type(
         "abd\x7f"
         "c\r");
@@ -231,15 +225,13 @@ TEST_F(ConproxyOnTerminal, ReadTextIsAnEditedLineEchoedAndEndedWithCrLf) {
 }
 
 TEST_F(ConproxyOnTerminal, ScreenInfoAsksTheTerminalAndKeepsKeysTypedAhead) {
-    ASSERT_TRUE(WaitSet(client.reply));
-    client.reply.Word().store(0);
-    client.Record() = ConsoleRequest{ConGetScreenInfo, 0, 500, 0, 0};
-    SetEvent(client.request);
+    ASSERT_TRUE(client.Ready());
+    client.Send(ConsoleRequest{ConGetScreenInfo, 0, 500, 0, 0});
     Shown("\x1b[6n");
     Type("x\x1b[5;10R");
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Replied());
     ConsoleScreenBufferInfo info;
-    std::memcpy(&info, client.region.Data() + 500, sizeof info);
+    std::memcpy(&info, client.Region() + 500, sizeof info);
     EXPECT_EQ(info.size.x, 80);
     EXPECT_EQ(info.size.y, 25);
     EXPECT_EQ(info.cursorPosition.x, 9);
@@ -252,7 +244,7 @@ TEST_F(ConproxyOnTerminal, ScreenInfoAsksTheTerminalAndKeepsKeysTypedAhead) {
     ASSERT_TRUE(client.Call(ConReadInput, 600));
     EXPECT_EQ(client.Record().result, 1u);
     InputRecord record;
-    std::memcpy(&record, client.region.Data() + 600, sizeof record);
+    std::memcpy(&record, client.Region() + 600, sizeof record);
     EXPECT_EQ(record.eventType, kKeyEvent);
     EXPECT_TRUE(record.event.key.keyDown);
     EXPECT_EQ(record.event.key.asciiChar, 'x');
@@ -260,12 +252,12 @@ TEST_F(ConproxyOnTerminal, ScreenInfoAsksTheTerminalAndKeepsKeysTypedAhead) {
 }
 
 TEST_F(ConproxyOnTerminal, ScreenCommandsBecomeEscapeSequencesAndTextIsUtf8) {
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Ready());
     ASSERT_TRUE(client.Call(ConSetCursor, 5 | 1 << 16, 3));
     EXPECT_NE(Shown("\x1b[4;6H").find("\x1b[4;6H"), std::string::npos);
     // Outside the screen: refused, nothing written.
     ASSERT_TRUE(client.Call(ConSetCursor, 80, 0));
-    std::memcpy(client.region.Data() + 700, "\x8f\xe0\xa8\xa2\xa5\xe2!", 7);  // "Привет!" in 866
+    std::memcpy(client.Region() + 700, "\x8f\xe0\xa8\xa2\xa5\xe2!", 7);  // "Привет!" in 866
     ASSERT_TRUE(client.Call(ConWriteText, 700, 7));
     const std::string shown = Shown("!");
     EXPECT_EQ(shown.find("\x1b["), std::string::npos) << shown;
@@ -279,31 +271,21 @@ TEST_F(ConproxyOnTerminal, ScreenCommandsBecomeEscapeSequencesAndTextIsUtf8) {
     EXPECT_EQ(server.ExitCode(), 0);
 }
 
-// A fault of any cause (here sent from outside) still restores the terminal and removes the
-// names the server made.
-TEST(ConproxyFaults, FaultSignalsRestoreTheTerminalAndRemoveTheNames) {
-    for (int signalNumber : {SIGBUS, SIGSEGV, SIGABRT}) {
-        const std::string suffix = UniqueName("m");
-        const std::string requestName = UniqueName("req");
-        const std::string replyName = UniqueName("rep");
-        const NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
-        Server server({suffix, requestName, replyName}, true);
-        ASSERT_TRUE(WaitForObject(replyName, 4));
-        {
-            SharedObject reply(replyName, 4, false);
-            ASSERT_TRUE(WaitSet(reply)) << signalNumber;
-        }
-        server.Signal(signalNumber);
-        const test_support::ExitInfo info = server.Wait();
-        EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
-        struct termios after {};
-        ASSERT_EQ(tcgetattr(server.Terminal(), &after), 0);
-        EXPECT_NE(after.c_lflag & ICANON, 0u) << signalNumber;
-        EXPECT_NE(after.c_lflag & ECHO, 0u) << signalNumber;
-        EXPECT_FALSE(NameExists("Mapping" + suffix)) << signalNumber;
-        EXPECT_FALSE(NameExists(requestName)) << signalNumber;
-        EXPECT_FALSE(NameExists(replyName)) << signalNumber;
-    }
+// The unknown command's line moves the cursor as any text does: a terminal that leaves the
+// cursor query unanswered then gets the screen information where the line left the cursor.
+TEST_F(ConproxyOnTerminal, UnknownCommandLineMovesTheCursorTheScreenInformationReports) {
+    ASSERT_TRUE(client.Ready());
+    ASSERT_TRUE(client.Call(ConSetCursor, 5, 3));
+    ASSERT_TRUE(client.Call(11));
+    EXPECT_NE(Shown("command: b\r\n").find("\r\n***error*** Unknown command: b\r\n"),
+              std::string::npos);
+    ASSERT_TRUE(client.Call(ConGetScreenInfo, 500));
+    ConsoleScreenBufferInfo info;
+    std::memcpy(&info, client.Region() + 500, sizeof info);
+    EXPECT_EQ(info.cursorPosition.x, 0);
+    EXPECT_EQ(info.cursorPosition.y, 5);
+    ASSERT_TRUE(client.Call(ConExit));
+    EXPECT_EQ(server.ExitCode(), 0);
 }
 
 // The client shrinks the region to nothing while a read waits for a key: when the key comes the
@@ -312,17 +294,15 @@ TEST(ConproxyFaults, RegionShrunkDuringAPendingReadIsNotTouched) {
     for (int32_t command : {int32_t{ConReadInput}, int32_t{ConReadText}}) {
         Client client;
         Server server(client.Args(), true);
-        ASSERT_TRUE(WaitSet(client.reply));
-        client.reply.Word().store(0);
-        client.Record() = ConsoleRequest{command, 0, 4000, 10, 0};
-        SetEvent(client.request);
+        ASSERT_TRUE(client.Ready());
+        client.Send(ConsoleRequest{command, 0, 4000, 10, 0});
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server waits for keys
-        const int fd = shm_open(("/Mapping" + client.suffix).c_str(), O_RDWR, 0);
+        const int fd = shm_open(("/Mapping" + client.Names().suffix).c_str(), O_RDWR, 0);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, 0), 0);
         const char keys[] = "k\r";
         ASSERT_EQ(write(server.Terminal(), keys, 2), 2);
-        ASSERT_TRUE(WaitSet(client.reply)) << command;
+        ASSERT_TRUE(client.Replied()) << command;
 
         // Back to its size: the next requests are served as usual.
         ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
@@ -342,7 +322,7 @@ TEST(ConproxyFaults, RegionShrunkDuringAPendingReadIsNotTouched) {
 TEST(ConproxyFaults, PastedFloodDoesNotGrowTheQueueWithoutEnd) {
     Client client;
     Server server(client.Args(), true);
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Ready());
     const int master = server.Terminal();
     ASSERT_EQ(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
     const std::string flood(4096, 'a');
@@ -361,7 +341,7 @@ TEST(ConproxyFaults, PastedFloodDoesNotGrowTheQueueWithoutEnd) {
     ASSERT_TRUE(client.Call(ConReadInput, 4000));
     EXPECT_EQ(client.Record().result, 1u);
     InputRecord record;
-    std::memcpy(&record, client.region.Data() + 4000, sizeof record);
+    std::memcpy(&record, client.Region() + 4000, sizeof record);
     EXPECT_EQ(record.event.key.asciiChar, 'a');
     ASSERT_TRUE(client.Call(ConExit));
     EXPECT_EQ(server.ExitCode(), 0);

@@ -57,14 +57,9 @@ struct ServerNames {
         return !NameExists("Mapping" + suffix) && !NameExists(requestName) &&
                !NameExists(replyName);
     }
+    conclient::ClientNames ClientNames() const { return {suffix, requestName, replyName}; }
     // Waits until the server has made its names and given the ready signal.
-    bool Ready() const {
-        if (!WaitForObject(replyName, 4)) {
-            return false;
-        }
-        SharedObject reply(replyName, 4, false);
-        return reply.Data() != nullptr && WaitSet(reply);
-    }
+    bool Ready() const { return WaitForObject(replyName, 4) && Client(ClientNames()).Ready(); }
 };
 
 TEST(ConproxyCommandLine, WrongArgumentsShowTheUsageAndInformationGoesToStandardOutput) {
@@ -125,8 +120,8 @@ TEST(ConproxyStart, ClosedStandardDescriptorsGetDevNull) {
     {
         Client client;
         Server server(client.Args(), false, ThroughShell("exec \"$0\" \"$@\" >&-"));
-        ASSERT_TRUE(WaitSet(client.reply));
-        std::memcpy(client.region.Data() + 100, "XXXXXXXXXXXXXXXXXXXXXXXX", 24);
+        ASSERT_TRUE(client.Ready());
+        std::memcpy(client.Region() + 100, "XXXXXXXXXXXXXXXXXXXXXXXX", 24);
         ASSERT_TRUE(client.Call(ConWriteText, 100, 24));
         EXPECT_EQ(client.Record().command, ConWriteText) << "the text went into the region";
         EXPECT_EQ(client.Record().status, 99);
@@ -135,7 +130,7 @@ TEST(ConproxyStart, ClosedStandardDescriptorsGetDevNull) {
     }
     Client client;
     Server server(client.Args(), false, ThroughShell("exec \"$0\" \"$@\" <&-"));
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Ready());
     ASSERT_TRUE(client.Call(ConReadText, 300, 10));
     EXPECT_EQ(client.Record().result, 0u) << "the region was read as typed text";
     ASSERT_TRUE(client.Call(ConExit));
@@ -178,8 +173,9 @@ TEST(ConproxyStart, BackgroundJobSaysSoAndEndsWith33) {
     EXPECT_TRUE(names.AllGone());
 }
 
-// Every signal whose default ends a process: the terminal back as it was, the server's names
-// gone, and the process ended by that very signal.
+// Every signal whose default ends a process, faults of any cause (here sent from outside)
+// among them: the terminal back as it was, the server's names gone, and the process ended by
+// that very signal.
 class ConproxyEndingSignal : public ::testing::TestWithParam<int> {
   protected:
     // Some of them dump core by default; no core files from the tests.
@@ -210,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, ConproxyEndingSignal,
                          ::testing::Values(SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ,
                                            SIGVTALRM, SIGPROF, SIGPIPE, SIGTERM, SIGINT, SIGHUP,
                                            SIGPWR, SIGSTKFLT, SIGSYS, SIGTRAP, SIGRTMIN,
-                                           SIGRTMIN + 1, SIGRTMAX),
+                                           SIGRTMIN + 1, SIGRTMAX, SIGBUS, SIGSEGV, SIGABRT),
                          [](const ::testing::TestParamInfo<int>& signal) {
                              return "Signal" + std::to_string(signal.param);
                          });
@@ -224,8 +220,8 @@ TEST(ConproxyEnding, WriteToAReaderThatWentAwayFailsAndServingGoesOn) {
                   [&ends](test_support::SpawnOptions& options) { options.stdoutFd = ends[1]; });
     close(ends[1]);
     close(ends[0]);
-    ASSERT_TRUE(WaitSet(client.reply));
-    std::memcpy(client.region.Data() + 100, "lost", 4);
+    ASSERT_TRUE(client.Ready());
+    std::memcpy(client.Region() + 100, "lost", 4);
     ASSERT_TRUE(client.Call(ConWriteText, 100, 4));
     ASSERT_TRUE(client.Call(ConExit));
     EXPECT_EQ(server.ExitCode(), 0);
@@ -249,24 +245,19 @@ TEST(ConproxyEnding, CtrlCAndCtrlBackslashEndTheServerAndAreNeverKeys) {
         Server server(names.Args(), true);
         ASSERT_TRUE(names.Ready());
         {
-            SharedObject region("Mapping" + names.suffix, kRequestRegionBytes, false);
-            SharedObject request(names.requestName, 4, false);
-            SharedObject reply(names.replyName, 4, false);
-            reply.Word().store(0);
-            *reinterpret_cast<ConsoleRequest*>(region.Data()) =
-                ConsoleRequest{c.command, 0, 4000, 10, 0};
-            SetEvent(request);
+            Client client(names.ClientNames());
+            client.Send(ConsoleRequest{c.command, 0, 4000, 10, 0});
             ASSERT_EQ(write(server.Terminal(), c.key, 1), 1);
             const test_support::ExitInfo info = server.Wait();
             EXPECT_EQ(info.signal, c.signalNumber) << test_support::Describe(info);
-            EXPECT_EQ(reply.Word().load(), 0u) << "the key was served as a record";
+            EXPECT_FALSE(client.Replied(0)) << "the key was served as a record";
         }
         EXPECT_TRUE(Restored(server.Terminal())) << c.signalNumber;
         EXPECT_TRUE(names.AllGone()) << c.signalNumber;
     }
     Client client;
     Server server(client.Args(), true);
-    ASSERT_TRUE(WaitSet(client.reply));
+    ASSERT_TRUE(client.Ready());
     ASSERT_TRUE(client.Call(ConPeekInput, 4000));
     ASSERT_EQ(write(server.Terminal(), "\x1a", 1), 1);
     // Ctrl goes down first, then Z with its character.
@@ -274,7 +265,7 @@ TEST(ConproxyEnding, CtrlCAndCtrlBackslashEndTheServerAndAreNeverKeys) {
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(client.Call(ConReadInput, 4000));
         ASSERT_EQ(client.Record().result, 1u);
-        std::memcpy(&record, client.region.Data() + 4000, sizeof record);
+        std::memcpy(&record, client.Region() + 4000, sizeof record);
     }
     EXPECT_EQ(record.event.key.asciiChar, 0x1a);
     ASSERT_TRUE(client.Call(ConExit));
@@ -287,16 +278,14 @@ TEST(ConproxyEnding, RegionShrunkDuringAScreenCallIsNotTouched) {
     for (int32_t command : {int32_t{ConGetScreenInfo}, int32_t{ConClearScreen}}) {
         Client client;
         Server server(client.Args(), true);
-        ASSERT_TRUE(WaitSet(client.reply));
-        client.reply.Word().store(0);
-        client.Record() = ConsoleRequest{command, 0, 4000, 0, 0};
-        SetEvent(client.request);
+        ASSERT_TRUE(client.Ready());
+        client.Send(ConsoleRequest{command, 0, 4000, 0, 0});
         Server::ReadUntil(server.Terminal(), "\x1b[6n");
-        const int fd = shm_open(("/Mapping" + client.suffix).c_str(), O_RDWR, 0);
+        const int fd = shm_open(("/Mapping" + client.Names().suffix).c_str(), O_RDWR, 0);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, 0), 0);
         ASSERT_EQ(write(server.Terminal(), "\x1b[5;10R", 7), 7);
-        ASSERT_TRUE(WaitSet(client.reply)) << command;
+        ASSERT_TRUE(client.Replied()) << command;
 
         ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
         close(fd);
@@ -314,15 +303,13 @@ TEST(ConproxyEnding, EventCutByTheClientEndsWith34) {
         ASSERT_TRUE(names.Ready());
         const std::string& cut = cutReply ? names.replyName : names.requestName;
         {
-            SharedObject region("Mapping" + names.suffix, kRequestRegionBytes, false);
-            SharedObject request(names.requestName, 4, false);
+            Client client(names.ClientNames());
             const int fd = shm_open(("/" + cut).c_str(), O_RDWR, 0);
             ASSERT_GE(fd, 0);
             ASSERT_EQ(ftruncate(fd, 0), 0);
             close(fd);
             if (cutReply) {
-                reinterpret_cast<ConsoleRequest*>(region.Data())->command = ConNop5;
-                SetEvent(request);
+                client.Send(ConsoleRequest{ConNop5, 0, 0, 0, 0}, false);
             }
             const test_support::ExitInfo info = server.Wait();
             EXPECT_TRUE(info.exited) << test_support::Describe(info);
@@ -368,12 +355,10 @@ TEST(ConproxyEnding, ServerStartedByItsClientEndsWithIt) {
                                  hold + "exec 5<&0; \"$0\" \"$@\" <&5 5<&- 3<&- & echo $! > " +
                                      pidFile + "; wait"});
         });
-        ASSERT_TRUE(WaitSet(client.reply));
+        ASSERT_TRUE(client.Ready());
         const pid_t serverPid = std::stoi(test_support::ReadFile(pidFile));
         // Waiting for a key, as a server does while its client is killed during a read.
-        client.reply.Word().store(0);
-        client.Record() = ConsoleRequest{ConReadInput, 0, 4000, 0, 0};
-        SetEvent(client.request);
+        client.Send(ConsoleRequest{ConReadInput, 0, 4000, 0, 0});
         ASSERT_EQ(kill(server.Pid(), SIGKILL), 0);
         server.Wait();
         if (heldByParent) {
@@ -389,7 +374,7 @@ TEST(ConproxyEnding, ServerStartedByItsClientEndsWithIt) {
             // Longer than the server's look at its parent, then it still serves.
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             ASSERT_EQ(write(master, "k", 1), 1);
-            ASSERT_TRUE(WaitSet(client.reply));
+            ASSERT_TRUE(client.Replied());
             EXPECT_EQ(client.Record().result, 1u);
             ASSERT_TRUE(client.Call(ConExit));
             const Deadline deadline(kStepTimeoutMs);
