@@ -324,8 +324,9 @@ const Session kSessions[] = {
          Request("cursor 0 25"),
          Request("info"),
          Request("cursor 0 0"),
-         Request("raw 11 64 0"),  // unknown: the error line on standard output
+         Request("raw 11 64 0"),  // unknown: the error line, set apart on a line of its own
          Request("raw 0 64 0"),
+         Request("info"),  // the cursor where the two lines left it
          Request("nop"),
          Request("nop10"),
          Screen(),
