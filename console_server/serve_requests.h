@@ -1,5 +1,6 @@
-// The server's main function: start-up from the command line, then the turn-taking loop with
-// the client until ConExit.
+// The server's main function in three steps: the command line checked, start-up (the console and
+// the named objects, their clean-up on an ending signal registered), then the turn-taking loop
+// with the client until ConExit.
 #pragma once
 
 namespace conproxy {
