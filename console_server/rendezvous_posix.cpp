@@ -193,6 +193,65 @@ void DrainEvents(int watch) {
     }
 }
 
+// The event pages, which a client may cut under us: a touch of one after its object was
+// truncated raises SIGBUS however soon the resize watch reports it. The handler puts a zero page
+// in the cut page's place, so the touch completes, and counts a resize, so the next measure
+// finds the event cut and the server ends as for any cut event (34, with its line). A cut event
+// stays cut, so the private page is never taken for the shared one again.
+constexpr int kMaxGuardedPages = 4;
+volatile uintptr_t guardedPages[kMaxGuardedPages];
+uintptr_t pageBytes = 4096;
+struct sigaction earlierBusAction;
+bool busGuardInstalled = false;
+
+void OnBusError(int signalNumber, siginfo_t* info, void* context) {
+    if (info != nullptr && info->si_code == BUS_ADRERR) {
+        const uintptr_t page = reinterpret_cast<uintptr_t>(info->si_addr) & ~(pageBytes - 1);
+        for (const volatile uintptr_t& guarded : guardedPages) {
+            if (guarded != 0 && guarded == page &&
+                mmap(reinterpret_cast<void*>(page), pageBytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+                resizeSignals = resizeSignals + 1;
+                return;
+            }
+        }
+    }
+    // Not one of our pages: as before we came.
+    if ((earlierBusAction.sa_flags & SA_SIGINFO) != 0) {
+        earlierBusAction.sa_sigaction(signalNumber, info, context);
+    } else if (earlierBusAction.sa_handler != SIG_DFL && earlierBusAction.sa_handler != SIG_IGN) {
+        earlierBusAction.sa_handler(signalNumber);
+    } else {
+        sigaction(SIGBUS, &earlierBusAction, nullptr);
+        raise(SIGBUS);  // delivered on return; a fault also strikes again then
+    }
+}
+
+void GuardPage(void* mapped) {
+    if (!busGuardInstalled) {
+        pageBytes = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        busGuardInstalled = sigaction(SIGBUS, &action, &earlierBusAction) == 0;
+    }
+    for (volatile uintptr_t& guarded : guardedPages) {
+        if (guarded == 0) {
+            guarded = reinterpret_cast<uintptr_t>(mapped);
+            return;
+        }
+    }
+}
+
+void UnguardPage(void* mapped) {
+    for (volatile uintptr_t& guarded : guardedPages) {
+        if (guarded == reinterpret_cast<uintptr_t>(mapped)) {
+            guarded = 0;
+        }
+    }
+}
+
 long Futex(void* word, int op, uint32_t value) {
     return syscall(SYS_futex, word, op, value, nullptr, nullptr, 0);
 }
@@ -312,6 +371,7 @@ bool RequestRegion::HeldBy(long parentPid) const {
 
 NamedEvent::~NamedEvent() {
     if (word_ != nullptr) {
+        UnguardPage(word_);
         munmap(word_, kEventBytes);
     }
     if (native_ >= 0) {
@@ -336,6 +396,7 @@ SystemError NamedEvent::CreateOrOpen(const std::string& name) {
         return LastSystemError();
     }
     word_ = word;
+    GuardPage(word);
     resizeWatch_ = WatchResizes(fd);
     return 0;
 }
@@ -370,8 +431,16 @@ bool NamedEvent::Set() {
     }
     auto* word = static_cast<uint32_t*>(word_);
     __atomic_store_n(word, 1u, __ATOMIC_RELEASE);
-    // Shared futex: the waiter is another process.
-    return Futex(word, FUTEX_WAKE, INT_MAX) >= 0;
+    // Shared futex: the waiter is another process. Measured again after the store: a cut that
+    // came first sent the store to a page nobody shares (see OnBusError).
+    if (Futex(word, FUTEX_WAKE, INT_MAX) < 0) {
+        return false;
+    }
+    if (!Intact()) {
+        errno = EFAULT;
+        return false;
+    }
+    return true;
 }
 
 bool NamedEvent::Reset() {
@@ -380,6 +449,10 @@ bool NamedEvent::Reset() {
         return false;
     }
     __atomic_store_n(static_cast<uint32_t*>(word_), 0u, __ATOMIC_RELEASE);
+    if (!Intact()) {
+        errno = EFAULT;
+        return false;
+    }
     return true;
 }
 
@@ -396,7 +469,13 @@ EventWait NamedEvent::Wait(int timeoutMs) {
             errno = word_ == nullptr ? EBADF : EFAULT;
             return EventWait::kFailed;
         }
-        if (__atomic_load_n(word, __ATOMIC_ACQUIRE) != 0) {
+        const bool set = __atomic_load_n(word, __ATOMIC_ACQUIRE) != 0;
+        // Again after the look: a cut just before it answered from a page nobody shares.
+        if (!Intact()) {
+            errno = EFAULT;
+            return EventWait::kFailed;
+        }
+        if (set) {
             return EventWait::kSet;
         }
         long rc;

@@ -144,6 +144,9 @@ bool StartUp(const ServerNames& names, ServingSession& session) {
                       session.region.Refusal());
         return false;
     }
+    // Asked before the events exist: whoever opens the names after us (a test waiting for them,
+    // a client attaching late) cannot be taken for the client that started us.
+    session.waitSliceMs = FollowStartingClient(session.region);
     if ((error = session.requestEvent.CreateOrOpen(names.request)) != 0) {
         ReportFailure("cannot create or open the request event", names.request, error,
                       session.requestEvent.Refusal());
@@ -154,7 +157,6 @@ bool StartUp(const ServerNames& names, ServingSession& session) {
                       session.replyEvent.Refusal());
         return false;
     }
-    session.waitSliceMs = FollowStartingClient(session.region);
     return true;
 }
 
