@@ -37,7 +37,7 @@ using bench::Options;
 // One loader and its device, each pair in its own directory on its own pseudo-terminal.
 struct Pair {
     bench::TempDir dir;
-    bench::Devsim devsim;
+    std::unique_ptr<test_support::DevsimSession> devsim;
     std::unique_ptr<test_support::Child> portboot;
 };
 
@@ -49,13 +49,14 @@ std::unique_ptr<Pair> StartPair(const Options& o, const std::vector<std::string>
     const bool sink = !devsimOptions.empty() && devsimOptions.front() == "--sink";
     std::vector<std::string> args = {"--idle-ms", sink ? "300" : "2500"};
     args.insert(args.end(), devsimOptions.begin(), devsimOptions.end());
-    pair->devsim = bench::StartDevsim(o.binDir, args, kChildLimit);
+    pair->devsim = bench::StartDevsim(o.binDir, pair->dir, args, kChildLimit);
     return pair;
 }
 
 void LaunchPortboot(const Options& o, Pair& pair, unsigned baud) {
     test_support::SpawnOptions launch;
-    launch.argv = {o.binDir + "/portboot", kImageName, pair.devsim.port, std::to_string(baud), "L"};
+    launch.argv = {o.binDir + "/portboot", kImageName, pair.devsim->SlavePath(),
+                   std::to_string(baud), "L"};
     launch.workDir = pair.dir.Path();
     launch.stdoutPath = "/dev/null";
     launch.timeLimit = kChildLimit;
@@ -64,12 +65,14 @@ void LaunchPortboot(const Options& o, Pair& pair, unsigned baud) {
 
 // The load must have reached the device whole, or the time means nothing.
 void CheckPair(Pair& pair, int portbootStatus, std::size_t imageBytes) {
-    const std::string summary = bench::FinishDevsim(pair.devsim);
-    const std::string wanted = "image=" + std::to_string(imageBytes) + "/";
-    if (portbootStatus != 0 || summary.find("result=complete") == std::string::npos ||
-        summary.find(wanted) == std::string::npos) {
+    // devsim ends on its own (complete sequence, idle line or time limit); the launcher's time
+    // limit covers a devsim that never does.
+    test_support::DeviceRecord device = pair.devsim->Finish();
+    const std::string wanted = std::to_string(imageBytes) + "/";
+    if (portbootStatus != 0 || device.fields["result"] != "complete" ||
+        device.fields["image"].rfind(wanted, 0) != 0) {
         bench::Fail("load incomplete (portboot status " + std::to_string(portbootStatus) +
-                    "): " + summary);
+                    "): " + device.summary);
     }
 }
 
@@ -103,15 +106,15 @@ double TimeCat(const Options& o) {
     auto pair = StartPair(o, {"--sink"});
     test_support::SpawnOptions launch;
     launch.argv = {"/bin/cat", pair->dir.File(kImageName)};
-    launch.stdoutPath = pair->devsim.port;
+    launch.stdoutPath = pair->devsim->SlavePath();
     launch.timeLimit = kChildLimit;
     const Clock::time_point start = Clock::now();
     const test_support::ExitInfo exit = bench::Start(launch)->Wait();
     const double ms = bench::ElapsedMs(start, Clock::now());
-    const std::string summary = bench::FinishDevsim(pair->devsim);
+    test_support::DeviceRecord device = pair->devsim->Finish();
     if (!exit.exited || exit.exitStatus != 0 ||
-        summary.find("received=" + std::to_string(kImageBytes)) == std::string::npos) {
-        bench::Fail("cat into the pty incomplete: " + summary);
+        device.fields["received"] != std::to_string(kImageBytes)) {
+        bench::Fail("cat into the pty incomplete: " + device.summary);
     }
     return ms;
 }

@@ -2,10 +2,7 @@
 
 #include "write_all.h"
 
-#include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,31 +55,16 @@ std::unique_ptr<test_support::Child> Start(const test_support::SpawnOptions& opt
     }
 }
 
-Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& options,
-                   std::chrono::milliseconds timeLimit) {
-    test_support::SpawnOptions launch;
-    launch.argv = {binDir + "/devsim"};
-    launch.argv.insert(launch.argv.end(), options.begin(), options.end());
-    launch.timeLimit = timeLimit;
-    Devsim devsim;
-    devsim.child = Start(launch);
-    if (!devsim.child->FirstStdoutLine(devsim.port, timeLimit) || devsim.port.empty()) {
-        Fail("devsim printed no port");
+std::unique_ptr<test_support::DevsimSession> StartDevsim(const std::string& binDir,
+                                                         const TempDir& dir,
+                                                         const std::vector<std::string>& options,
+                                                         std::chrono::milliseconds timeLimit) {
+    try {
+        return std::make_unique<test_support::DevsimSession>(binDir + "/devsim", dir, options,
+                                                             timeLimit);
+    } catch (const std::exception& error) {
+        Fail(error.what());
     }
-    return devsim;
-}
-
-std::string FinishDevsim(Devsim& devsim) {
-    // devsim ends on its own (complete sequence, idle line or time limit); the launcher's time
-    // limit covers a devsim that never does.
-    devsim.child->Wait();
-    const std::string out = devsim.child->Stdout();
-    const std::size_t start = out.find('\n');
-    if (start == std::string::npos) {
-        return "";
-    }
-    const std::size_t end = out.find('\n', start + 1);
-    return out.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
 }
 
 void WriteAll(int fd, const std::string& bytes) {

@@ -1,6 +1,6 @@
-// Small helpers shared by the benchmark programs: starting processes through the tests' launcher,
-// devsim and its summary, placing processes on CPUs, medians and percentiles, and the one-line
-// result format that bench/run turns into the table.
+// Small helpers shared by the benchmark programs: starting processes and devsim through the
+// tests' launcher and device session, placing processes on CPUs, medians and percentiles, and the
+// one-line result format that bench/run turns into the table.
 #pragma once
 
 #include <sys/types.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "devsim_session.h"
 
 namespace bench {
 
@@ -43,15 +44,12 @@ std::unique_ptr<test_support::Child> Start(const test_support::SpawnOptions& opt
 std::unique_ptr<test_support::Child> Start(const test_support::SpawnOptions& options,
                                            const std::function<int()>& body);
 
-// devsim with the slave path it prints first, then (after it ends) its summary line.
-struct Devsim {
-    std::unique_ptr<test_support::Child> child;
-    std::string port;
-};
-Devsim StartDevsim(const std::string& binDir, const std::vector<std::string>& options,
-                   std::chrono::milliseconds timeLimit);
-// Waits for devsim to end and returns its summary line ("" when it had none).
-std::string FinishDevsim(Devsim& devsim);
+// devsim through the tests' device session, its files in dir; exits the benchmark when it
+// cannot start. Finish() then gives what it received.
+std::unique_ptr<test_support::DevsimSession> StartDevsim(const std::string& binDir,
+                                                         const TempDir& dir,
+                                                         const std::vector<std::string>& options,
+                                                         std::chrono::milliseconds timeLimit);
 
 // Writes all bytes; exits the benchmark when the descriptor refuses.
 void WriteAll(int fd, const std::string& bytes);

@@ -2,6 +2,7 @@
 // platform primitives of client_platform.h; and the decoding of the two Windows records that
 // conproxy leaves in the region. No platform code here.
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -31,6 +32,8 @@ ConsoleRequest MakeRequest(int32_t command, int32_t dataOffset, uint32_t count) 
 }
 
 constexpr char kRegionPrefix[] = "Mapping";
+// The server keeps "Mapping" + suffix in an 80-byte buffer.
+constexpr size_t kMaxSuffixBytes = 72;
 constexpr size_t kMaxNameBytes = 250;
 
 bool NameIsUsable(const std::string& name) {
@@ -117,7 +120,7 @@ bool ConproxyClient::Open(const ClientNames& names, std::string* error) {
     }
     impl_->names = names;
     impl_->outOfStep = false;
-    return impl_->link->Open(names, error);
+    return impl_->link->Open(regionName, names.requestEvent, names.replyEvent, error);
 }
 
 bool ConproxyClient::StartServer(const StartOptions& options, std::string* error) {
@@ -146,23 +149,30 @@ WaitResult ConproxyClient::InStep() {
     return WaitResult::kReplied;
 }
 
-WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
-    const WaitResult step = InStep();
-    if (step != WaitResult::kReplied) {
-        return step;
-    }
+WaitResult ConproxyClient::Turn(int timeoutMs) {
     PlatformLink& link = *impl_->link;
     // Reset before the request is announced: a reset after it could erase the answer.
     link.ResetReplyEvent();
-    std::memcpy(link.Region(), request, sizeof *request);
     link.SetRequestEvent();
     const WaitResult r = link.WaitReply(ReplyTimeout(timeoutMs));
-    if (r == WaitResult::kReplied) {
-        std::memcpy(request, link.Region(), sizeof *request);
-    } else if (r == WaitResult::kTimedOut || r == WaitResult::kStopped) {
+    if (r == WaitResult::kTimedOut || r == WaitResult::kStopped) {
         impl_->outOfStep = true;
     }
     return r;
+}
+
+WaitResult ConproxyClient::Send(ConsoleRequest* request, int timeoutMs) {
+    std::memcpy(Region(), request, sizeof *request);
+    const WaitResult r = Turn(timeoutMs);
+    if (r == WaitResult::kReplied) {
+        std::memcpy(request, Region(), sizeof *request);
+    }
+    return r;
+}
+
+WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
+    const WaitResult step = InStep();
+    return step != WaitResult::kReplied ? step : Send(request, timeoutMs);
 }
 
 uint8_t* ConproxyClient::Region() {
@@ -195,14 +205,14 @@ WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t cou
     const WaitResult step = InStep();
     if (step != WaitResult::kReplied)
         return step;
-    ConsoleRequest r{};
-    std::memcpy(&r, Region(), sizeof r);  // keep status/result as they stand
-    r.command = command;
-    r.dataOffset = dataOffset;
-    r.count = count;
-    WaitResult w = Transact(&r, timeoutMs);
+    // Only these three fields are ours; status and result go as they stand in the region.
+    uint8_t* record = Region();
+    std::memcpy(record + offsetof(ConsoleRequest, command), &command, sizeof command);
+    std::memcpy(record + offsetof(ConsoleRequest, dataOffset), &dataOffset, sizeof dataOffset);
+    std::memcpy(record + offsetof(ConsoleRequest, count), &count, sizeof count);
+    const WaitResult w = Turn(timeoutMs);
     if (out != nullptr)
-        *out = r;
+        std::memcpy(out, record, sizeof *out);
     return w;
 }
 
@@ -229,7 +239,7 @@ WaitResult ConproxyClient::GetScreenInfo(ScreenInfo* info) {
         return step;
     std::memset(Region() + kDefaultDataOffset, 0, kScreenInfoBytes);
     ConsoleRequest r = MakeRequest(ConGetScreenInfo, kDefaultDataOffset, 0);
-    WaitResult w = Transact(&r);
+    WaitResult w = Send(&r, kClientReplyTimeout);
     if (w == WaitResult::kReplied)
         *info = DecodeScreenInfo(Region() + kDefaultDataOffset);
     return w;
@@ -254,7 +264,7 @@ WaitResult ConproxyClient::InputRecordRequest(int32_t command, InputRecord* reco
     std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
     ConsoleRequest r = MakeRequest(command, kDefaultDataOffset, 0);
     r.result = 0xFFFFFFFFu;
-    WaitResult w = Transact(&r, timeoutMs);
+    WaitResult w = Send(&r, timeoutMs);
     *result = r.result;
     if (w == WaitResult::kReplied && r.result == 1) {
         *record = DecodeInputRecord(Region() + kDefaultDataOffset);
@@ -296,7 +306,7 @@ WaitResult ConproxyClient::WriteText(const std::string& bytes) {
         size_t n = bytes.size() - done < room ? bytes.size() - done : room;
         std::memcpy(Region() + kDefaultDataOffset, bytes.data() + done, n);
         ConsoleRequest r = MakeRequest(ConWriteText, kDefaultDataOffset, static_cast<uint32_t>(n));
-        WaitResult w = Transact(&r);
+        WaitResult w = Send(&r, kClientReplyTimeout);
         if (w != WaitResult::kReplied)
             return w;
         done += n;

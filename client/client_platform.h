@@ -54,8 +54,10 @@ struct ServerStdio {
 class PlatformLink {
   public:
     virtual ~PlatformLink() = default;
-    // Creates or opens the region (kRegionBytes) and the two events; false with *error.
-    virtual bool Open(const ClientNames& names, std::string* error) = 0;
+    // Creates or opens the region (kRegionBytes) and the two events by their full names; false
+    // with *error.
+    virtual bool Open(const std::string& regionName, const std::string& requestEvent,
+                      const std::string& replyEvent, std::string* error) = 0;
     virtual uint8_t* Region() const = 0;
     virtual void SetRequestEvent() = 0;
     virtual void ResetReplyEvent() = 0;
@@ -72,8 +74,7 @@ class PlatformLink {
 };
 
 std::unique_ptr<PlatformLink> MakePlatformLink();
-// Names: the longest suffix, process id and random bits for unique names, the server's file.
-extern const size_t kMaxSuffixBytes;
+// Names: process id and random bits for unique names, the server's file.
 extern const char* const kServerFileName;
 unsigned long ProcessId();
 uint32_t RandomBits();

@@ -218,10 +218,11 @@ class PosixLink : public PlatformLink {
         }
     }
 
-    bool Open(const ClientNames& names, std::string* error) override {
-        return region_.Open("Mapping" + names.suffix, kRegionBytes, error) &&
-               requestEvent_.Open(names.requestEvent, kEventBytes, error) &&
-               replyEvent_.Open(names.replyEvent, kEventBytes, error);
+    bool Open(const std::string& regionName, const std::string& requestEvent,
+              const std::string& replyEvent, std::string* error) override {
+        return region_.Open(regionName, kRegionBytes, error) &&
+               requestEvent_.Open(requestEvent, kEventBytes, error) &&
+               replyEvent_.Open(replyEvent, kEventBytes, error);
     }
     uint8_t* Region() const override { return region_.Bytes(); }
     void SetRequestEvent() override { SetEvent(requestEvent_.Word()); }
@@ -370,7 +371,6 @@ std::unique_ptr<PlatformLink> MakePlatformLink() {
     return std::make_unique<PosixLink>();
 }
 
-const size_t kMaxSuffixBytes = 72;  // "Mapping" + suffix must fit an 80-char buffer
 const char* const kServerFileName = "conproxy";
 
 unsigned long ProcessId() {

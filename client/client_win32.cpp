@@ -81,15 +81,15 @@ class WindowsLink : public PlatformLink {
             TerminateProcess(process_.Get(), 1);
             WaitForSingleObject(process_.Get(), INFINITE);
         }
-        if (view_ != nullptr)
-            UnmapViewOfFile(view_);
+        if (region_ != nullptr)
+            UnmapViewOfFile(region_);
     }
 
-    bool Open(const ClientNames& names, std::string* error) override {
-        const std::string regionName = "Mapping" + names.suffix;
-        if (view_ != nullptr) {
-            UnmapViewOfFile(view_);
-            view_ = nullptr;
+    bool Open(const std::string& regionName, const std::string& requestEvent,
+              const std::string& replyEvent, std::string* error) override {
+        if (region_ != nullptr) {
+            UnmapViewOfFile(region_);
+            region_ = nullptr;
         }
         mapping_ = OwnedHandle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
                                                   PAGE_READWRITE | SEC_COMMIT, 0, kRegionBytes,
@@ -98,35 +98,35 @@ class WindowsLink : public PlatformLink {
             *error = LastError(regionName);
             return false;
         }
-        view_ = static_cast<uint8_t*>(
+        region_ = static_cast<uint8_t*>(
             MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRegionBytes));
-        if (view_ == nullptr) {
+        if (region_ == nullptr) {
             *error = LastError(regionName);
             return false;
         }
         // A mapping someone else made with SEC_RESERVE has no committed pages to touch.
         MEMORY_BASIC_INFORMATION memory{};
-        if (VirtualQuery(view_, &memory, sizeof memory) == 0 || memory.State != MEM_COMMIT ||
+        if (VirtualQuery(region_, &memory, sizeof memory) == 0 || memory.State != MEM_COMMIT ||
             memory.RegionSize < kRegionBytes) {
             *error = regionName + ": it has fewer than " + std::to_string(kRegionBytes) +
                      " committed bytes";
-            UnmapViewOfFile(view_);
-            view_ = nullptr;
+            UnmapViewOfFile(region_);
+            region_ = nullptr;
             return false;
         }
-        requestEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.requestEvent.c_str()));
+        requestEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, requestEvent.c_str()));
         if (!requestEvent_) {
-            *error = LastError(names.requestEvent);
+            *error = LastError(requestEvent);
             return false;
         }
-        replyEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, names.replyEvent.c_str()));
+        replyEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, replyEvent.c_str()));
         if (!replyEvent_) {
-            *error = LastError(names.replyEvent);
+            *error = LastError(replyEvent);
             return false;
         }
         return true;
     }
-    uint8_t* Region() const override { return view_; }
+    uint8_t* Region() const override { return region_; }
     void SetRequestEvent() override { SetEvent(requestEvent_.Get()); }
     void ResetReplyEvent() override { ResetEvent(replyEvent_.Get()); }
     bool ReplyEventIsSet() override {
@@ -212,7 +212,7 @@ class WindowsLink : public PlatformLink {
     }
 
     OwnedHandle mapping_;
-    uint8_t* view_ = nullptr;
+    uint8_t* region_ = nullptr;
     OwnedHandle requestEvent_;
     OwnedHandle replyEvent_;
     OwnedHandle process_;
@@ -226,7 +226,6 @@ std::unique_ptr<PlatformLink> MakePlatformLink() {
     return std::make_unique<WindowsLink>();
 }
 
-const size_t kMaxSuffixBytes = 72;  // "Mapping" + suffix must fit an 80-char buffer
 const char* const kServerFileName = "conproxy.exe";
 
 unsigned long ProcessId() {

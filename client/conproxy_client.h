@@ -158,6 +158,7 @@ class ConproxyClient {
     // milliseconds, or kClientReplyTimeout, or kNoTimeout.
     WaitResult Transact(ConsoleRequest* request, int timeoutMs = kClientReplyTimeout);
     // The raw request for any code; status/result fields are sent as currently in the region.
+    // *out is the record as the region holds it after the turn.
     WaitResult Raw(int32_t command, int32_t dataOffset, uint32_t count, ConsoleRequest* out,
                    int timeoutMs = kClientReplyTimeout);
 
@@ -194,7 +195,13 @@ class ConproxyClient {
     // Sends a request whose only answer is `status` (clear screen, exit).
     WaitResult StatusRequest(int32_t command, int32_t* status);
     // kReplied when the region may be used for a new request, else kOutOfStep (or kFailed).
+    // Every public call asks once, before it touches the region.
     WaitResult InStep();
+    // After InStep(): writes *request to the region, takes the turn, and on kReplied reads the
+    // record back into *request.
+    WaitResult Send(ConsoleRequest* request, int timeoutMs);
+    // After InStep(), with the record already in the region: announces it and waits.
+    WaitResult Turn(int timeoutMs);
 
     friend class ClientTestAccess;  // the project's own tests (not installed)
     struct Impl;

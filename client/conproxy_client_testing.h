@@ -1,6 +1,6 @@
-// Hooks for the project's own tests and benchmarks, kept out of the installed header: start the
-// server with other arguments or standard descriptors, and poke the events directly to set up
-// states a well-behaved client never makes.
+// Hooks for the project's own tests and benchmarks, kept out of the installed header and library
+// (they link conproxy_client_testing): start the server with other arguments or standard
+// descriptors, and poke the events directly to set up states a well-behaved client never makes.
 #pragma once
 
 #include <optional>

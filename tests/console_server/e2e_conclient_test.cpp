@@ -44,21 +44,7 @@ std::string OnlyStemOf(long pid) {
 
 class ConclientScript : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(terminal_.Ok());
-        char dir[] = "/tmp/conclient_e2e_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-    }
-    void TearDown() override {
-        if (DIR* dir = opendir(dir_.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                unlink((dir_ + "/" + entry->d_name).c_str());
-            }
-            closedir(dir);
-        }
-        rmdir(dir_.c_str());
-    }
+    void SetUp() override { ASSERT_TRUE(terminal_.Ok()); }
 
     // Starts conclient on the script; the returned object owns (and finally kills) it. With
     // another terminal, the script and the answers are that name's in the test's directory.
@@ -66,11 +52,11 @@ class ConclientScript : public ::testing::Test {
                                           std::vector<std::string> options = {},
                                           e2e::EmulatedTerminal* terminal = nullptr,
                                           const std::string& name = "") {
-        std::ofstream(dir_ + "/script" + name) << script;
+        std::ofstream(dir_.File("script" + name)) << script;
         std::vector<std::string> args = {"--server", e2e::ServerPath(), "--out",
-                                         dir_ + "/out" + name};
+                                         dir_.File("out" + name)};
         args.insert(args.end(), options.begin(), options.end());
-        args.push_back(dir_ + "/script" + name);
+        args.push_back(dir_.File("script" + name));
         conclient::TestStartOptions o;
         o.serverPath = CONCLIENT_PATH;
         o.newSession = true;
@@ -89,12 +75,12 @@ class ConclientScript : public ::testing::Test {
 
     std::string Output(const std::string& name = "") {
         std::stringstream text;
-        text << std::ifstream(dir_ + "/out" + name).rdbuf();
+        text << std::ifstream(dir_.File("out" + name)).rdbuf();
         return text.str();
     }
 
     e2e::EmulatedTerminal terminal_;
-    std::string dir_;
+    test_support::TempDir dir_;  // removed with the script and the answers however the test ends
 };
 
 TEST_F(ConclientScript, PrintsOneStableLinePerRequest) {

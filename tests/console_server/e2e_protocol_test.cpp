@@ -299,6 +299,28 @@ TEST_F(ServerProcess, KilledServerIsNoticedInsteadOfWaitedFor) {
     EXPECT_EQ(client.Nop(conclient::ConNop5), WaitResult::kServerDied);
 }
 
+// The raw request writes only the command, the offset and the count: status and result go as the
+// region holds them, and a command that leaves them alone hands them back unchanged.
+TEST_F(ServerProcess, RawSendsStatusAndResultAsTheRegionHoldsThem) {
+    ConproxyClient client;
+    StartReady(&client);
+    conclient::ConsoleRequest standing{};
+    standing.command = conclient::ConClearScreen;
+    standing.status = 1234;
+    standing.dataOffset = 99;
+    standing.count = 7;
+    standing.result = 4321;
+    std::memcpy(client.Region(), &standing, sizeof standing);
+    conclient::ConsoleRequest out{};
+    ASSERT_EQ(client.Raw(conclient::ConNop10, conclient::kDefaultDataOffset, 3, &out),
+              WaitResult::kReplied);
+    EXPECT_EQ(out.command, conclient::ConNop10);
+    EXPECT_EQ(out.dataOffset, conclient::kDefaultDataOffset);
+    EXPECT_EQ(out.count, 3u);
+    EXPECT_EQ(out.status, 1234);
+    EXPECT_EQ(out.result, 4321u);
+}
+
 TEST(ClientWithoutServer, WaitsEndAtTheirTimeLimit) {
     ConproxyClient client;
     std::string error;

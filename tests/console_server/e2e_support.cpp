@@ -1,4 +1,4 @@
-// Pseudo-terminal with a libvterm screen, output-collecting pipes and shm checks for the
+// Pseudo-terminal with an emulated screen, output-collecting pipes and shm checks for the
 // end-to-end tests. The reader threads poll with a short time-out so they end promptly.
 #include "e2e_support.h"
 
@@ -7,7 +7,6 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <vterm.h>
 
 #include <cerrno>
 #include <chrono>
@@ -20,24 +19,6 @@ namespace e2e {
 namespace {
 
 constexpr int kPollSliceMs = 20;
-
-void AppendUtf8(uint32_t c, std::string* out) {
-    if (c < 0x80) {
-        *out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out += static_cast<char>(0xC0 | (c >> 6));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out += static_cast<char>(0xE0 | (c >> 12));
-        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *out += static_cast<char>(0xF0 | (c >> 18));
-        *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 }  // namespace
 
@@ -136,7 +117,11 @@ std::string OutputPipe::TextAtEnd(int timeoutMs) {
     return Text();
 }
 
-EmulatedTerminal::EmulatedTerminal() {
+EmulatedTerminal::EmulatedTerminal()
+    // Answers the terminal gives (cursor position reports and the like) go back as input.
+    : screen_(kScreenRows, kScreenCols, [this](const char* bytes, size_t length) {
+          test_support::WriteAll(master_.Get(), bytes, length);
+      }) {
     master_ = Fd(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master_.Get() < 0 || grantpt(master_.Get()) != 0 || unlockpt(master_.Get()) != 0)
         return;
@@ -146,12 +131,6 @@ EmulatedTerminal::EmulatedTerminal() {
     slavePath_ = name;
     Resize(kScreenRows, kScreenCols);
     slave_ = Fd(open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-
-    vt_ = vterm_new(kScreenRows, kScreenCols);
-    vterm_set_utf8(vt_, 1);
-    vterm_output_set_callback(vt_, &EmulatedTerminal::Output, this);
-    screen_ = vterm_obtain_screen(vt_);
-    vterm_screen_reset(screen_, 1);
     reader_ = std::thread([this] { ReadLoop(); });
 }
 
@@ -159,14 +138,6 @@ EmulatedTerminal::~EmulatedTerminal() {
     stop_ = true;
     if (reader_.joinable())
         reader_.join();
-    if (vt_ != nullptr)
-        vterm_free(vt_);
-}
-
-void EmulatedTerminal::Output(const char* bytes, size_t len, void* user) {
-    // Answers the terminal gives (cursor position reports and the like) go back as input.
-    auto* self = static_cast<EmulatedTerminal*>(user);
-    test_support::WriteAll(self->master_.Get(), bytes, len);
 }
 
 void EmulatedTerminal::ReadLoop() {
@@ -185,7 +156,7 @@ void EmulatedTerminal::ReadLoop() {
         }
         std::lock_guard<std::mutex> lock(mutex_);
         received_ += static_cast<size_t>(n);
-        vterm_input_write(vt_, buf, static_cast<size_t>(n));
+        screen_.Feed(buf, static_cast<size_t>(n));
     }
 }
 
@@ -198,51 +169,23 @@ void EmulatedTerminal::Resize(int rows, int cols) {
     ws.ws_row = static_cast<unsigned short>(rows);
     ws.ws_col = static_cast<unsigned short>(cols);
     ioctl(master_.Get(), TIOCSWINSZ, &ws);
-    if (vt_ != nullptr) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        vterm_set_size(vt_, rows, cols);
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    screen_.Resize(rows, cols);
 }
 
 std::string EmulatedTerminal::Row(int row) {
     std::lock_guard<std::mutex> lock(mutex_);
-    int rows = 0, cols = 0;
-    vterm_get_size(vt_, &rows, &cols);
-    std::string text;
-    for (int col = 0; col < cols; ++col) {
-        VTermScreenCell cell{};
-        VTermPos pos{row, col};
-        vterm_screen_get_cell(screen_, pos, &cell);
-        if (cell.width == 0 || cell.chars[0] == 0) {
-            if (cell.width != 0)
-                text += ' ';
-            continue;
-        }
-        for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) {
-            AppendUtf8(cell.chars[i], &text);
-        }
-    }
-    size_t end = text.find_last_not_of(' ');
-    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+    return screen_.Row(row);
 }
 
 std::string EmulatedTerminal::ScreenText() {
-    std::string all;
-    int rows = 0, cols = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        vterm_get_size(vt_, &rows, &cols);
-    }
-    for (int r = 0; r < rows; ++r) all += Row(r) + (r + 1 < rows ? "\n" : "");
-    return all;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return screen_.Text();
 }
 
 void EmulatedTerminal::Cursor(int* row, int* col) {
     std::lock_guard<std::mutex> lock(mutex_);
-    VTermPos pos{};
-    vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
-    *row = pos.row;
-    *col = pos.col;
+    screen_.Cursor(row, col);
 }
 
 size_t EmulatedTerminal::BytesReceived() {

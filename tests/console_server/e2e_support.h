@@ -1,5 +1,6 @@
 // Helpers for the end-to-end tests of conproxy: a pseudo-terminal whose screen is kept by a
-// real terminal emulator (libvterm, fed by a reader thread, answering the terminal's queries),
+// real terminal emulator (tests/support's, fed by a reader thread, answering the terminal's
+// queries),
 // pipes that collect a child's output, and checks on the shared-memory names.
 #pragma once
 
@@ -13,8 +14,7 @@
 #include <thread>
 #include <vector>
 
-struct VTerm;
-struct VTermScreen;
+#include "terminal_screen.h"
 
 namespace e2e {
 
@@ -87,7 +87,7 @@ class OutputPipe {
     std::thread reader_;
 };
 
-// A pseudo-terminal of 25 x 80 with a libvterm screen on its master side.
+// A pseudo-terminal of 25 x 80 with an emulated screen on its master side.
 class EmulatedTerminal {
   public:
     EmulatedTerminal();
@@ -114,12 +114,10 @@ class EmulatedTerminal {
 
   private:
     void ReadLoop();
-    static void Output(const char* bytes, size_t len, void* user);
 
     Fd master_, slave_;
     std::string slavePath_;
-    VTerm* vt_ = nullptr;
-    VTermScreen* screen_ = nullptr;
+    test_support::TerminalScreen screen_;
     std::mutex mutex_;
     size_t received_ = 0;
     std::atomic<bool> stop_{false};

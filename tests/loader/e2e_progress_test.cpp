@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
-#include <vterm.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,12 +13,14 @@
 #include <vector>
 
 #include "devsim_session.h"
+#include "terminal_screen.h"
 
 namespace {
 
 using test_support::Child;
 using test_support::DevsimSession;
 using test_support::TempDir;
+using test_support::TerminalScreen;
 
 const std::string kDevsim = DEVSIM_PATH;
 const std::string kPortboot = PORTBOOT_PATH;
@@ -27,47 +28,6 @@ constexpr int kRows = 25;
 constexpr long kImageBytes = 3000;  // 3.1 s at 9600 Bd
 constexpr int kMaxUpdatesPerSecond = 10;
 constexpr std::chrono::seconds kTimeLimit{20};
-
-// A terminal screen kept by libvterm.
-class Screen {
-  public:
-    explicit Screen(int cols) : cols_(cols), vt_(vterm_new(kRows, cols)) {
-        vterm_set_utf8(vt_, 1);
-        screen_ = vterm_obtain_screen(vt_);
-        vterm_screen_reset(screen_, 1);
-    }
-    ~Screen() { vterm_free(vt_); }
-    Screen(const Screen&) = delete;
-    Screen& operator=(const Screen&) = delete;
-
-    void Feed(const std::string& bytes) { vterm_input_write(vt_, bytes.data(), bytes.size()); }
-
-    std::string Row(int row) const {
-        VTermRect rect{};
-        rect.start_row = row;
-        rect.end_row = row + 1;
-        rect.start_col = 0;
-        rect.end_col = cols_;
-        std::vector<char> text(static_cast<std::size_t>(cols_) * 4 + 1);
-        const std::size_t n = vterm_screen_get_text(screen_, text.data(), text.size() - 1, rect);
-        std::string line(text.data(), n);
-        line.erase(line.find_last_not_of(' ') + 1);
-        return line;
-    }
-
-    std::vector<std::string> Rows() const {
-        std::vector<std::string> rows;
-        for (int row = 0; row < kRows; ++row) {
-            rows.push_back(Row(row));
-        }
-        return rows;
-    }
-
-  private:
-    int cols_;
-    VTerm* vt_;
-    VTermScreen* screen_;
-};
 
 // As the terminal shows the transcript: its line feeds reach the screen as CR LF.
 std::string AsOnTerminal(const std::string& transcript) {
@@ -110,7 +70,7 @@ TEST_P(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
     spawn.ptyCols = static_cast<unsigned short>(row.cols);
     Child portboot(spawn);
 
-    Screen screen(row.cols);
+    TerminalScreen screen(kRows, row.cols);
     std::string raw;
     bool wholeSeen = false;
     bool percentSeen = false;
@@ -123,7 +83,7 @@ TEST_P(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
             const ssize_t got = read(portboot.PtyMaster(), buffer, sizeof buffer);
             if (got > 0) {
                 raw.append(buffer, static_cast<std::size_t>(got));
-                screen.Feed(std::string(buffer, static_cast<std::size_t>(got)));
+                screen.Feed(buffer, static_cast<std::size_t>(got));
                 for (const std::string& line : screen.Rows()) {
                     if (line.rfind("Загрузка кода ", 0) == 0 &&
                         line.find('%') != std::string::npos) {
@@ -160,7 +120,7 @@ TEST_P(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
                                    ":9600\nФункция загрузка\nТочка входа 0\nДлина файла 3000"
                                    "\nИнициализация \nЗагрузка кода \nКонец кода "
                                    "\nЗагрузка завершена\nСохранение кода \n";
-    Screen expected(row.cols);
+    TerminalScreen expected(kRows, row.cols);
     expected.Feed(AsOnTerminal(transcript));
     EXPECT_EQ(screen.Rows(), expected.Rows());
     EXPECT_EQ(device.Finish().fields["result"], "complete");

@@ -1,8 +1,8 @@
 #!/bin/sh
 # `cmake --install` of a built tree into a scratch prefix under umask 077: exactly the programs,
 # the client library with its header, pkg-config file and CMake package, the documents and the
-# manual pages land there (no test program), every directory is 0755, and the installed
-# documents link only to installed files. conclient, run through PATH from a folder that holds
+# manual pages land there (no test program, no test hooks in the library), every directory is
+# 0755, and the installed documents link only to installed files. conclient, run through PATH from a folder that holds
 # a decoy `conproxy`, starts the installed server; and a client built outside the tree from the
 # installed files alone, through pkg-config and through find_package, drives it.
 # Usage: check_install.sh <cmake> <build dir> <c++ compiler> <c++ flags> <installed_client.cpp>
@@ -56,6 +56,15 @@ fi
 for program in portboot conproxy conclient devsim; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
 done
+# The installed archive is the library alone: the hooks of the project's own tests and
+# benchmarks (ClientTestAccess) stay in the build tree.
+archive="$prefix/$libdir/libconproxy_client.a"
+members=$(ar t "$archive" | sort | tr '\n' ' ')
+[ "$members" = "client_commands.cpp.o client_posix.cpp.o " ] ||
+    fail "libconproxy_client.a holds other objects than the library's: $members"
+if nm --defined-only -C "$archive" | grep -q 'ClientTestAccess'; then
+    fail "libconproxy_client.a defines test hooks: $(nm --defined-only -C "$archive" | grep ClientTestAccess)"
+fi
 # The builder's umask 077 reaches no directory.
 (cd "$prefix" && find . -mindepth 1 -type d ! -perm 755 -printf '%m %p\n') >"$work/modes"
 [ -s "$work/modes" ] && fail "directories not 0755 after an install under umask 077: $(cat "$work/modes")"
