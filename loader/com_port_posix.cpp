@@ -1,9 +1,9 @@
 // ComPort on Linux: a non-blocking descriptor with poll() against a deadline. A write queues what
 // the driver takes within the stall limit; the driver's drain is watched through TIOCOUTQ, and
 // since a pseudo-terminal reports no queue at all, the line clock sets when a status wait ends.
-// "COMn" is /dev/ttyS(n-1); any other name is a device path. A port that another program holds
-// or that is this program's own terminal is refused; TIOCEXCL and flock keep later openers out.
-// The line's settings from before the open are put back when it closes.
+// The port digit n is /dev/ttyS(n-1); a path names its device itself. A port that another program
+// holds or that is this program's own terminal is refused; TIOCEXCL and flock keep later openers
+// out. The line's settings from before the open are put back when it closes.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -243,32 +243,33 @@ bool IsOwnTerminal(int fd) {
     return session >= 0 && session == getsid(0);
 }
 
-// Refuses what must not become the port; errno EBUSY then, and the reason is kept for the note.
-bool Refused(int fd) {
+// What must not become the port, with errno EBUSY then; the reason is kept for the note.
+PortRefusal RefusalOf(int fd) {
     struct stat info;
+    PortRefusal refusal = PortRefusal::None;
     if (IsOwnTerminal(fd)) {
-        SetPortRefusal(PortRefusal::OwnTerminal);
+        refusal = PortRefusal::OwnTerminal;
     } else if (isatty(fd) && fstat(fd, &info) == 0 && !FindHolders(info.st_rdev).empty()) {
         // Windows opens a port for one program only; a terminal program left open on it would
         // read the device's answers.
-        SetPortRefusal(PortRefusal::Held);
-    } else {
-        return false;
+        refusal = PortRefusal::Held;
     }
-    errno = EBUSY;
-    return true;
+    if (refusal != PortRefusal::None) {
+        errno = EBUSY;
+    }
+    return refusal;
 }
 
 }  // namespace
 
-bool ComPort::Open(const char* name, std::uint32_t baudRate) {
+bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
     if (IsOpen()) {
         errno = EBUSY;
         return false;
     }
-    SetPortRefusal(PortRefusal::None);
+    refusal_ = PortRefusal::None;
     std::string path;
-    if (!DevicePath(name, path)) {
+    if (!DevicePath(port, path)) {
         errno = ENOENT;
         return false;
     }
@@ -279,7 +280,8 @@ bool ComPort::Open(const char* name, std::uint32_t baudRate) {
     // TIOCEXCL keeps other users out, but not root; the lock keeps a second loader out either
     // way. A device that is no tty fails in tcgetattr, which reports it.
     (void)ioctl(fd, TIOCEXCL);
-    if (Refused(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    refusal_ = RefusalOf(fd);
+    if (refusal_ != PortRefusal::None || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         CloseKeepingErrno(fd);
         return false;
     }
@@ -323,16 +325,15 @@ bool ComPort::WaitForLine(std::uint32_t stallLimitMs) {
     std::uint64_t queued = OutputQueued(fd);
     // What the driver holds needs its line time at most; a line that takes longer than that and
     // the stall limit is stuck (a lost adapter, a flow control nobody releases).
-    const Clock::time_point bound =
-        Clock::now() + line_.TimeFor(queued) + std::chrono::milliseconds(stallLimitMs);
+    const Deadline bound = Deadline::At(Clock::now() + line_.TimeFor(queued), stallLimitMs);
     while (queued > 0) {
-        const Clock::time_point now = Clock::now();
-        if (now >= bound) {
+        if (bound.Expired()) {
             errno = WriteTimeoutError();
             return false;
         }
-        std::this_thread::sleep_for(std::min<Clock::duration>(
-            std::max<Clock::duration>(line_.TimeFor(queued), kDrainPoll), bound - now));
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(std::max<Clock::duration>(line_.TimeFor(queued), kDrainPoll),
+                                      bound.When() - Clock::now()));
         queued = OutputQueued(fd);
     }
     return true;

@@ -24,7 +24,7 @@
 namespace portboot {
 
 // The directory and the file name are joined with '/' here.
-static char infoFormatBytes[] =
+constexpr char kInfoFormat[] =
     // \n
     "\n"
     // Файл %s/%s\n
@@ -37,10 +37,9 @@ static char infoFormatBytes[] =
     "\xD2\xEE\xF7\xEA\xE0 \xE2\xF5\xEE\xE4\xE0 %u\n"
     // Длина файла %u
     "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
-ConsoleText infoFormatText{infoFormatBytes, sizeof(infoFormatBytes) - 1, nullptr};
 
 // How a port is named here, and where the exit statuses are; printed under the usage text.
-static char usageNoteBytes[] =
+constexpr char kUsageNote[] =
     // \n
     "\n"
     //  В Linux порт можно назвать путём к устройству: /dev/ttyUSB0,\n
@@ -51,7 +50,6 @@ static char usageNoteBytes[] =
     //  Коды завершения перечислены в man portboot.\n
     " \xCA\xEE\xE4\xFB \xE7\xE0\xE2\xE5\xF0\xF8\xE5\xED\xE8\xFF \xEF\xE5\xF0\xE5\xF7\xE8\xF1"
     "\xEB\xE5\xED\xFB \xE2 man portboot.\n";
-ConsoleText usageNoteText{usageNoteBytes, sizeof(usageNoteBytes) - 1, nullptr};
 
 const bool kHelpOptions = true;
 
@@ -226,7 +224,7 @@ bool SetUpConsoleOutput() {
     return false;
 }
 
-const char* ConvertToConsole(char* bytes, std::size_t length) {
+std::string ConvertToConsole(const char* bytes, std::size_t length) {
     const char* codeset = nl_langinfo(CODESET);
     // The C locale says "ANSI_X3.4-1968", which has no Cyrillic at all.
     if (codeset == nullptr || *codeset == '\0' || std::strcmp(codeset, "ANSI_X3.4-1968") == 0) {
@@ -235,16 +233,13 @@ const char* ConvertToConsole(char* bytes, std::size_t length) {
     std::string converted;
     if (!ConvertWith(codeset, bytes, length, converted) &&
         !ConvertWith(kFallbackCharset, bytes, length, converted)) {
-        return bytes;  // no iconv table at all: the raw bytes are better than nothing
+        return std::string(bytes, length);  // no iconv table at all: the raw bytes are better
     }
-    // Held for the rest of the run, like the text it replaces.
-    char* shown = static_cast<char*>(std::malloc(converted.size() + 1));
-    if (shown == nullptr) {
-        return bytes;
-    }
-    std::memcpy(shown, converted.data(), converted.size());
-    shown[converted.size()] = '\0';
-    return shown;
+    return converted;
+}
+
+TextBytes ConsolePlatformText(Text id) {
+    return id == Text::InfoFormat ? Bytes(kInfoFormat) : Bytes(kUsageNote);
 }
 
 void WaitForKey() {
