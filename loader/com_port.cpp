@@ -8,7 +8,8 @@ namespace portboot {
 ComPort::ComPort(ComPort&& other) noexcept
     : handle_(std::exchange(other.handle_, kInvalidPortHandle)),
       line_(other.line_),
-      refusal_(other.refusal_) {}
+      refusal_(other.refusal_),
+      savedLine_(std::move(other.savedLine_)) {}
 
 ComPort& ComPort::operator=(ComPort&& other) noexcept {
     if (this != &other) {
@@ -16,6 +17,7 @@ ComPort& ComPort::operator=(ComPort&& other) noexcept {
         handle_ = std::exchange(other.handle_, kInvalidPortHandle);
         line_ = other.line_;
         refusal_ = other.refusal_;
+        savedLine_ = std::move(other.savedLine_);
     }
     return *this;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "line_clock.h"
 #include "loader_settings.h"
@@ -32,6 +33,9 @@ enum class ReadResult {
     TimedOut,  // nothing arrived in time
     Failed,    // the read itself failed; LastSystemError() says why
 };
+
+// The line's settings from before Open, as the platform keeps them.
+struct SavedLine;
 
 // Move-only owner of one open port; the port closes with its owner.
 class ComPort {
@@ -74,6 +78,8 @@ class ComPort {
     PortHandle handle_ = kInvalidPortHandle;
     LineClock line_;
     PortRefusal refusal_ = PortRefusal::None;
+    // The line's settings from before Open, put back by Close (where the platform has them).
+    std::shared_ptr<SavedLine> savedLine_;
 };
 
 // True where a port may be named by its device path on the command line (POSIX).

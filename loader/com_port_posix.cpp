@@ -16,7 +16,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -28,6 +28,10 @@
 namespace portboot {
 
 const bool kPortPathOption = true;
+
+struct SavedLine {
+    struct termios settings;
+};
 
 namespace {
 
@@ -221,15 +225,11 @@ bool SetLine(int fd, std::uint32_t baudRate) {
     return true;
 }
 
-// The settings each open port had before it was set up, by descriptor.
-std::map<int, struct termios> savedLines;
-
-void CloseKeepingErrno(int fd) {
+// Puts the line's settings from before the open back, if there are any, and closes it.
+void CloseKeepingErrno(int fd, const struct termios* saved) {
     const int error = errno;
-    const auto saved = savedLines.find(fd);
-    if (saved != savedLines.end()) {
-        (void)tcsetattr(fd, TCSANOW, &saved->second);
-        savedLines.erase(saved);
+    if (saved != nullptr) {
+        (void)tcsetattr(fd, TCSANOW, saved);
     }
     (void)ioctl(fd, TIOCNXCL);
     close(fd);
@@ -282,17 +282,18 @@ bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
     (void)ioctl(fd, TIOCEXCL);
     refusal_ = RefusalOf(fd);
     if (refusal_ != PortRefusal::None || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        CloseKeepingErrno(fd);
+        CloseKeepingErrno(fd, nullptr);
         return false;
     }
-    struct termios before;
-    if (tcgetattr(fd, &before) == 0) {
-        savedLines[fd] = before;
+    auto before = std::make_shared<SavedLine>();
+    if (tcgetattr(fd, &before->settings) != 0) {
+        before.reset();
     }
     if (!SetLine(fd, baudRate)) {
-        CloseKeepingErrno(fd);
+        CloseKeepingErrno(fd, before ? &before->settings : nullptr);
         return false;
     }
+    savedLine_ = std::move(before);
     handle_ = fd;
     line_ = LineClock();
     line_.SetSpeed(baudRate);
@@ -361,7 +362,8 @@ void ComPort::Close() {
         return;
     }
     // Linux releases the descriptor even when close() reports an error.
-    CloseKeepingErrno(static_cast<int>(handle_));
+    CloseKeepingErrno(static_cast<int>(handle_), savedLine_ ? &savedLine_->settings : nullptr);
+    savedLine_.reset();
     handle_ = kInvalidPortHandle;
 }
 
