@@ -7,7 +7,7 @@
 #include <string>
 
 #include "console_texts.h"
-#include "expected_usage.h"
+#include "expected_texts.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct TextCase {
 
 TEST(ConsoleTextsTest, EveryTextConvertsToItsWording) {
     const TextCase cases[] = {
-        {Text::Usage, kUsage},
+        {Text::Usage, expected::kUsage},
         {Text::BadArgument, "Неверный в параметр"},
         {Text::PortOpenError, "Невозможно открыть COM-порт, ошибка:"},
         {Text::FileTooLarge, "Слишком большой файл"},

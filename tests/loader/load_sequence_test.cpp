@@ -20,6 +20,7 @@
 #include "child_process.h"
 #include "command_line.h"
 #include "console_texts.h"
+#include "expected_texts.h"
 #include "load_sequence.h"
 #include "loader_settings.h"
 
@@ -28,6 +29,7 @@ bool TestsHaveNoTerminal();
 namespace {
 
 using namespace portboot;
+using namespace expected;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kNoAnswer = -1;    // in a status script: the read times out
@@ -204,11 +206,9 @@ class LoadSequenceTest : public testing::Test {
     int Run() { return Run(imagePath_); }
 
     // The text printed before the first command: the information block.
-    std::string InfoBlock(const char* function, unsigned length) const {
-        return "\nФайл " + CurrentDir() + "/" + imagePath_ + "\nПорт " + settings_.port.Label() +
-               ":" + std::to_string(settings_.baudRate) + "\nФункция " + function +
-               "\nТочка входа " + std::to_string(settings_.entryPoint) + "\nДлина файла " +
-               std::to_string(length);
+    std::string InfoBlock(const std::string& function, unsigned length) const {
+        return expected::Info(CurrentDir() + "/" + imagePath_, settings_.port.Label(),
+                              settings_.baudRate, function, settings_.entryPoint, length);
     }
 
     const ConsoleTexts texts_;
@@ -264,9 +264,7 @@ TEST_F(LoadSequenceTest, SuccessPrintsInfoBlockAndOneLinePerCommand) {
     port_.statusScript = {0, 0, 0, 0};
     WriteImage(Image(5));
     ASSERT_EQ(Run(), kExitDone);
-    EXPECT_EQ(out_, InfoBlock("загрузка", 5) +
-                        "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена"
-                        "\nСохранение кода ");
+    EXPECT_EQ(out_, InfoBlock(kLoadFunction, 5) + kInit + kLoadCode + kEndOfCode + kFinished + kSave);
     EXPECT_EQ(err_, "");
     ExpectReport(result_, {LoadResult::Form::Done, Text::Usage, 0, ""});
     EXPECT_TRUE(result_.exchangeBegun) << "main ends the last line";
@@ -278,9 +276,7 @@ TEST_F(LoadSequenceTest, RunModeNamesExecution) {
     port_.statusScript = {0, 0, 0, 0};
     WriteImage(Image(2));
     ASSERT_EQ(Run(), kExitDone);
-    EXPECT_EQ(out_, InfoBlock("выполнение", 2) +
-                        "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена"
-                        "\nВыполнение ");
+    EXPECT_EQ(out_, InfoBlock(kRunFunction, 2) + kInit + kLoadCode + kEndOfCode + kFinished + kExecute);
 }
 
 struct StatusCase {
@@ -288,7 +284,7 @@ struct StatusCase {
     std::deque<int> statuses;
     int exitStatus;
     std::size_t wireLength;  // the failed command is the last byte sent
-    const char* outputTail;  // the label of the failed command ends the output
+    std::string outputTail;  // the label of the failed command ends the output
     Report report;
 };
 
@@ -301,37 +297,37 @@ TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
          {5},
          kExitDeviceError,
          1,
-         "\nИнициализация ",
+         kInit,
          {Form::TextAndCode, Text::DeviceError, 5, ""}},
         {"init read fails: told apart from silence",
          {kReadFails},
          kExitNoAnswer,
          1,
-         "\nИнициализация ",
+         kInit,
          {Form::TextAndCode, Text::PortReadError, EIO, kEioNote}},
         {"init unanswered",
          {},
          kExitNoAnswer,
          1,
-         "\nИнициализация ",
+         kInit,
          {Form::Text, Text::NoAnswer, 0, ""}},
         {"load code answered 255",
          {0, 255},
          kExitDeviceError,
          2,
-         "\nЗагрузка кода ",
+         kLoadCode,
          {Form::TextAndCode, Text::DeviceError, 255, ""}},
         {"end of code unanswered",
          {0, 0, kNoAnswer},
          kExitNoAnswer,
          beforeEnd + 1,
-         "\nКонец кода ",
+         kEndOfCode,
          {Form::Text, Text::NoAnswer, 0, ""}},
         {"save answered 1: no entry point sent",
          {0, 0, 0, 1},
          kExitDeviceError,
          beforeEnd + 2,
-         "\nЗагрузка завершена\nСохранение кода ",
+         kFinished + kSave,
          {Form::TextAndCode, Text::DeviceError, 1, ""}},
     };
     for (const StatusCase& c : cases) {
@@ -342,7 +338,7 @@ TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
         Settings({"L"});
         EXPECT_EQ(Run(port, imagePath_), c.exitStatus);
         EXPECT_EQ(port.wire.size(), c.wireLength);
-        const std::string tail = c.outputTail;
+        const std::string& tail = c.outputTail;
         ASSERT_GE(out_.size(), tail.size());
         EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
         ExpectReport(result_, c.report);
@@ -360,7 +356,7 @@ TEST_F(LoadSequenceTest, StaleInputIsDiscardedRightBeforeTheFirstCommand) {
     ASSERT_EQ(Run(), kExitDone);
     EXPECT_EQ(port_.discardedAt, std::vector<std::size_t>{0});
     ASSERT_EQ(port_.printedAtDiscard.size(), 1u);
-    EXPECT_EQ(port_.printedAtDiscard[0], static_cast<off_t>(InfoBlock("загрузка", 3).size()));
+    EXPECT_EQ(port_.printedAtDiscard[0], static_cast<off_t>(InfoBlock(kLoadFunction, 3).size()));
 }
 
 TEST_F(LoadSequenceTest, PartialWritesGoOnWhereTheyStopped) {
@@ -401,7 +397,7 @@ TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
         WriteImage(Image(2000));
         Settings({"L"});
         EXPECT_EQ(Run(port, imagePath_), kExitPortWriteFailed);
-        EXPECT_EQ(out_.substr(out_.rfind("\nЗагрузка кода ")), "\nЗагрузка кода ");
+        EXPECT_EQ(out_.substr(out_.rfind(kLoadCode)), kLoadCode);
         ExpectReport(result_,
                      {LoadResult::Form::TextAndCode, Text::PortWriteError, c.error, c.note});
         // Nothing follows what of the image went out: no end-of-code command.
@@ -414,16 +410,16 @@ TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
     struct Case {
         const char* name;
         std::size_t failByteAt;
-        const char* lastLabel;
+        std::string lastLabel;
     };
     // Wire: init, load, four length bytes, 2 image bytes, end of code, save, two entry bytes.
     const Case cases[] = {
-        {"first command", 0, "\nИнициализация "},
-        {"end-of-code command", 8, "\nКонец кода "},
-        {"first length byte", 2, "\nЗагрузка кода "},
-        {"last length byte", 5, "\nЗагрузка кода "},
-        {"first entry byte", 10, "\nСохранение кода "},
-        {"last entry byte", 11, "\nСохранение кода "},
+        {"first command", 0, kInit},
+        {"end-of-code command", 8, kEndOfCode},
+        {"first length byte", 2, kLoadCode},
+        {"last length byte", 5, kLoadCode},
+        {"first entry byte", 10, kSave},
+        {"last entry byte", 11, kSave},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
