@@ -61,7 +61,7 @@ struct Model {
     bool Accept(const std::string& text) {
         const char first = text.empty() ? '\0' : text[0];
         if (first == '/') {
-            if (PortGiven() || text.size() + 1 > kPortNameSize) {
+            if (PortGiven() || text.size() + 1 > kPortPathSize) {
                 return false;
             }
             devicePath = text;
@@ -154,8 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FillDefaults(s);
-    if (std::memchr(s.portName, '\0', sizeof s.portName) == nullptr ||
-        model.PortName() != s.portName) {
+    if (model.PortName() != s.port.Label()) {
         Fail("wrong port name");
     }
     if (s.baudRate != model.baud.value_or(kDefaultBaudRate)) {

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "line_clock.h"
+#include "loader_settings.h"
 
 namespace portboot {
 
@@ -16,11 +18,24 @@ namespace portboot {
 using PortHandle = std::intptr_t;
 constexpr PortHandle kInvalidPortHandle = -1;
 
+// How long a status may take to come, and a write or the line's drain may stall.
+constexpr std::uint32_t kLineTimeoutMs = 2000;
+
+// Why the last Open refused a port that the system would have opened (POSIX only).
+enum class PortRefusal {
+    None,
+    OwnTerminal,  // the port is the terminal this program runs in
+    Held,         // another program has the device open
+};
+
 enum class ReadResult {
     Received,  // the byte is in the caller's hands
     TimedOut,  // nothing arrived in time
     Failed,    // the read itself failed; LastSystemError() says why
 };
+
+// The line's settings from before Open, as the platform keeps them.
+struct SavedLine;
 
 // Move-only owner of one open port; the port closes with its owner.
 class ComPort {
@@ -32,9 +47,10 @@ class ComPort {
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
 
-    // Opens the device named (COM1..COM9, or a path where kPortPathOption holds) and sets the
-    // line. False, with the port closed and LastSystemError() saying why, when any step fails.
-    virtual bool Open(const char* name, std::uint32_t baudRate);
+    // Opens the port's device, which each platform names for a digit (a path where
+    // kPortPathOption holds), and sets the line. False, with the port closed and
+    // LastSystemError() saying why, when any step fails.
+    virtual bool Open(const PortName& port, std::uint32_t baudRate);
     // Throws away bytes received before now (a board's banner, noise at another speed).
     virtual bool DiscardInput();
     // Writes up to count bytes. Returns how many went, 0 when none could within stallLimitMs, or
@@ -55,10 +71,15 @@ class ComPort {
 
     bool IsOpen() const { return handle_ != kInvalidPortHandle; }
     PortHandle Handle() const { return handle_; }
+    // Set by every Open: what refused the port, if it was refused on purpose.
+    PortRefusal Refusal() const { return refusal_; }
 
   private:
     PortHandle handle_ = kInvalidPortHandle;
     LineClock line_;
+    PortRefusal refusal_ = PortRefusal::None;
+    // The line's settings from before Open, put back by Close (where the platform has them).
+    std::shared_ptr<SavedLine> savedLine_;
 };
 
 // True where a port may be named by its device path on the command line (POSIX).

@@ -1,9 +1,9 @@
 // ComPort on Linux: a non-blocking descriptor with poll() against a deadline. A write queues what
 // the driver takes within the stall limit; the driver's drain is watched through TIOCOUTQ, and
 // since a pseudo-terminal reports no queue at all, the line clock sets when a status wait ends.
-// "COMn" is /dev/ttyS(n-1); any other name is a device path. A port that another program holds
-// or that is this program's own terminal is refused; TIOCEXCL and flock keep later openers out.
-// The line's settings from before the open are put back when it closes.
+// The port digit n is /dev/ttyS(n-1); a path names its device itself. A port that another program
+// holds or that is this program's own terminal is refused; TIOCEXCL and flock keep later openers
+// out. The line's settings from before the open are put back when it closes.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -16,7 +16,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -28,6 +28,10 @@
 namespace portboot {
 
 const bool kPortPathOption = true;
+
+struct SavedLine {
+    struct termios settings;
+};
 
 namespace {
 
@@ -221,15 +225,11 @@ bool SetLine(int fd, std::uint32_t baudRate) {
     return true;
 }
 
-// The settings each open port had before it was set up, by descriptor.
-std::map<int, struct termios> savedLines;
-
-void CloseKeepingErrno(int fd) {
+// Puts the line's settings from before the open back, if there are any, and closes it.
+void CloseKeepingErrno(int fd, const struct termios* saved) {
     const int error = errno;
-    const auto saved = savedLines.find(fd);
-    if (saved != savedLines.end()) {
-        (void)tcsetattr(fd, TCSANOW, &saved->second);
-        savedLines.erase(saved);
+    if (saved != nullptr) {
+        (void)tcsetattr(fd, TCSANOW, saved);
     }
     (void)ioctl(fd, TIOCNXCL);
     close(fd);
@@ -243,32 +243,33 @@ bool IsOwnTerminal(int fd) {
     return session >= 0 && session == getsid(0);
 }
 
-// Refuses what must not become the port; errno EBUSY then, and the reason is kept for the note.
-bool Refused(int fd) {
+// What must not become the port, with errno EBUSY then; the reason is kept for the note.
+PortRefusal RefusalOf(int fd) {
     struct stat info;
+    PortRefusal refusal = PortRefusal::None;
     if (IsOwnTerminal(fd)) {
-        SetPortRefusal(PortRefusal::OwnTerminal);
+        refusal = PortRefusal::OwnTerminal;
     } else if (isatty(fd) && fstat(fd, &info) == 0 && !FindHolders(info.st_rdev).empty()) {
         // Windows opens a port for one program only; a terminal program left open on it would
         // read the device's answers.
-        SetPortRefusal(PortRefusal::Held);
-    } else {
-        return false;
+        refusal = PortRefusal::Held;
     }
-    errno = EBUSY;
-    return true;
+    if (refusal != PortRefusal::None) {
+        errno = EBUSY;
+    }
+    return refusal;
 }
 
 }  // namespace
 
-bool ComPort::Open(const char* name, std::uint32_t baudRate) {
+bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
     if (IsOpen()) {
         errno = EBUSY;
         return false;
     }
-    SetPortRefusal(PortRefusal::None);
+    refusal_ = PortRefusal::None;
     std::string path;
-    if (!DevicePath(name, path)) {
+    if (!DevicePath(port, path)) {
         errno = ENOENT;
         return false;
     }
@@ -279,18 +280,20 @@ bool ComPort::Open(const char* name, std::uint32_t baudRate) {
     // TIOCEXCL keeps other users out, but not root; the lock keeps a second loader out either
     // way. A device that is no tty fails in tcgetattr, which reports it.
     (void)ioctl(fd, TIOCEXCL);
-    if (Refused(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        CloseKeepingErrno(fd);
+    refusal_ = RefusalOf(fd);
+    if (refusal_ != PortRefusal::None || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        CloseKeepingErrno(fd, nullptr);
         return false;
     }
-    struct termios before;
-    if (tcgetattr(fd, &before) == 0) {
-        savedLines[fd] = before;
+    auto before = std::make_shared<SavedLine>();
+    if (tcgetattr(fd, &before->settings) != 0) {
+        before.reset();
     }
     if (!SetLine(fd, baudRate)) {
-        CloseKeepingErrno(fd);
+        CloseKeepingErrno(fd, before ? &before->settings : nullptr);
         return false;
     }
+    savedLine_ = std::move(before);
     handle_ = fd;
     line_ = LineClock();
     line_.SetSpeed(baudRate);
@@ -323,16 +326,15 @@ bool ComPort::WaitForLine(std::uint32_t stallLimitMs) {
     std::uint64_t queued = OutputQueued(fd);
     // What the driver holds needs its line time at most; a line that takes longer than that and
     // the stall limit is stuck (a lost adapter, a flow control nobody releases).
-    const Clock::time_point bound =
-        Clock::now() + line_.TimeFor(queued) + std::chrono::milliseconds(stallLimitMs);
+    const Deadline bound = Deadline::At(Clock::now() + line_.TimeFor(queued), stallLimitMs);
     while (queued > 0) {
-        const Clock::time_point now = Clock::now();
-        if (now >= bound) {
+        if (bound.Expired()) {
             errno = WriteTimeoutError();
             return false;
         }
-        std::this_thread::sleep_for(std::min<Clock::duration>(
-            std::max<Clock::duration>(line_.TimeFor(queued), kDrainPoll), bound - now));
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(std::max<Clock::duration>(line_.TimeFor(queued), kDrainPoll),
+                                      bound.When() - Clock::now()));
         queued = OutputQueued(fd);
     }
     return true;
@@ -360,7 +362,8 @@ void ComPort::Close() {
         return;
     }
     // Linux releases the descriptor even when close() reports an error.
-    CloseKeepingErrno(static_cast<int>(handle_));
+    CloseKeepingErrno(static_cast<int>(handle_), savedLine_ ? &savedLine_->settings : nullptr);
+    savedLine_.reset();
     handle_ = kInvalidPortHandle;
 }
 

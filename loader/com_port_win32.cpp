@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 
 #include "com_port.h"
 
@@ -23,8 +24,6 @@ using Clock = std::chrono::steady_clock;
 // With interval and multiplier at the maximum, a read returns at once with what is waiting, else
 // with the first byte to arrive, else with nothing after the constant.
 constexpr DWORD kReadReturnsWhatArrives = MAXDWORD;
-constexpr DWORD kStatusWaitMs = 2000;
-constexpr DWORD kWriteStallMs = 2000;
 
 HANDLE AsHandle(PortHandle handle) {
     return reinterpret_cast<HANDLE>(handle);
@@ -46,7 +45,7 @@ bool SetReadReturnsAtOnce(HANDLE port) {
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = 0;
-    t.WriteTotalTimeoutConstant = kWriteStallMs;
+    t.WriteTotalTimeoutConstant = kLineTimeoutMs;
     return SetCommTimeouts(port, &t) != 0;
 }
 
@@ -61,13 +60,15 @@ DWORD MsUntil(Clock::time_point at) {
 
 }  // namespace
 
-bool ComPort::Open(const char* name, std::uint32_t baudRate) {
+bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
     if (IsOpen()) {
         SetLastError(ERROR_BUSY);
         return false;
     }
-    const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The digit n is COMn; the command line names no path here.
+    const std::string name = port.Label();
+    const HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -86,7 +87,7 @@ bool ComPort::Open(const char* name, std::uint32_t baudRate) {
     dcb.StopBits = ONESTOPBIT;
     // A port left with zero time-outs would block a read for ever: failing to set them is
     // failing to open.
-    if (!SetCommState(h, &dcb) || !SetTimeouts(h, kStatusWaitMs, kWriteStallMs)) {
+    if (!SetCommState(h, &dcb) || !SetTimeouts(h, kLineTimeoutMs, kLineTimeoutMs)) {
         const DWORD error = GetLastError();
         CloseHandle(h);
         SetLastError(error);
@@ -103,7 +104,7 @@ bool ComPort::DiscardInput() {
 }
 
 int ComPort::Write(const std::uint8_t* data, std::uint32_t count, std::uint32_t stallLimitMs) {
-    if (!SetTimeouts(AsHandle(handle_), kStatusWaitMs, stallLimitMs)) {
+    if (!SetTimeouts(AsHandle(handle_), kLineTimeoutMs, stallLimitMs)) {
         return -1;
     }
     const Clock::time_point issued = Clock::now();
@@ -129,7 +130,7 @@ void ComPort::KeepPace(std::uint32_t leadMs) {
 
 ReadResult ComPort::ReadStatus(std::uint8_t& status, std::uint32_t waitMs) {
     const DWORD totalMs = MsUntil(line_.IdleAt()) + waitMs;
-    if (!SetTimeouts(AsHandle(handle_), totalMs, kWriteStallMs)) {
+    if (!SetTimeouts(AsHandle(handle_), totalMs, kLineTimeoutMs)) {
         return ReadResult::Failed;
     }
     DWORD got = 0;

@@ -7,8 +7,6 @@ namespace portboot {
 
 namespace {
 
-constexpr std::size_t kDigitPosition = 3;  // "COM" then the digit
-
 // As "%u" reads: blanks skipped, one sign, digits up to the first non-digit, the value taken
 // modulo 2^32 ('-' negates it). Written out by hand because scanf's overflow is undefined.
 bool ReadUnsigned(const char* text, std::uint32_t& value) {
@@ -32,20 +30,16 @@ bool ReadUnsigned(const char* text, std::uint32_t& value) {
     return true;
 }
 
-bool PortIsSet(const LoaderSettings& s) {
-    return s.portName[0] == '/' || s.portName[kDigitPosition] != '\0';
-}
-
 }  // namespace
 
 bool ParseArgument(const char* text, LoaderSettings& s, bool portPaths) {
     // A device path stands for the port anywhere, once; a path too long to hold is refused
     // rather than cut. Where ports have no paths, it is text without a number like any other.
     if (text[0] == '/') {
-        if (!portPaths || PortIsSet(s) || std::strlen(text) >= kPortNameSize) {
+        if (!portPaths || s.port.IsSet() || std::strlen(text) >= kPortPathSize) {
             return false;
         }
-        std::strcpy(s.portName, text);
+        s.port.path = text;
         return true;
     }
     if (text[0] == 'L' || text[0] == 'l' || text[0] == 'R' || text[0] == 'r') {
@@ -61,10 +55,10 @@ bool ParseArgument(const char* text, LoaderSettings& s, bool portPaths) {
             return false;
         }
         if (value <= 9) {
-            if (PortIsSet(s)) {
+            if (s.port.IsSet()) {
                 return false;
             }
-            s.portName[kDigitPosition] = static_cast<char>('0' + value);
+            s.port.digit = static_cast<char>('0' + value);
             return true;
         }
         if (s.baudRate != 0 || value < kMinBaudRate || value > kMaxBaudRate) {
@@ -87,8 +81,8 @@ void FillDefaults(LoaderSettings& s) {
     if (s.baudRate == 0) {
         s.baudRate = kDefaultBaudRate;
     }
-    if (!PortIsSet(s)) {
-        s.portName[kDigitPosition] = kDefaultPortDigit;
+    if (!s.port.IsSet()) {
+        s.port.digit = kDefaultPortDigit;
     }
 }
 

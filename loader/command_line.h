@@ -15,9 +15,6 @@ constexpr std::uint32_t kDefaultBaudRate = 57600;
 constexpr std::uint32_t kMaxEntryPoint = 0xFFFE;
 constexpr char kDefaultPortDigit = '1';
 
-constexpr int kExitUsage = 1;
-constexpr int kExitBadArgument = 2;
-
 // Classifies one option and stores it in `settings`; false rejects it. An option beginning with
 // '/' names the port by its device path where portPaths holds, and is refused elsewhere.
 bool ParseArgument(const char* text, LoaderSettings& settings, bool portPaths);

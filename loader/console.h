@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace portboot {
 
@@ -18,9 +19,8 @@ bool SetUpConsoleOutput();
 // How many characters a line of the console holds; 0 when that cannot be found out.
 std::size_t ConsoleColumns();
 
-// Turns `length` Windows-1251 bytes into the console's encoding and returns the result, which
-// stays valid for the rest of the run. May convert in place.
-const char* ConvertToConsole(char* bytes, std::size_t length);
+// `length` Windows-1251 bytes in the console's encoding.
+std::string ConvertToConsole(const char* bytes, std::size_t length);
 
 // Waits for one key on the console itself, not on standard input, and takes that key alone (an
 // escape sequence is one key); what was typed after it stays. Returns at once when the process

@@ -6,6 +6,7 @@
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "console.h"
 #include "console_texts.h"
@@ -24,7 +24,7 @@
 namespace portboot {
 
 // The directory and the file name are joined with '/' here.
-static char infoFormatBytes[] =
+constexpr char kInfoFormat[] =
     // \n
     "\n"
     // Файл %s/%s\n
@@ -37,10 +37,9 @@ static char infoFormatBytes[] =
     "\xD2\xEE\xF7\xEA\xE0 \xE2\xF5\xEE\xE4\xE0 %u\n"
     // Длина файла %u
     "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
-ConsoleText infoFormatText{infoFormatBytes, sizeof(infoFormatBytes) - 1, nullptr};
 
 // How a port is named here, and where the exit statuses are; printed under the usage text.
-static char usageNoteBytes[] =
+constexpr char kUsageNote[] =
     // \n
     "\n"
     //  В Linux порт можно назвать путём к устройству: /dev/ttyUSB0,\n
@@ -51,7 +50,6 @@ static char usageNoteBytes[] =
     //  Коды завершения перечислены в man portboot.\n
     " \xCA\xEE\xE4\xFB \xE7\xE0\xE2\xE5\xF0\xF8\xE5\xED\xE8\xFF \xEF\xE5\xF0\xE5\xF7\xE8\xF1"
     "\xEB\xE5\xED\xFB \xE2 man portboot.\n";
-ConsoleText usageNoteText{usageNoteBytes, sizeof(usageNoteBytes) - 1, nullptr};
 
 const bool kHelpOptions = true;
 
@@ -82,63 +80,67 @@ bool ConvertWith(const char* toCharset, const char* from, std::size_t length, st
     return true;
 }
 
-// The saved terminal mode, for the signal handler that puts it back if the wait is killed.
-int keyWaitFd = -1;
-struct termios keyWaitSaved;
-
-void RestoreTerminalAndDie(int signalNumber) {
-    if (keyWaitFd >= 0) {
-        tcsetattr(keyWaitFd, TCSANOW, &keyWaitSaved);
-    }
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-}
-
 // Every signal that ends a process by default and comes from outside it (the faults a process
 // causes itself are not among them). The real-time signals follow.
 constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1,
                                   SIGUSR2, SIGALRM, SIGPIPE, SIGVTALRM, SIGPROF,
                                   SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR,    SIGSTKFLT};
 
-// Puts the key wait's handler on every ending signal while it lives, and the handlers it
-// replaced back when it goes. A signal ignored by whoever started the program stays ignored.
-class EndingSignalHandlers {
+// While it lives, the ending signals wait blocked and are read from a descriptor beside the
+// terminal's, so the key wait itself can put the terminal back before the signal ends the
+// program; the mask it replaced comes back when it goes. A signal ignored by whoever started the
+// program stays ignored. (A handler would need the terminal's state in a global.)
+class EndingSignals {
   public:
-    EndingSignalHandlers() {
-        struct sigaction action {};
-        action.sa_handler = RestoreTerminalAndDie;
-        sigemptyset(&action.sa_mask);
+    EndingSignals() {
+        sigemptyset(&set_);
         for (int signalNumber : kEndingSignals) {
-            Replace(signalNumber, action);
+            Add(signalNumber);
         }
         for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
-            Replace(signalNumber, action);
+            Add(signalNumber);
         }
+        sigprocmask(SIG_BLOCK, &set_, &before_);
+        fd_ = signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
     }
-    ~EndingSignalHandlers() {
-        for (const Saved& saved : saved_) {
-            sigaction(saved.number, &saved.action, nullptr);
+    ~EndingSignals() {
+        if (fd_ >= 0) {
+            close(fd_);
         }
+        sigprocmask(SIG_SETMASK, &before_, nullptr);
     }
-    EndingSignalHandlers(const EndingSignalHandlers&) = delete;
-    EndingSignalHandlers& operator=(const EndingSignalHandlers&) = delete;
+    EndingSignals(const EndingSignals&) = delete;
+    EndingSignals& operator=(const EndingSignals&) = delete;
+
+    int Fd() const { return fd_; }
+    // The signal that has come, taken from the queue; 0 when none.
+    int Take() const {
+        struct signalfd_siginfo info;
+        ssize_t got;
+        do {
+            got = read(fd_, &info, sizeof info);
+        } while (got < 0 && errno == EINTR);
+        return got == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+    }
 
   private:
-    struct Saved {
-        int number;
-        struct sigaction action;
-    };
-    void Replace(int signalNumber, const struct sigaction& action) {
-        Saved saved{signalNumber, {}};
-        if (sigaction(signalNumber, nullptr, &saved.action) != 0 ||
-            saved.action.sa_handler == SIG_IGN) {
-            return;
+    void Add(int signalNumber) {
+        struct sigaction current {};
+        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaddset(&set_, signalNumber);
         }
-        sigaction(signalNumber, &action, nullptr);
-        saved_.push_back(saved);
     }
 
-    std::vector<Saved> saved_;
+    sigset_t set_;
+    sigset_t before_;
+    int fd_ = -1;
+};
+
+// Where a key is read from, and the signal that ended the wait instead, if one did.
+struct KeyInput {
+    int tty;
+    const EndingSignals& signals;
+    int endedBy = 0;
 };
 
 // The rest of a key arrives with its first byte; a byte later than this is a key of its own.
@@ -147,21 +149,38 @@ constexpr int kKeyGapMs = 30;
 constexpr int kLongestKeyBytes = 16;
 constexpr unsigned char kEscape = 0x1B;
 
-// One more byte of the key begun, if it follows at once.
-bool NextKeyByte(int fd, unsigned char& byte) {
-    struct pollfd p = {fd, POLLIN, 0};
+// Waits up to timeoutMs (-1: for ever) for the terminal; false on time-out, or when an ending
+// signal came first (then noted in the input).
+bool TerminalReady(KeyInput& input, int timeoutMs) {
+    struct pollfd p[2] = {{input.tty, POLLIN, 0}, {input.signals.Fd(), POLLIN, 0}};
+    const nfds_t count = input.signals.Fd() >= 0 ? 2 : 1;
     int ready;
     do {
-        ready = poll(&p, 1, kKeyGapMs);
+        ready = poll(p, count, timeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) {
         return false;
     }
+    if (count == 2 && (p[1].revents & POLLIN) != 0) {
+        input.endedBy = input.signals.Take();
+        if (input.endedBy != 0) {
+            return false;
+        }
+    }
+    return p[0].revents != 0;
+}
+
+bool ReadByte(int fd, unsigned char& byte) {
     ssize_t got;
     do {
         got = read(fd, &byte, 1);
     } while (got < 0 && errno == EINTR);
     return got == 1;
+}
+
+// One more byte of the key begun, if it follows at once.
+bool NextKeyByte(KeyInput& input, unsigned char& byte) {
+    return TerminalReady(input, kKeyGapMs) && ReadByte(input.tty, byte);
 }
 
 // How many bytes follow a UTF-8 lead byte.
@@ -178,24 +197,20 @@ int ContinuationBytes(unsigned char lead) {
 // Reads one key, byte by byte, so what was typed after it stays in the terminal: a plain byte, a
 // letter of several UTF-8 bytes, Esc alone, ESC [ ... final byte (CSI), ESC O x (SS3), or Alt
 // with a key (ESC and that key).
-void ReadOneKey(int fd) {
+void ReadOneKey(KeyInput& input) {
     unsigned char byte = 0;
-    ssize_t got;
-    do {
-        got = read(fd, &byte, 1);
-    } while (got < 0 && errno == EINTR);
-    if (got != 1) {
+    if (!TerminalReady(input, -1) || !ReadByte(input.tty, byte)) {
         return;
     }
     int taken = 1;
     if (byte == kEscape) {
-        if (!NextKeyByte(fd, byte)) {
+        if (!NextKeyByte(input, byte)) {
             return;  // Esc alone
         }
         ++taken;
         if (byte == '[') {
             // Parameters and intermediates up to the final byte, 0x40..0x7E.
-            while (taken < kLongestKeyBytes && NextKeyByte(fd, byte)) {
+            while (taken < kLongestKeyBytes && NextKeyByte(input, byte)) {
                 ++taken;
                 if (byte >= 0x40 && byte <= 0x7E) {
                     return;
@@ -204,11 +219,11 @@ void ReadOneKey(int fd) {
             return;
         }
         if (byte == 'O') {
-            NextKeyByte(fd, byte);
+            NextKeyByte(input, byte);
             return;
         }
     }
-    for (int more = ContinuationBytes(byte); more > 0 && NextKeyByte(fd, byte); --more) {
+    for (int more = ContinuationBytes(byte); more > 0 && NextKeyByte(input, byte); --more) {
     }
 }
 
@@ -226,7 +241,7 @@ bool SetUpConsoleOutput() {
     return false;
 }
 
-const char* ConvertToConsole(char* bytes, std::size_t length) {
+std::string ConvertToConsole(const char* bytes, std::size_t length) {
     const char* codeset = nl_langinfo(CODESET);
     // The C locale says "ANSI_X3.4-1968", which has no Cyrillic at all.
     if (codeset == nullptr || *codeset == '\0' || std::strcmp(codeset, "ANSI_X3.4-1968") == 0) {
@@ -235,16 +250,13 @@ const char* ConvertToConsole(char* bytes, std::size_t length) {
     std::string converted;
     if (!ConvertWith(codeset, bytes, length, converted) &&
         !ConvertWith(kFallbackCharset, bytes, length, converted)) {
-        return bytes;  // no iconv table at all: the raw bytes are better than nothing
+        return std::string(bytes, length);  // no iconv table at all: the raw bytes are better
     }
-    // Held for the rest of the run, like the text it replaces.
-    char* shown = static_cast<char*>(std::malloc(converted.size() + 1));
-    if (shown == nullptr) {
-        return bytes;
-    }
-    std::memcpy(shown, converted.data(), converted.size());
-    shown[converted.size()] = '\0';
-    return shown;
+    return converted;
+}
+
+TextBytes ConsolePlatformText(Text id) {
+    return id == Text::InfoFormat ? Bytes(kInfoFormat) : Bytes(kUsageNote);
 }
 
 void WaitForKey() {
@@ -275,23 +287,29 @@ void WaitForKey() {
     // an earlier Ctrl+S stopped).
     raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
 
-    keyWaitFd = fd;
-    keyWaitSaved = saved;
+    int endedBy = 0;
     {
         // A signal sent from elsewhere must not leave the terminal without echo and line input.
-        const EndingSignalHandlers restoreOnSignal;
+        const EndingSignals signals;
         // Sent to the background by job control while waiting: the read fails instead of
         // stopping the loader.
         void (*oldTtou)(int) = std::signal(SIGTTOU, SIG_IGN);
         void (*oldTtin)(int) = std::signal(SIGTTIN, SIG_IGN);
         if (tcsetattr(fd, TCSANOW, &raw) == 0) {
-            ReadOneKey(fd);
+            KeyInput input{fd, signals};
+            ReadOneKey(input);
+            endedBy = input.endedBy;
             tcsetattr(fd, TCSANOW, &saved);
         }
         std::signal(SIGTTOU, oldTtou);
         std::signal(SIGTTIN, oldTtin);
     }
-    keyWaitFd = -1;
+    if (endedBy != 0) {
+        // The terminal is as it was: the signal now does what it would have done.
+        close(fd);
+        std::raise(endedBy);
+        return;
+    }
     close(fd);
 }
 

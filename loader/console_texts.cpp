@@ -5,15 +5,10 @@
 
 namespace portboot {
 
-const char* ToConsoleText(ConsoleText& text) {
-    if (text.shown == nullptr) {
-        text.shown = ConvertToConsole(text.bytes, text.length);
-    }
-    return text.shown;
-}
+namespace {
 
 // The usage text is converted with its terminating zero: 472 bytes.
-static char usageBytes[] =
+constexpr char kUsage[] =
     // \n
     "\n"
     // Использование:\n
@@ -50,110 +45,152 @@ static char usageBytes[] =
     "\xE5\xF0\xE5\xE7 COM1:\n"
     //  PORTBOOT.EXE K2M.BIN 1 L\n
     " PORTBOOT.EXE K2M.BIN 1 L\n";
-ConsoleText usageText{usageBytes, sizeof(usageBytes), nullptr};
 
-static char badArgumentBytes[] =
+constexpr char kBadArgument[] =
     // Неверный в параметр
     "\xCD\xE5\xE2\xE5\xF0\xED\xFB\xE9 \xE2 \xEF\xE0\xF0\xE0\xEC\xE5\xF2\xF0";
-ConsoleText badArgumentText{badArgumentBytes, sizeof(badArgumentBytes) - 1, nullptr};
 
-static char portOpenErrorBytes[] =
+constexpr char kPortOpenError[] =
     // Невозможно открыть COM-порт, ошибка:
     "\xCD\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE \xEE\xF2\xEA\xF0\xFB\xF2\xFC COM-\xEF\xEE\xF0"
     "\xF2, \xEE\xF8\xE8\xE1\xEA\xE0:";
-ConsoleText portOpenErrorText{portOpenErrorBytes, sizeof(portOpenErrorBytes) - 1, nullptr};
 
-static char fileTooLargeBytes[] =
+constexpr char kFileTooLarge[] =
     // Слишком большой файл
     "\xD1\xEB\xE8\xF8\xEA\xEE\xEC \xE1\xEE\xEB\xFC\xF8\xEE\xE9 \xF4\xE0\xE9\xEB";
-ConsoleText fileTooLargeText{fileTooLargeBytes, sizeof(fileTooLargeBytes) - 1, nullptr};
 
-static char noMemoryBytes[] =
+constexpr char kNoMemory[] =
     // Не удалось выделить память под файл
     "\xCD\xE5 \xF3\xE4\xE0\xEB\xEE\xF1\xFC \xE2\xFB\xE4\xE5\xEB\xE8\xF2\xFC \xEF\xE0\xEC\xFF"
     "\xF2\xFC \xEF\xEE\xE4 \xF4\xE0\xE9\xEB";
-ConsoleText noMemoryText{noMemoryBytes, sizeof(noMemoryBytes) - 1, nullptr};
 
-static char fileNotLoadedBytes[] =
+constexpr char kFileNotLoaded[] =
     // Не удалось загрузить файл в буфер\n
     "\xCD\xE5 \xF3\xE4\xE0\xEB\xEE\xF1\xFC \xE7\xE0\xE3\xF0\xF3\xE7\xE8\xF2\xFC \xF4\xE0\xE9"
     "\xEB \xE2 \xE1\xF3\xF4\xE5\xF0\n";
-ConsoleText fileNotLoadedText{fileNotLoadedBytes, sizeof(fileNotLoadedBytes) - 1, nullptr};
 
-static char noAnswerBytes[] =
+constexpr char kNoAnswer[] =
     // Нет ответа в течение таймаута
     "\xCD\xE5\xF2 \xEE\xF2\xE2\xE5\xF2\xE0 \xE2 \xF2\xE5\xF7\xE5\xED\xE8\xE5 \xF2\xE0\xE9\xEC"
     "\xE0\xF3\xF2\xE0";
-ConsoleText noAnswerText{noAnswerBytes, sizeof(noAnswerBytes) - 1, nullptr};
 
-static char deviceErrorBytes[] =
+constexpr char kDeviceError[] =
     // Ошибка QD7341:
     "\xCE\xF8\xE8\xE1\xEA\xE0 QD7341:";
-ConsoleText deviceErrorText{deviceErrorBytes, sizeof(deviceErrorBytes) - 1, nullptr};
 
-static char loadFinishedBytes[] =
+constexpr char kLoadFinished[] =
     // \n
     "\n"
     // Загрузка завершена
     "\xC7\xE0\xE3\xF0\xF3\xE7\xEA\xE0 \xE7\xE0\xE2\xE5\xF0\xF8\xE5\xED\xE0";
-ConsoleText loadFinishedText{loadFinishedBytes, sizeof(loadFinishedBytes) - 1, nullptr};
 
-static char labelInitBytes[] =
+constexpr char kLabelInit[] =
     // Инициализация
     "\xC8\xED\xE8\xF6\xE8\xE0\xEB\xE8\xE7\xE0\xF6\xE8\xFF ";
-static ConsoleText labelInitText{labelInitBytes, sizeof(labelInitBytes) - 1, nullptr};
 
-static char labelLoadCodeBytes[] =
+constexpr char kLabelLoadCode[] =
     // Загрузка кода
     "\xC7\xE0\xE3\xF0\xF3\xE7\xEA\xE0 \xEA\xEE\xE4\xE0 ";
-static ConsoleText labelLoadCodeText{labelLoadCodeBytes, sizeof(labelLoadCodeBytes) - 1, nullptr};
 
-static char labelExecuteBytes[] =
+constexpr char kLabelExecute[] =
     // Выполнение
     "\xC2\xFB\xEF\xEE\xEB\xED\xE5\xED\xE8\xE5 ";
-static ConsoleText labelExecuteText{labelExecuteBytes, sizeof(labelExecuteBytes) - 1, nullptr};
 
-static char labelStopBytes[] =
+constexpr char kLabelStop[] =
     // Останов
     "\xCE\xF1\xF2\xE0\xED\xEE\xE2 ";
-static ConsoleText labelStopText{labelStopBytes, sizeof(labelStopBytes) - 1, nullptr};
 
-static char labelSaveCodeBytes[] =
+constexpr char kLabelSaveCode[] =
     // Сохранение кода
     "\xD1\xEE\xF5\xF0\xE0\xED\xE5\xED\xE8\xE5 \xEA\xEE\xE4\xE0 ";
-static ConsoleText labelSaveCodeText{labelSaveCodeBytes, sizeof(labelSaveCodeBytes) - 1, nullptr};
 
-static char labelEndOfCodeBytes[] =
+constexpr char kLabelEndOfCode[] =
     // Конец кода
     "\xCA\xEE\xED\xE5\xF6 \xEA\xEE\xE4\xE0 ";
-static ConsoleText labelEndOfCodeText{labelEndOfCodeBytes, sizeof(labelEndOfCodeBytes) - 1,
-                                      nullptr};
 
-static char functionRunBytes[] =
+constexpr char kFunctionRun[] =
     // выполнение
     "\xE2\xFB\xEF\xEE\xEB\xED\xE5\xED\xE8\xE5";
-ConsoleText functionRunText{functionRunBytes, sizeof(functionRunBytes) - 1, nullptr};
 
-static char functionLoadBytes[] =
+constexpr char kFunctionLoad[] =
     // загрузка
     "\xE7\xE0\xE3\xF0\xF3\xE7\xEA\xE0";
-ConsoleText functionLoadText{functionLoadBytes, sizeof(functionLoadBytes) - 1, nullptr};
 
-static char portWriteErrorBytes[] =
+constexpr char kPortWriteError[] =
     // Ошибка записи в COM-порт, ошибка:
     "\xCE\xF8\xE8\xE1\xEA\xE0 \xE7\xE0\xEF\xE8\xF1\xE8 \xE2 COM-\xEF\xEE\xF0\xF2, \xEE\xF8"
     "\xE8\xE1\xEA\xE0:";
-ConsoleText portWriteErrorText{portWriteErrorBytes, sizeof(portWriteErrorBytes) - 1, nullptr};
 
-static char portReadErrorBytes[] =
+constexpr char kPortReadError[] =
     // Ошибка чтения COM-порта, ошибка:
     "\xCE\xF8\xE8\xE1\xEA\xE0 \xF7\xF2\xE5\xED\xE8\xFF COM-\xEF\xEE\xF0\xF2\xE0, \xEE"
     "\xF8\xE8\xE1\xEA\xE0:";
-ConsoleText portReadErrorText{portReadErrorBytes, sizeof(portReadErrorBytes) - 1, nullptr};
 
-ConsoleText* const commandLabels[kCommandLabelCount] = {
-    &labelInitText, &labelLoadCodeText, &labelExecuteText,
-    &labelStopText, &labelSaveCodeText, &labelEndOfCodeText,
-};
+}  // namespace
+
+TextBytes SourceOf(Text id) {
+    switch (id) {
+        case Text::Usage:
+            return TextBytes{kUsage, sizeof kUsage};
+        case Text::BadArgument:
+            return Bytes(kBadArgument);
+        case Text::PortOpenError:
+            return Bytes(kPortOpenError);
+        case Text::FileTooLarge:
+            return Bytes(kFileTooLarge);
+        case Text::NoMemory:
+            return Bytes(kNoMemory);
+        case Text::FileNotLoaded:
+            return Bytes(kFileNotLoaded);
+        case Text::NoAnswer:
+            return Bytes(kNoAnswer);
+        case Text::DeviceError:
+            return Bytes(kDeviceError);
+        case Text::PortWriteError:
+            return Bytes(kPortWriteError);
+        case Text::PortReadError:
+            return Bytes(kPortReadError);
+        case Text::LoadFinished:
+            return Bytes(kLoadFinished);
+        case Text::FunctionRun:
+            return Bytes(kFunctionRun);
+        case Text::FunctionLoad:
+            return Bytes(kFunctionLoad);
+        case Text::LabelInit:
+            return Bytes(kLabelInit);
+        case Text::LabelLoadCode:
+            return Bytes(kLabelLoadCode);
+        case Text::LabelExecute:
+            return Bytes(kLabelExecute);
+        case Text::LabelStop:
+            return Bytes(kLabelStop);
+        case Text::LabelSaveCode:
+            return Bytes(kLabelSaveCode);
+        case Text::LabelEndOfCode:
+            return Bytes(kLabelEndOfCode);
+        case Text::UsageNote:
+        case Text::InfoFormat:
+            return ConsolePlatformText(id);
+        case Text::NotePort:
+        case Text::NoteNoAccess:
+        case Text::NoteExisting:
+        case Text::NoteNoneExist:
+        case Text::NoteOwnTerminal:
+        case Text::NoteHeld:
+        case Text::NoteHolder:
+        case Text::NoteHiddenHolder:
+            return PortNoteText(id);
+        case Text::Count:
+            break;
+    }
+    return TextBytes{"", 0};
+}
+
+ConsoleTexts::ConsoleTexts() {
+    for (std::size_t i = 0; i < kTextCount; ++i) {
+        const TextBytes source = SourceOf(static_cast<Text>(i));
+        shown_[i] = ConvertToConsole(source.bytes, source.length);
+    }
+}
 
 }  // namespace portboot

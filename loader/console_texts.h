@@ -1,42 +1,79 @@
-// Every text portboot prints is held as Windows-1251 bytes and put into the console's own
-// encoding once, the first time ToConsoleText is asked for it; later calls hand back the same
-// converted text, so a text can never be converted twice.
+// Every text portboot prints, held as constant Windows-1251 bytes and put into the console's own
+// encoding once, where the program starts: main makes one ConsoleTexts and hands it to whatever
+// prints. Nothing is converted later, so no text is converted twice or changes under a reader.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace portboot {
 
-struct ConsoleText {
-    char* bytes;         // Windows-1251, zero-terminated
+enum class Text : std::uint8_t {
+    Usage,
+    UsageNote,  // the platform's paragraph under the usage text; empty on Windows
+    BadArgument,
+    PortOpenError,
+    FileTooLarge,
+    NoMemory,
+    FileNotLoaded,
+    NoAnswer,
+    DeviceError,
+    PortWriteError,
+    PortReadError,
+    LoadFinished,
+    InfoFormat,  // its directory separator belongs to the platform
+    FunctionRun,
+    FunctionLoad,
+    // The progress labels of the device commands 0 to 4 and of command 13, in that order.
+    LabelInit,
+    LabelLoadCode,
+    LabelExecute,
+    LabelStop,
+    LabelSaveCode,
+    LabelEndOfCode,
+    // The formats of the lines a platform adds under a failure of the port; empty on Windows.
+    NotePort,
+    NoteNoAccess,
+    NoteExisting,
+    NoteNoneExist,
+    NoteOwnTerminal,
+    NoteHeld,
+    NoteHolder,
+    NoteHiddenHolder,
+    Count
+};
+constexpr std::size_t kTextCount = static_cast<std::size_t>(Text::Count);
+
+struct TextBytes {
+    const char* bytes;   // Windows-1251, zero-terminated
     std::size_t length;  // how many bytes the conversion covers
-    const char* shown;   // the converted text; null until ToConsoleText has run
 };
 
-// Converts the text on its first call and returns the printable form.
-const char* ToConsoleText(ConsoleText& text);
+// A text of zero-terminated bytes, converted without its terminator.
+template <std::size_t N>
+constexpr TextBytes Bytes(const char (&bytes)[N]) {
+    return TextBytes{bytes, N - 1};
+}
 
-extern ConsoleText usageText;
-// The platform's paragraph under the usage text, in its console_<platform>.cpp; empty on Windows.
-extern ConsoleText usageNoteText;
-extern ConsoleText badArgumentText;
-extern ConsoleText portOpenErrorText;
-extern ConsoleText fileTooLargeText;
-extern ConsoleText noMemoryText;
-extern ConsoleText fileNotLoadedText;
-extern ConsoleText noAnswerText;
-extern ConsoleText deviceErrorText;
-extern ConsoleText portWriteErrorText;
-extern ConsoleText portReadErrorText;
-extern ConsoleText loadFinishedText;
-// The information block's format; its directory separator belongs to the platform, so each
-// console_<platform>.cpp holds this one.
-extern ConsoleText infoFormatText;
-extern ConsoleText functionRunText;
-extern ConsoleText functionLoadText;
+// The text as the program holds it, before conversion.
+TextBytes SourceOf(Text id);
+// The platform's texts: InfoFormat and UsageNote in console_<platform>.cpp, the Note formats in
+// port_notes_<platform>.cpp.
+TextBytes ConsolePlatformText(Text id);
+TextBytes PortNoteText(Text id);
 
-// Progress labels of the device commands 0 to 4 and, at index 5, of command 13.
-constexpr int kCommandLabelCount = 6;
-extern ConsoleText* const commandLabels[kCommandLabelCount];
+class ConsoleTexts {
+  public:
+    ConsoleTexts();  // converts every text
+
+    const char* operator[](Text id) const { return shown_[static_cast<std::size_t>(id)].c_str(); }
+    // How many columns the text takes: a Windows-1251 byte is one character.
+    static std::size_t Columns(Text id) { return SourceOf(id).length; }
+
+  private:
+    std::array<std::string, kTextCount> shown_;
+};
 
 }  // namespace portboot

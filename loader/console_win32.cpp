@@ -1,4 +1,4 @@
-// The console on Windows: texts are turned from the ANSI into the OEM code page in place with
+// The console on Windows: texts are turned from the ANSI into the OEM code page with
 // CharToOemBuffA, the key wait is the run-time library's _getch, the directory comes from
 // GetCurrentDirectoryA. A Ctrl+C that arrives as a console event during the wait is put back
 // into the console's input as the key it was, so it ends the wait and does not end the program.
@@ -15,7 +15,7 @@
 namespace portboot {
 
 // The directory and the file name are joined with a backslash here.
-static char infoFormatBytes[] =
+constexpr char kInfoFormat[] =
     // \n
     "\n"
     // Файл %s\%s\n
@@ -28,11 +28,9 @@ static char infoFormatBytes[] =
     "\xD2\xEE\xF7\xEA\xE0 \xE2\xF5\xEE\xE4\xE0 %u\n"
     // Длина файла %u
     "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
-ConsoleText infoFormatText{infoFormatBytes, sizeof(infoFormatBytes) - 1, nullptr};
 
 // The usage text is all there is, and the command line takes no other options.
-static char usageNoteBytes[] = "";
-ConsoleText usageNoteText{usageNoteBytes, 0, nullptr};
+constexpr char kUsageNote[] = "";
 const bool kHelpOptions = false;
 
 namespace {
@@ -82,9 +80,14 @@ bool SetUpConsoleOutput() {
     return console;
 }
 
-const char* ConvertToConsole(char* bytes, std::size_t length) {
-    CharToOemBuffA(bytes, bytes, static_cast<DWORD>(length));
-    return bytes;
+std::string ConvertToConsole(const char* bytes, std::size_t length) {
+    std::string converted(bytes, length);
+    CharToOemBuffA(converted.data(), &converted[0], static_cast<DWORD>(length));
+    return converted;
+}
+
+TextBytes ConsolePlatformText(Text id) {
+    return id == Text::InfoFormat ? Bytes(kInfoFormat) : Bytes(kUsageNote);
 }
 
 void WaitForKey() {

@@ -8,6 +8,13 @@
 
 namespace portboot {
 
+// Each byte takes ten bit times of line: start, 8 data, stop.
+constexpr std::uint64_t kBitsPerByte = 10;
+
+inline std::uint32_t BytesPerSecond(std::uint32_t baudRate) {
+    return static_cast<std::uint32_t>(baudRate / kBitsPerByte);
+}
+
 class LineClock {
   public:
     using Clock = std::chrono::steady_clock;
@@ -32,7 +39,6 @@ class LineClock {
     Clock::time_point IdleAt() const { return idleAt_; }
 
   private:
-    static constexpr std::uint64_t kBitsPerByte = 10;
     static constexpr std::uint64_t kNsPerSecond = 1000000000;
 
     std::uint32_t baudRate_ = 0;

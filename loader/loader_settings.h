@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace portboot {
 
@@ -13,13 +14,34 @@ enum LoadMode : std::uint8_t {
     ModeRun = 2,   // letter R: run the code
 };
 
-// "COM" plus one digit, or a device path given on the command line (POSIX: /dev/ttyUSB0).
-constexpr std::size_t kPortNameSize = 256;
+// The port as the command line named it: a digit, whose device each platform names for itself,
+// or a device path where the platform takes one (POSIX: /dev/ttyUSB0).
+struct PortName {
+    char digit = '\0';  // '0' to '9'; zero while unset
+    std::string path;   // empty unless the port was named by its path
+
+    bool IsSet() const { return digit != '\0' || !path.empty(); }
+    // As the information block shows it: "COM" and the digit, or the path.
+    std::string Label() const {
+        return path.empty() ? std::string("COM") + (digit != '\0' ? std::string(1, digit) : "")
+                            : path;
+    }
+};
+
+inline PortName PortDigit(char digit) {
+    return PortName{digit, std::string()};
+}
+inline PortName PortPath(const std::string& path) {
+    return PortName{'\0', path};
+}
+
+// A device path this long or longer is refused rather than cut.
+constexpr std::size_t kPortPathSize = 256;
 constexpr std::uint32_t kEntryPointUnset = 0xFFFFFFFFu;
 
-// As before any option was read: "COM" with no digit, nothing else set.
+// As before any option was read: nothing set.
 struct LoaderSettings {
-    char portName[kPortNameSize] = {'C', 'O', 'M'};
+    PortName port;
     std::uint32_t baudRate = 0;
     LoadMode mode = ModeUnset;
     std::uint32_t entryPoint = kEntryPointUnset;

@@ -5,11 +5,17 @@
 
 #include <string>
 
+#include "com_port.h"
+#include "console_texts.h"
+#include "loader_settings.h"
+
 namespace portboot {
 
-// After a failed ComPort::Open of the port named on the command line, with its error code.
-std::string PortOpenNote(const char* name, int error);
+// After a failed ComPort::Open of the port named on the command line, with its error code and
+// what the port refused on purpose.
+std::string PortOpenNote(const ConsoleTexts& texts, const PortName& port, int error,
+                         PortRefusal refusal);
 // After a write or a read of the open port failed with the error code.
-std::string PortTransferNote(const char* name, int error);
+std::string PortTransferNote(const ConsoleTexts& texts, const PortName& port, int error);
 
 }  // namespace portboot

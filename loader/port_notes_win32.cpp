@@ -3,12 +3,16 @@
 
 namespace portboot {
 
-std::string PortOpenNote(const char*, int) {
+std::string PortOpenNote(const ConsoleTexts&, const PortName&, int, PortRefusal) {
     return std::string();
 }
 
-std::string PortTransferNote(const char*, int) {
+std::string PortTransferNote(const ConsoleTexts&, const PortName&, int) {
     return std::string();
+}
+
+TextBytes PortNoteText(Text) {
+    return TextBytes{"", 0};
 }
 
 }  // namespace portboot

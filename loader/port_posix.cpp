@@ -12,7 +12,6 @@ namespace portboot {
 
 namespace {
 
-PortRefusal lastRefusal = PortRefusal::None;
 constexpr char kDevicePrefix[] = "/dev/";
 
 // A /proc entry or fd entry that is a number, as a number; -1 otherwise.
@@ -53,15 +52,15 @@ bool HoldsDevice(const std::string& fdDir, dev_t device) {
 
 }  // namespace
 
-bool DevicePath(const char* name, std::string& path) {
-    if (std::strncmp(name, "COM", 3) == 0 && name[3] >= '0' && name[3] <= '9' && name[4] == '\0') {
-        if (name[3] == '0') {
-            return false;
-        }
-        path = "/dev/ttyS" + std::to_string(name[3] - '1');
+bool DevicePath(const PortName& port, std::string& path) {
+    if (!port.path.empty()) {
+        path = port.path;
         return true;
     }
-    path = name;
+    if (port.digit < '1' || port.digit > '9') {
+        return false;
+    }
+    path = "/dev/ttyS" + std::to_string(port.digit - '1');
     return true;
 }
 
@@ -88,14 +87,6 @@ std::vector<PortHolder> FindHolders(dev_t device) {
     }
     closedir(proc);
     return holders;
-}
-
-PortRefusal LastPortRefusal() {
-    return lastRefusal;
-}
-
-void SetPortRefusal(PortRefusal refusal) {
-    lastRefusal = refusal;
 }
 
 }  // namespace portboot

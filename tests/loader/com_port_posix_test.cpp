@@ -52,7 +52,7 @@ class ComPortPtyTest : public testing::Test {
     }
 
     void Open(std::uint32_t baud = 57600) {
-        ASSERT_TRUE(port_.Open(slavePath_.c_str(), baud)) << errno;
+        ASSERT_TRUE(port_.Open(PortPath(slavePath_), baud)) << errno;
     }
 
     int master_ = -1;
@@ -76,7 +76,7 @@ TEST_F(ComPortPtyTest, EverySpeedIsSetExactly) {
     for (std::uint32_t baud : {9600u, 57600u, 100000u, 250000u, 921600u}) {
         SCOPED_TRACE(baud);
         ComPort port;
-        ASSERT_TRUE(port.Open(slavePath_.c_str(), baud)) << errno;
+        ASSERT_TRUE(port.Open(PortPath(slavePath_), baud)) << errno;
         std::uint32_t got = 0;
         ASSERT_TRUE(GetLineSpeed(static_cast<int>(port.Handle()), got));
         EXPECT_EQ(got, baud);
@@ -168,30 +168,30 @@ TEST_F(ComPortPtyTest, SecondLoaderCannotOpenTheSameLine) {
     Open();
     ComPort second;
     errno = 0;
-    EXPECT_FALSE(second.Open(slavePath_.c_str(), 57600));
+    EXPECT_FALSE(second.Open(PortPath(slavePath_), 57600));
     EXPECT_FALSE(second.IsOpen());
     // root passes TIOCEXCL and meets the lock; anyone else meets TIOCEXCL.
     EXPECT_TRUE(errno == EWOULDBLOCK || errno == EBUSY) << errno;
     // Once the first lets go, the line is free again.
     port_.Close();
-    EXPECT_TRUE(second.Open(slavePath_.c_str(), 57600)) << errno;
+    EXPECT_TRUE(second.Open(PortPath(slavePath_), 57600)) << errno;
 }
 
 TEST_F(ComPortPtyTest, TheOwnerClosesThePortAndAMoveHandsItOn) {
     PortHandle handle = kInvalidPortHandle;
     {
         ComPort first;
-        ASSERT_TRUE(first.Open(slavePath_.c_str(), 57600)) << errno;
+        ASSERT_TRUE(first.Open(PortPath(slavePath_), 57600)) << errno;
         ComPort moved(std::move(first));
         EXPECT_FALSE(first.IsOpen());
         ASSERT_TRUE(moved.IsOpen());
         handle = moved.Handle();
-        EXPECT_FALSE(moved.Open(slavePath_.c_str(), 57600)) << "an open port stays as it is";
+        EXPECT_FALSE(moved.Open(PortPath(slavePath_), 57600)) << "an open port stays as it is";
         EXPECT_EQ(moved.Handle(), handle);
     }
     EXPECT_EQ(fcntl(static_cast<int>(handle), F_GETFD), -1) << "descriptor left open";
     ComPort again;
-    EXPECT_TRUE(again.Open(slavePath_.c_str(), 57600)) << "line still locked: " << errno;
+    EXPECT_TRUE(again.Open(PortPath(slavePath_), 57600)) << "line still locked: " << errno;
 }
 
 // Whatever the line was set to before (here a pseudo-terminal's cooked defaults), it is again
@@ -235,15 +235,17 @@ TEST_F(ComPortPtyTest, PortAnotherProgramHoldsIsRefusedAndTheHolderNamed) {
 
     ComPort port;
     errno = 0;
-    EXPECT_FALSE(port.Open(slavePath_.c_str(), 57600));
+    EXPECT_FALSE(port.Open(PortPath(slavePath_), 57600));
     EXPECT_EQ(errno, EBUSY);
-    EXPECT_EQ(LastPortRefusal(), PortRefusal::Held);
-    const std::string note = PortOpenNote(slavePath_.c_str(), EBUSY);
+    EXPECT_EQ(port.Refusal(), PortRefusal::Held);
+    const std::string note =
+        PortOpenNote(ConsoleTexts(), PortPath(slavePath_), EBUSY, port.Refusal());
     EXPECT_NE(note.find(" " + std::to_string(holder.Pid()) + " ("), std::string::npos) << note;
 
     holder.Signal(SIGKILL);
     holder.Wait();
-    EXPECT_TRUE(port.Open(slavePath_.c_str(), 57600)) << "free once the holder is gone: " << errno;
+    EXPECT_TRUE(port.Open(PortPath(slavePath_), 57600))
+        << "free once the holder is gone: " << errno;
 }
 
 // A process that wakes after its deadline (a busy machine; here stopped and continued) takes
@@ -264,7 +266,7 @@ class LateWakeUpTest : public ComPortPtyTest {
         const std::string path = slavePath_;
         test_support::Child child(spawn, [&] {
             ComPort port;
-            if (!port.Open(path.c_str(), 57600) || !prepare(port)) {
+            if (!port.Open(PortPath(path), 57600) || !prepare(port)) {
                 return 2;
             }
             (void)!write(ready[1], "x", 1);
@@ -316,12 +318,14 @@ TEST_F(LateWakeUpTest, RoomTheLineMadeInTimeIsUsed) {
 
 TEST(ComPortTest, PortsThatCannotOpen) {
     struct Case {
-        const char* name;
+        PortName name;
         int error;
     };
-    const Case cases[] = {{"COM0", ENOENT}, {"/dev/null", ENOTTY}, {"/nonexistent/tty", ENOENT}};
+    const Case cases[] = {{PortDigit('0'), ENOENT},
+                          {PortPath("/dev/null"), ENOTTY},
+                          {PortPath("/nonexistent/tty"), ENOENT}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.name.Label());
         ComPort port;
         errno = 0;
         EXPECT_FALSE(port.Open(c.name, 57600));

@@ -100,7 +100,7 @@ TEST_P(ParseArgumentTest, SettingsOrRefusedIndex) {
     if (c.rejectedAt != kAccepted) {
         return;
     }
-    EXPECT_STREQ(parsed.settings.portName, c.port);
+    EXPECT_EQ(parsed.settings.port.Label(), c.port);
     EXPECT_EQ(parsed.settings.baudRate, c.baud);
     EXPECT_EQ(parsed.settings.mode, c.mode);
     EXPECT_EQ(parsed.settings.entryPoint, c.entry);

@@ -10,7 +10,6 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -177,24 +176,25 @@ TEST_F(KeyWaitTest, InTheBackgroundNeitherWaitsNorStops) {
     const auto start = Clock::now();
     // The session's leading group owns the terminal; the loader runs in a group of its own.
     Child child(ChildOptions(line_), [] {
-        const pid_t background = fork();
-        if (background == 0) {
+        // In the session of its terminal, so the terminal is its own, but in a group of its own,
+        // which the terminal does not serve. A loader stopped by the terminal runs out of time.
+        SpawnOptions background;
+        background.ownSession = false;
+        background.timeLimit = kChildLimit;
+        Child loader(background, [] {
             setpgid(0, 0);
             WaitForKey();
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(background, &status, WUNTRACED);
-        if (WIFSTOPPED(status)) {
-            kill(background, SIGKILL);
-            waitpid(background, &status, 0);
+            return 0;
+        });
+        const ExitInfo& exit = loader.Wait();
+        if (exit.timedOut) {
             return 3;
         }
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 4;
+        return exit.exited && exit.exitStatus == 0 ? 0 : 4;
     });
     const ExitInfo& exit = child.Wait();
     ASSERT_TRUE(exit.exited) << "still waiting: " << Describe(exit);
-    EXPECT_EQ(exit.exitStatus, 0) << "3: stopped by the terminal, 4: failed";
+    EXPECT_EQ(exit.exitStatus, 0) << "3: stopped by the terminal until killed, 4: failed";
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
 }
 
@@ -213,10 +213,8 @@ TEST(KeyWaitWithoutTerminalTest, ReturnsAtOnce) {
 // In a child, so the test process keeps its directory: a directory too long for the buffer and
 // one that no longer exists both give an empty text, never a cut or stale one.
 TEST(CurrentDirTest, UnreadableOrTooLongIsEmpty) {
-    char pattern[] = "/tmp/loader_cwd_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string base = pattern;
-    const std::string deep = base + "/" + std::string(200, 'd');
+    const test_support::TempDir base;
+    const std::string deep = base.File(std::string(200, 'd'));
     const std::string deeper = deep + "/" + std::string(100, 'e');
     ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     ASSERT_EQ(mkdir(deeper.c_str(), 0700), 0);
@@ -245,9 +243,6 @@ TEST(CurrentDirTest, UnreadableOrTooLongIsEmpty) {
         return dir[0] == '\0' ? 0 : 13;
     });
     const ExitInfo& exit = child.Wait();
-    rmdir(deeper.c_str());
-    rmdir(deep.c_str());
-    rmdir(base.c_str());
     ASSERT_TRUE(exit.exited) << Describe(exit);
     EXPECT_EQ(exit.exitStatus, 0) << "10 set-up, 11 fitting, 12 too long, 13 removed";
 }

@@ -1,61 +1,67 @@
 // Every console text, once converted (the tests run in the C locale, where the texts come out
 // as UTF-8), reads exactly as the program is meant to print it; a wrong escape byte would show
-// here as a wrong letter.
+// here as a wrong letter, and a text missing from the table as an empty one.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "console_texts.h"
-#include "expected_usage.h"
+#include "expected_texts.h"
 
 namespace {
 
 using namespace portboot;
 
 struct TextCase {
-    ConsoleText* text;
+    Text text;
     const char* expected;
 };
 
 TEST(ConsoleTextsTest, EveryTextConvertsToItsWording) {
     const TextCase cases[] = {
-        {&usageText, kUsage},
-        {&badArgumentText, "Неверный в параметр"},
-        {&portOpenErrorText, "Невозможно открыть COM-порт, ошибка:"},
-        {&fileTooLargeText, "Слишком большой файл"},
-        {&noMemoryText, "Не удалось выделить память под файл"},
-        {&fileNotLoadedText, "Не удалось загрузить файл в буфер\n"},
-        {&noAnswerText, "Нет ответа в течение таймаута"},
-        {&deviceErrorText, "Ошибка QD7341:"},
-        {&portWriteErrorText, "Ошибка записи в COM-порт, ошибка:"},
-        {&loadFinishedText, "\nЗагрузка завершена"},
-        {&infoFormatText, "\nФайл %s/%s\nПорт %s:%u\nФункция %s\nТочка входа %u\nДлина файла %u"},
-        {&functionRunText, "выполнение"},
-        {&functionLoadText, "загрузка"},
-        {commandLabels[0], "Инициализация "},
-        {commandLabels[1], "Загрузка кода "},
-        {commandLabels[2], "Выполнение "},
-        {commandLabels[3], "Останов "},
-        {commandLabels[4], "Сохранение кода "},
-        {commandLabels[5], "Конец кода "},
+        {Text::Usage, expected::kUsage},
+        {Text::BadArgument, "Неверный в параметр"},
+        {Text::PortOpenError, "Невозможно открыть COM-порт, ошибка:"},
+        {Text::FileTooLarge, "Слишком большой файл"},
+        {Text::NoMemory, "Не удалось выделить память под файл"},
+        {Text::FileNotLoaded, "Не удалось загрузить файл в буфер\n"},
+        {Text::NoAnswer, "Нет ответа в течение таймаута"},
+        {Text::DeviceError, "Ошибка QD7341:"},
+        {Text::PortWriteError, "Ошибка записи в COM-порт, ошибка:"},
+        {Text::PortReadError, "Ошибка чтения COM-порта, ошибка:"},
+        {Text::LoadFinished, "\nЗагрузка завершена"},
+        {Text::InfoFormat, "\nФайл %s/%s\nПорт %s:%u\nФункция %s\nТочка входа %u\nДлина файла %u"},
+        {Text::FunctionRun, "выполнение"},
+        {Text::FunctionLoad, "загрузка"},
+        {Text::LabelInit, "Инициализация "},
+        {Text::LabelLoadCode, "Загрузка кода "},
+        {Text::LabelExecute, "Выполнение "},
+        {Text::LabelStop, "Останов "},
+        {Text::LabelSaveCode, "Сохранение кода "},
+        {Text::LabelEndOfCode, "Конец кода "},
+        {Text::NotePort, "Порт %s: %s"},
+        {Text::NoteHeld, "Порт %s занят: %s"},
+        {Text::NoteHolder, "процесс %ld (%s)"},
     };
+    const ConsoleTexts texts;
     for (const TextCase& c : cases) {
-        EXPECT_STREQ(ToConsoleText(*c.text), c.expected);
+        EXPECT_STREQ(texts[c.text], c.expected);
+    }
+    for (std::size_t i = 0; i < kTextCount; ++i) {
+        EXPECT_GT(SourceOf(static_cast<Text>(i)).length, 0u) << "text " << i << " is empty";
     }
 }
 
 TEST(ConsoleTextsTest, UsageIs471CharactersConvertedWithItsTerminator) {
-    EXPECT_EQ(std::strlen(usageText.bytes), 471u);
-    EXPECT_EQ(usageText.length, 472u);
+    const TextBytes usage = SourceOf(Text::Usage);
+    EXPECT_EQ(std::strlen(usage.bytes), 471u);
+    EXPECT_EQ(usage.length, 472u);
 }
 
-TEST(ConsoleTextsTest, SecondConversionChangesNothing) {
-    const std::string first = ToConsoleText(deviceErrorText);
-    const char* again = ToConsoleText(deviceErrorText);
-    EXPECT_EQ(again, deviceErrorText.shown);
-    EXPECT_EQ(first, again);
-    EXPECT_STREQ(again, "Ошибка QD7341:");
+// The progress view starts after the label: its width is its characters, not its UTF-8 bytes.
+TEST(ConsoleTextsTest, ColumnsCountCharacters) {
+    EXPECT_EQ(ConsoleTexts::Columns(Text::LabelLoadCode), 14u);
 }
 
 }  // namespace

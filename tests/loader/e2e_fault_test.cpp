@@ -1,24 +1,29 @@
 // portboot against a faulty device: devsim silent on one command, answering one with an error,
 // answering late, cutting the line in the middle of the image, or babbling without pause.
-// Each row checks the exit status, the whole transcript, what reached the device (nothing after
-// the failed step), and that the run took no longer than its waits for a status allow.
-// Rows that e2e_load_test already holds (silent DevInit and DevEndOfCode, errors on DevInit and
-// DevSaveCode, the cut after 1000 image bytes) are not repeated here.
+// The rows go through the one table's harness (e2e_run_table.h): the exit status, the whole
+// transcript, what reached the device (nothing after the failed step), and that the run took no
+// longer than its waits for a status allow. Rows that e2e_load_test already holds (silent
+// DevInit and DevEndOfCode, errors on DevInit and DevSaveCode, the cut after 1000 image bytes)
+// are not repeated here. Linux only, as are the two tests of the waits at the end.
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <algorithm>
 #include <chrono>
 #include <iostream>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "devsim_session.h"
+#include "e2e_run_table.h"
+#include "expected_texts.h"
 
 namespace {
 
+using namespace expected;
+using e2e::Info;
+using e2e::PortbootRun;
+using e2e::RunCase;
 using test_support::DeviceRecord;
 using test_support::DevsimSession;
 using test_support::TempDir;
@@ -28,24 +33,10 @@ const std::string kPortboot = PORTBOOT_PATH;
 const char kImageName[] = "image.bin";
 
 // The loader's wait for each status byte.
-constexpr long kStatusTimeoutMs = 2000;
+constexpr int kStatusTimeoutMs = 2000;
 // Start-up, a loaded machine and sanitizer builds: what a step may take beyond its wait.
-constexpr long kMarginMs = 3000;
+constexpr int kMarginMs = 3000;
 constexpr std::chrono::seconds kRunTimeLimit{30};
-
-const std::string kNoAnswer = "Нет ответа в течение таймаута\n";
-const std::string kWriteFailed = "Ошибка записи в COM-порт, ошибка: ";
-const std::string kReadFailed = "Ошибка чтения COM-порта, ошибка: ";
-const std::string kInit = "\nИнициализация ";
-const std::string kLoadCode = "\nЗагрузка кода ";
-const std::string kEndOfCode = "\nКонец кода ";
-const std::string kFinished = "\nЗагрузка завершена";
-const std::string kSave = "\nСохранение кода ";
-const std::string kExecute = "\nВыполнение ";
-
-std::string DeviceError(unsigned status) {
-    return "Ошибка QD7341: " + std::to_string(status) + "\n";
-}
 
 std::string MakeImage(long size) {
     std::string image;
@@ -55,166 +46,112 @@ std::string MakeImage(long size) {
     return image;
 }
 
-using Fields = std::map<std::string, std::string>;
-
-struct FaultCase {
-    const char* name;
-    std::vector<std::string> devsimOptions;
-    long imageSize;
-    std::vector<std::string> modeArgs;  // after the file and the port
-    int exitStatus;
-    std::string function;  // as the information block names it
-    unsigned entry;
-    std::string tail;   // standard output after the information block
-    bool tailIsPrefix;  // the tail ends in a system error code that is not fixed here
-    bool complete;      // the device must have seen a whole, sound sequence
-    Fields device;      // summary fields the device must report
-    long minElapsedMs;
-    long maxElapsedMs;
-};
-
-std::ostream& operator<<(std::ostream& stream, const FaultCase& row) {
-    return stream << row.name;
-}
-
-std::string Info(const std::string& dir, const std::string& port, const FaultCase& row) {
-    return "\nФайл " + dir + "/" + kImageName + "\nПорт " + port + ":57600\nФункция " +
-           row.function + "\nТочка входа " + std::to_string(row.entry) + "\nДлина файла " +
-           std::to_string(row.imageSize);
-}
-
-class FaultyDevice : public ::testing::TestWithParam<FaultCase> {};
-
-TEST_P(FaultyDevice, EndsWithItsStatusInTimeAndSendsNothingMore) {
-    const FaultCase& row = GetParam();
-    TempDir dir;
-    const std::string image = MakeImage(row.imageSize);
-    test_support::WriteFile(dir.File(kImageName), image);
-    DevsimSession device(kDevsim, dir, row.devsimOptions);
-    std::vector<std::string> args = {kImageName, device.SlavePath()};
-    args.insert(args.end(), row.modeArgs.begin(), row.modeArgs.end());
-
-    test_support::RunResult run =
-        test_support::RunPortboot(kPortboot, dir.Path(), args, kRunTimeLimit);
-    DeviceRecord received = row.complete ? device.Finish() : device.Stop();
-
-    ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit) << "\n" << run.out;
-    EXPECT_EQ(run.exit.exitStatus, row.exitStatus) << run.out;
-    std::string tail = row.tail;
-    const std::size_t portAt = tail.find("{port}");
-    if (portAt != std::string::npos) {
-        tail.replace(portAt, 6, device.SlavePath());
-    }
-    const std::string expected = Info(dir.Path(), device.SlavePath(), row) + tail;
-    if (row.tailIsPrefix) {
-        EXPECT_EQ(run.out.substr(0, expected.size()), expected);
-        // The system's error code and its line feed, the line that names the port and the
-        // system's reason, and the stop's closing line feed.
-        const std::size_t codeEnd = std::min(run.out.find('\n', expected.size()), run.out.size());
-        const std::string rest = run.out.substr(codeEnd);
-        const std::string note = "\nПорт " + device.SlavePath() + ": ";
-        EXPECT_EQ(rest.substr(0, note.size()), note) << run.out;
-        EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 3) << run.out;
-        EXPECT_EQ(rest.substr(rest.size() - std::min<std::size_t>(rest.size(), 2)), "\n\n");
-    } else {
-        EXPECT_EQ(run.out, expected);
-    }
-    EXPECT_EQ(run.err, "");
-
-    std::cout << "[ timing   ] " << row.name << ": " << run.exit.elapsed.count() << " ms\n";
-    EXPECT_GE(run.exit.elapsed.count(), row.minElapsedMs);
-    EXPECT_LT(run.exit.elapsed.count(), row.maxElapsedMs);
-
-    for (const auto& [field, value] : row.device) {
-        EXPECT_EQ(received.fields[field], value) << field << " in: " << received.summary;
-    }
-    if (row.complete) {
-        EXPECT_EQ(received.fields["result"], "complete") << received.summary;
-        EXPECT_TRUE(received.image == image) << "the device kept other bytes than the file's";
-    }
-}
-
 // Waits that must run out: at least the whole wait, and not much more.
-constexpr long kOneWaitMin = kStatusTimeoutMs - 50;
-constexpr long kOneWaitMax = kStatusTimeoutMs + kMarginMs;
+constexpr int kOneWaitMin = kStatusTimeoutMs - 50;
+constexpr int kOneWaitMax = kStatusTimeoutMs + kMarginMs;
 // Answers that come at once must not be waited for.
-constexpr long kNoWaitMax = kStatusTimeoutMs;
+constexpr int kNoWaitMax = kStatusTimeoutMs;
 // Four answers each 1800 ms late, every one inside its wait.
-constexpr long kLateAnswerMs = 1800;
-constexpr long kTooLateAnswerMs = 2300;
+constexpr int kLateAnswerMs = 1800;
+constexpr int kTooLateAnswerMs = 2300;
+
+// After a failed transfer: the system's error code, the line that names the port and the
+// system's reason, and the stop's closing line feed.
+const std::string kPortNoteLine = "\nПорт {port}: ";
+const std::string kClosingLineFeeds = "\n\n";
 
 // clang-format off
-const FaultCase kSilentCases[] = {
-    {"SilentOnLoadCode", {"--silent", "1"}, 3, {"L"}, 7, "загрузка", 0,
-     kInit + kLoadCode + kNoAnswer + "\n", false, false,
-     {{"commands", "0:0,1:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, kOneWaitMin, kOneWaitMax},
-    {"SilentOnSaveCode", {"--silent", "4"}, 3, {"L", "7"}, 7, "загрузка", 7,
-     kInit + kLoadCode + kEndOfCode + kFinished + kSave + kNoAnswer + "\n", false, false,
-     {{"commands", "0:0,1:0,13:0,4:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}},
-     kOneWaitMin, kOneWaitMax},
-    {"SilentOnExecute", {"--silent", "2"}, 4, {"R", "300"}, 7, "выполнение", 300,
-     kInit + kLoadCode + kEndOfCode + kFinished + kExecute + kNoAnswer + "\n", false, false,
-     {{"commands", "0:0,1:0,13:0,2:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}},
-     kOneWaitMin, kOneWaitMax},
+const RunCase kSilentCases[] = {
+    {.name = "SilentOnLoadCode", .devsimOptions = {"--silent", "1"}, .args = {"{file}", "{port}", "L"},
+     .exitStatus = 7, .out = Info(57600, kLoadFunction, 0, 3) + kInit + kLoadCode + kNoAnswer + "\n",
+     .device = {{"commands", "0:0,1:-"}, {"length", "none(0/4)"}, {"extra", "0"}},
+     .minElapsedMs = kOneWaitMin, .maxElapsedMs = kOneWaitMax},
+    {.name = "SilentOnSaveCode", .devsimOptions = {"--silent", "4"}, .args = {"{file}", "{port}", "L", "7"},
+     .exitStatus = 7,
+     .out = Info(57600, kLoadFunction, 7, 3) + kInit + kLoadCode + kEndOfCode + kFinished + kSave + kNoAnswer + "\n",
+     .device = {{"commands", "0:0,1:0,13:0,4:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}},
+     .minElapsedMs = kOneWaitMin, .maxElapsedMs = kOneWaitMax},
+    {.name = "SilentOnExecute", .devsimOptions = {"--silent", "2"}, .imageSize = 4, .args = {"{file}", "{port}", "R", "300"},
+     .exitStatus = 7,
+     .out = Info(57600, kRunFunction, 300, 4) + kInit + kLoadCode + kEndOfCode + kFinished + kExecute + kNoAnswer + "\n",
+     .device = {{"commands", "0:0,1:0,13:0,2:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}},
+     .minElapsedMs = kOneWaitMin, .maxElapsedMs = kOneWaitMax},
 };
 
-const FaultCase kErrorCases[] = {
-    {"ErrorOnLoadCode", {"--status", "1=1"}, 3, {"L"}, 8, "загрузка", 0,
-     kInit + kLoadCode + DeviceError(1) + "\n", false, false,
-     {{"commands", "0:0,1:1"}, {"length", "none(0/4)"}, {"extra", "0"}}, 0, kNoWaitMax},
-    {"ErrorOnEndOfCode", {"--status", "13=128"}, 5, {"R"}, 8, "выполнение", 0,
-     kInit + kLoadCode + kEndOfCode + DeviceError(128) + "\n", false, false,
-     {{"commands", "0:0,1:0,13:128"}, {"image", "6/6"}, {"entry", "none(0/2)"}, {"extra", "0"}},
-     0, kNoWaitMax},
-    {"ErrorOnExecute", {"--status", "2=2"}, 2, {"R", "1"}, 8, "выполнение", 1,
-     kInit + kLoadCode + kEndOfCode + kFinished + kExecute + DeviceError(2) + "\n", false, false,
-     {{"commands", "0:0,1:0,13:0,2:2"}, {"entry", "none(0/2)"}, {"extra", "0"}}, 0, kNoWaitMax},
+const RunCase kErrorCases[] = {
+    {.name = "ErrorOnLoadCode", .devsimOptions = {"--status", "1=1"}, .args = {"{file}", "{port}", "L"},
+     .exitStatus = 8, .out = Info(57600, kLoadFunction, 0, 3) + kInit + kLoadCode + DeviceError(1) + "\n",
+     .device = {{"commands", "0:0,1:1"}, {"length", "none(0/4)"}, {"extra", "0"}}, .maxElapsedMs = kNoWaitMax},
+    {.name = "ErrorOnEndOfCode", .devsimOptions = {"--status", "13=128"}, .imageSize = 5, .args = {"{file}", "{port}", "R"},
+     .exitStatus = 8,
+     .out = Info(57600, kRunFunction, 0, 5) + kInit + kLoadCode + kEndOfCode + DeviceError(128) + "\n",
+     .device = {{"commands", "0:0,1:0,13:128"}, {"image", "6/6"}, {"entry", "none(0/2)"}, {"extra", "0"}},
+     .maxElapsedMs = kNoWaitMax},
+    {.name = "ErrorOnExecute", .devsimOptions = {"--status", "2=2"}, .imageSize = 2, .args = {"{file}", "{port}", "R", "1"},
+     .exitStatus = 8,
+     .out = Info(57600, kRunFunction, 1, 2) + kInit + kLoadCode + kEndOfCode + kFinished + kExecute + DeviceError(2) + "\n",
+     .device = {{"commands", "0:0,1:0,13:0,2:2"}, {"entry", "none(0/2)"}, {"extra", "0"}}, .maxElapsedMs = kNoWaitMax},
 };
 
-const FaultCase kTimingCases[] = {
+const RunCase kTimingCases[] = {
     // Late, but inside every wait: a success, and it took the device's time.
-    {"AnswersJustInsideTheWait", {"--delay-ms", std::to_string(kLateAnswerMs)}, 3, {"R", "9"}, 0,
-     "выполнение", 9, kInit + kLoadCode + kEndOfCode + kFinished + kExecute + "\n", false, true,
-     {{"commands", "0:0,1:0,13:0,2:0"}, {"entry", "9"}, {"extra", "0"}},
-     4 * kLateAnswerMs, 4 * kStatusTimeoutMs + kMarginMs},
+    {.name = "AnswersJustInsideTheWait", .devsimOptions = {"--delay-ms", std::to_string(kLateAnswerMs)},
+     .args = {"{file}", "{port}", "R", "9"}, .exitStatus = 0,
+     .out = Info(57600, kRunFunction, 9, 3) + kRunTail, .deviceResult = "complete",
+     .device = {{"commands", "0:0,1:0,13:0,2:0"}, {"entry", "9"}, {"extra", "0"}},
+     .minElapsedMs = 4 * kLateAnswerMs, .maxElapsedMs = 4 * kStatusTimeoutMs + kMarginMs},
     // Past the wait: the first answer is given up on after the wait, not when it comes.
-    {"AnswerJustOutsideTheWait", {"--delay-ms", std::to_string(kTooLateAnswerMs)}, 3, {"L"}, 7,
-     "загрузка", 0, kInit + kNoAnswer + "\n", false, false,
-     {{"commands", "0:0"}, {"length", "none(0/4)"}, {"extra", "0"}}, kOneWaitMin, kOneWaitMax},
+    {.name = "AnswerJustOutsideTheWait", .devsimOptions = {"--delay-ms", std::to_string(kTooLateAnswerMs)},
+     .args = {"{file}", "{port}", "L"}, .exitStatus = 7,
+     .out = Info(57600, kLoadFunction, 0, 3) + kInit + kNoAnswer + "\n",
+     .device = {{"commands", "0:0"}, {"length", "none(0/4)"}, {"extra", "0"}},
+     .minElapsedMs = kOneWaitMin, .maxElapsedMs = kOneWaitMax},
 };
 
 // The line cut by the device while the loader still has image bytes to write: the next write
 // fails at once (the kernel holds some tens of KiB, far less than the rest of these images).
-const FaultCase kCutCases[] = {
-    {"LineClosedAfterFirstImageByte", {"--close-after", "1"}, 65534, {"L"}, 9, "загрузка", 0,
-     kInit + kLoadCode + kWriteFailed, true, false,
-     {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "1/65534"}}, 0, kNoWaitMax},
-    {"LineClosedInTheMiddleOfTheImage", {"--close-after", "30000"}, 65534, {"R"}, 9,
-     "выполнение", 0, kInit + kLoadCode + kWriteFailed, true, false,
-     {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "30000/65534"}}, 0, kNoWaitMax},
+const RunCase kCutCases[] = {
+    {.name = "LineClosedAfterFirstImageByte", .devsimOptions = {"--close-after", "1"}, .imageSize = 65534,
+     .args = {"{file}", "{port}", "L"}, .exitStatus = 9,
+     .out = Info(57600, kLoadFunction, 0, 65534) + kInit + kLoadCode + kWriteFailed, .outIsPrefix = true,
+     .outAlso = kPortNoteLine, .outEnd = kClosingLineFeeds,
+     .device = {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "1/65534"}}, .maxElapsedMs = kNoWaitMax},
+    {.name = "LineClosedInTheMiddleOfTheImage", .devsimOptions = {"--close-after", "30000"}, .imageSize = 65534,
+     .args = {"{file}", "{port}", "R"}, .exitStatus = 9,
+     .out = Info(57600, kRunFunction, 0, 65534) + kInit + kLoadCode + kWriteFailed, .outIsPrefix = true,
+     .outAlso = kPortNoteLine, .outEnd = kClosingLineFeeds,
+     .device = {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "30000/65534"}}, .maxElapsedMs = kNoWaitMax},
     // Cut after the loader had handed the whole image and DevEndOfCode to the kernel: nothing
     // is left to write, and the cut shows as the status read failing (EIO), which ends the load
     // as an unanswered command at once, told apart from silence by its error code.
-    {"LineClosedAfterTheImageWasQueued", {"--close-after", "65533"}, 65534, {"R"}, 7,
-     "выполнение", 0,
-     kInit + kLoadCode + kEndOfCode + kReadFailed + "5\nПорт {port}: Input/output error\n\n", false,
-     false,
-     {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "65533/65534"}}, 0, kNoWaitMax},
+    {.name = "LineClosedAfterTheImageWasQueued", .devsimOptions = {"--close-after", "65533"}, .imageSize = 65534,
+     .args = {"{file}", "{port}", "R"}, .exitStatus = 7,
+     .out = Info(57600, kRunFunction, 0, 65534) + kInit + kLoadCode + kEndOfCode + kReadFailed +
+            "5\nПорт {port}: Input/output error\n\n",
+     .device = {{"result", "closed"}, {"commands", "0:0,1:0"}, {"image", "65533/65534"}}, .maxElapsedMs = kNoWaitMax},
 };
 
 // A device that sends one byte value without pause. The loader reads one byte per command and
 // clears nothing, so the first babbled byte is DevInit's status: non-zero ends the load at once;
 // zero reads as success for every command, and the load goes through (the protocol cannot tell
 // such a device from a sound one). Either way no wait runs out and nothing hangs.
-const FaultCase kGarbageCases[] = {
-    {"GarbageIsTakenAsAnErrorStatus", {"--garbage", "0x5a"}, 3, {"L"}, 8, "загрузка", 0,
-     kInit + DeviceError(0x5a) + "\n", false, false,
-     {{"commands", "0:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, 0, kNoWaitMax},
-    {"ZeroGarbageReadsAsSuccess", {"--garbage", "0"}, 65534, {"R", "2"}, 0, "выполнение", 2,
-     kInit + kLoadCode + kEndOfCode + kFinished + kExecute + "\n", false, true,
-     {{"commands", "0:-,1:-,13:-,2:-"}, {"entry", "2"}, {"extra", "0"}}, 0, kNoWaitMax},
+const RunCase kGarbageCases[] = {
+    {.name = "GarbageIsTakenAsAnErrorStatus", .devsimOptions = {"--garbage", "0x5a"},
+     .args = {"{file}", "{port}", "L"}, .exitStatus = 8,
+     .out = Info(57600, kLoadFunction, 0, 3) + kInit + DeviceError(0x5a) + "\n",
+     .device = {{"commands", "0:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, .maxElapsedMs = kNoWaitMax},
+    {.name = "ZeroGarbageReadsAsSuccess", .devsimOptions = {"--garbage", "0"}, .imageSize = 65534,
+     .args = {"{file}", "{port}", "R", "2"}, .exitStatus = 0,
+     .out = Info(57600, kRunFunction, 2, 65534) + kRunTail, .deviceResult = "complete",
+     .device = {{"commands", "0:-,1:-,13:-,2:-"}, {"entry", "2"}, {"extra", "0"}}, .maxElapsedMs = kNoWaitMax},
 };
 // clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Silent, PortbootRun, ::testing::ValuesIn(kSilentCases), e2e::RowName);
+INSTANTIATE_TEST_SUITE_P(DeviceError, PortbootRun, ::testing::ValuesIn(kErrorCases), e2e::RowName);
+INSTANTIATE_TEST_SUITE_P(Timing, PortbootRun, ::testing::ValuesIn(kTimingCases), e2e::RowName);
+INSTANTIATE_TEST_SUITE_P(LineCut, PortbootRun, ::testing::ValuesIn(kCutCases), e2e::RowName);
+INSTANTIATE_TEST_SUITE_P(Garbage, PortbootRun, ::testing::ValuesIn(kGarbageCases), e2e::RowName);
 
 // A device silent on DevEndOfCode after 6000 bytes at 9600 Bd: the kernel takes the image at
 // once, but the loader gives up 2000 ms (within 10 %) after the line has carried it, not 2000 ms
@@ -267,13 +204,5 @@ TEST(LateWakeUp, AnswerThatCameInTimeIsRead) {
     EXPECT_EQ(exit.exitStatus, 0) << portboot.Stdout();
     EXPECT_EQ(received.fields["result"], "complete") << received.summary;
 }
-
-auto RowName = [](const auto& caseInfo) { return std::string(caseInfo.param.name); };
-
-INSTANTIATE_TEST_SUITE_P(Silent, FaultyDevice, ::testing::ValuesIn(kSilentCases), RowName);
-INSTANTIATE_TEST_SUITE_P(DeviceError, FaultyDevice, ::testing::ValuesIn(kErrorCases), RowName);
-INSTANTIATE_TEST_SUITE_P(Timing, FaultyDevice, ::testing::ValuesIn(kTimingCases), RowName);
-INSTANTIATE_TEST_SUITE_P(LineCut, FaultyDevice, ::testing::ValuesIn(kCutCases), RowName);
-INSTANTIATE_TEST_SUITE_P(Garbage, FaultyDevice, ::testing::ValuesIn(kGarbageCases), RowName);
 
 }  // namespace

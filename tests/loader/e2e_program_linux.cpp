@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "e2e_program.h"
-#include "expected_usage.h"
+#include "expected_texts.h"
 
 namespace e2e {
 
@@ -50,7 +50,7 @@ class LinuxProgram : public PortbootProgram {
     }
     std::string PlatformText(const std::string& linuxText) const override { return linuxText; }
     std::string NoErrorDescription() const override { return "Success"; }
-    std::string UsageNote() const override { return kUsageNoteLinux; }
+    std::string UsageNote() const override { return expected::kUsageNoteLinux; }
     bool AddsPortNotes() const override { return true; }
 };
 

@@ -19,6 +19,8 @@
 
 #include "child_process.h"
 #include "command_line.h"
+#include "console_texts.h"
+#include "expected_texts.h"
 #include "load_sequence.h"
 #include "loader_settings.h"
 
@@ -27,6 +29,7 @@ bool TestsHaveNoTerminal();
 namespace {
 
 using namespace portboot;
+using namespace expected;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kNoAnswer = -1;    // in a status script: the read times out
@@ -35,8 +38,8 @@ constexpr int kWriteFails = -1;  // in a write script: the call fails with EIO
 
 class FakePort : public ComPort {
   public:
-    bool Open(const char* name, std::uint32_t baudRate) override {
-        openedName = name;
+    bool Open(const PortName& name, std::uint32_t baudRate) override {
+        openedName = name.Label();
         openedBaud = baudRate;
         if (failOpenWith != 0) {
             errno = failOpenWith;
@@ -146,19 +149,31 @@ std::string CurrentDir() {
     return getcwd(dir, sizeof dir) != nullptr ? dir : "";
 }
 
+// How a stop is to be reported: the form, its text and number, and the platform's note.
+struct Report {
+    LoadResult::Form form;
+    Text text;
+    int code;
+    std::string note;
+};
+
+void ExpectReport(const LoadResult& result, const Report& expected) {
+    EXPECT_EQ(result.form, expected.form);
+    EXPECT_EQ(result.text, expected.text);
+    EXPECT_EQ(result.code, expected.code);
+    EXPECT_EQ(result.note, expected.note);
+}
+
+// The line the Linux port adds under a failed transfer on COM1.
+const std::string kEioNote = "Порт COM1 (/dev/ttyS0): Input/output error";
+const std::string kTimeoutNote = "Порт COM1 (/dev/ttyS0): Connection timed out";
+
 class LoadSequenceTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(TestsHaveNoTerminal());
-        char pattern[] = "/tmp/loader_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        imagePath_ = dir_ + "/image.bin";
+        imagePath_ = dir_.File("image.bin");
         Settings({});
-    }
-    void TearDown() override {
-        std::remove(imagePath_.c_str());
-        rmdir(dir_.c_str());
     }
 
     void WriteImage(const Bytes& image) {
@@ -176,32 +191,34 @@ class LoadSequenceTest : public testing::Test {
         settings_ = parsed.settings;
     }
 
-    // Runs the load on a fake port; stdout and stderr are kept for the test to compare.
+    // Runs the load on a fake port; what it printed on the way (the information block, the
+    // labels) and how it ended are kept for the test to compare.
     int Run(FakePort& port, const std::string& path) {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const int status = RunLoad(path.c_str(), settings_, port, false);
+        result_ = RunLoad(path.c_str(), settings_, port, false, texts_);
         std::fflush(stdout);
         out_ = testing::internal::GetCapturedStdout();
         err_ = testing::internal::GetCapturedStderr();
-        return status;
+        return result_.status;
     }
     int Run(const std::string& path) { return Run(port_, path); }
     int Run() { return Run(imagePath_); }
 
     // The text printed before the first command: the information block.
-    std::string InfoBlock(const char* function, unsigned length) const {
-        return "\nФайл " + CurrentDir() + "/" + imagePath_ + "\nПорт " + settings_.portName + ":" +
-               std::to_string(settings_.baudRate) + "\nФункция " + function + "\nТочка входа " +
-               std::to_string(settings_.entryPoint) + "\nДлина файла " + std::to_string(length);
+    std::string InfoBlock(const std::string& function, unsigned length) const {
+        return expected::Info(CurrentDir() + "/" + imagePath_, settings_.port.Label(),
+                              settings_.baudRate, function, settings_.entryPoint, length);
     }
 
-    std::string dir_;
+    const ConsoleTexts texts_;
+    test_support::TempDir dir_;
     std::string imagePath_;
     LoaderSettings settings_;
     FakePort port_;
     std::string out_;
     std::string err_;
+    LoadResult result_;
 };
 
 struct WireCase {
@@ -238,7 +255,7 @@ TEST_F(LoadSequenceTest, WholeLoadPutsTheProtocolOnTheWire) {
         const std::size_t n = port.wire.size();
         const std::vector<std::size_t> drained = {1, 2, n - 3, n - 2, n};
         EXPECT_EQ(port.drainedAt, drained);
-        EXPECT_EQ(port.statusWaits, std::vector<std::uint32_t>(4, kStatusTimeoutMs));
+        EXPECT_EQ(port.statusWaits, std::vector<std::uint32_t>(4, kLineTimeoutMs));
     }
 }
 
@@ -247,10 +264,10 @@ TEST_F(LoadSequenceTest, SuccessPrintsInfoBlockAndOneLinePerCommand) {
     port_.statusScript = {0, 0, 0, 0};
     WriteImage(Image(5));
     ASSERT_EQ(Run(), kExitDone);
-    EXPECT_EQ(out_, InfoBlock("загрузка", 5) +
-                        "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена"
-                        "\nСохранение кода \n");
+    EXPECT_EQ(out_, InfoBlock(kLoadFunction, 5) + kInit + kLoadCode + kEndOfCode + kFinished + kSave);
     EXPECT_EQ(err_, "");
+    ExpectReport(result_, {LoadResult::Form::Done, Text::Usage, 0, ""});
+    EXPECT_TRUE(result_.exchangeBegun) << "main ends the last line";
     EXPECT_EQ(port_.openedName, "COM7");
 }
 
@@ -259,9 +276,7 @@ TEST_F(LoadSequenceTest, RunModeNamesExecution) {
     port_.statusScript = {0, 0, 0, 0};
     WriteImage(Image(2));
     ASSERT_EQ(Run(), kExitDone);
-    EXPECT_EQ(out_, InfoBlock("выполнение", 2) +
-                        "\nИнициализация \nЗагрузка кода \nКонец кода \nЗагрузка завершена"
-                        "\nВыполнение \n");
+    EXPECT_EQ(out_, InfoBlock(kRunFunction, 2) + kInit + kLoadCode + kEndOfCode + kFinished + kExecute);
 }
 
 struct StatusCase {
@@ -269,40 +284,51 @@ struct StatusCase {
     std::deque<int> statuses;
     int exitStatus;
     std::size_t wireLength;  // the failed command is the last byte sent
-    const char* outputTail;
+    std::string outputTail;  // the label of the failed command ends the output
+    Report report;
 };
 
 TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
     const std::size_t image = 6;
     const std::size_t beforeEnd = 2 + 4 + image;
+    using Form = LoadResult::Form;
     const StatusCase cases[] = {
-        {"init answered 5", {5}, kExitDeviceError, 1, "\nИнициализация Ошибка QD7341: 5\n\n"},
+        {"init answered 5",
+         {5},
+         kExitDeviceError,
+         1,
+         kInit,
+         {Form::TextAndCode, Text::DeviceError, 5, ""}},
         {"init read fails: told apart from silence",
          {kReadFails},
          kExitNoAnswer,
          1,
-         "\nИнициализация Ошибка чтения COM-порта, ошибка: 5\n"
-         "Порт COM1 (/dev/ttyS0): Input/output error\n\n"},
+         kInit,
+         {Form::TextAndCode, Text::PortReadError, EIO, kEioNote}},
         {"init unanswered",
          {},
          kExitNoAnswer,
          1,
-         "\nИнициализация Нет ответа в течение таймаута\n\n"},
+         kInit,
+         {Form::Text, Text::NoAnswer, 0, ""}},
         {"load code answered 255",
          {0, 255},
          kExitDeviceError,
          2,
-         "\nЗагрузка кода Ошибка QD7341: 255\n\n"},
+         kLoadCode,
+         {Form::TextAndCode, Text::DeviceError, 255, ""}},
         {"end of code unanswered",
          {0, 0, kNoAnswer},
          kExitNoAnswer,
          beforeEnd + 1,
-         "\nКонец кода Нет ответа в течение таймаута\n\n"},
+         kEndOfCode,
+         {Form::Text, Text::NoAnswer, 0, ""}},
         {"save answered 1: no entry point sent",
          {0, 0, 0, 1},
          kExitDeviceError,
          beforeEnd + 2,
-         "\nЗагрузка завершена\nСохранение кода Ошибка QD7341: 1\n\n"},
+         kFinished + kSave,
+         {Form::TextAndCode, Text::DeviceError, 1, ""}},
     };
     for (const StatusCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,9 +338,11 @@ TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
         Settings({"L"});
         EXPECT_EQ(Run(port, imagePath_), c.exitStatus);
         EXPECT_EQ(port.wire.size(), c.wireLength);
-        const std::string tail = c.outputTail;
+        const std::string& tail = c.outputTail;
         ASSERT_GE(out_.size(), tail.size());
         EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
+        ExpectReport(result_, c.report);
+        EXPECT_TRUE(result_.exchangeBegun);
         EXPECT_FALSE(port.open) << "port left open";
     }
 }
@@ -328,7 +356,7 @@ TEST_F(LoadSequenceTest, StaleInputIsDiscardedRightBeforeTheFirstCommand) {
     ASSERT_EQ(Run(), kExitDone);
     EXPECT_EQ(port_.discardedAt, std::vector<std::size_t>{0});
     ASSERT_EQ(port_.printedAtDiscard.size(), 1u);
-    EXPECT_EQ(port_.printedAtDiscard[0], static_cast<off_t>(InfoBlock("загрузка", 3).size()));
+    EXPECT_EQ(port_.printedAtDiscard[0], static_cast<off_t>(InfoBlock(kLoadFunction, 3).size()));
 }
 
 TEST_F(LoadSequenceTest, PartialWritesGoOnWhereTheyStopped) {
@@ -346,29 +374,20 @@ TEST_F(LoadSequenceTest, PartialWritesGoOnWhereTheyStopped) {
     }
 }
 
-// The line the Linux port adds under a failed transfer on COM1, and the stop's closing line feed.
-const std::string kEioNote = "Порт COM1 (/dev/ttyS0): Input/output error\n\n";
-const std::string kTimeoutNote = "Порт COM1 (/dev/ttyS0): Connection timed out\n\n";
-
 struct WriteFailureCase {
     const char* name;
     std::deque<int> writes;
     std::size_t wireLength;  // commands, length bytes and what of the image went out
-    std::string message;
+    int error;
+    std::string note;
 };
 
 TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
     const WriteFailureCase cases[] = {
-        {"first write fails", {kWriteFails}, 6, "Ошибка записи в COM-порт, ошибка: 5\n" + kEioNote},
-        {"fails after a part",
-         {100, kWriteFails},
-         106,
-         "Ошибка записи в COM-порт, ошибка: 5\n" + kEioNote},
-        {"moves nothing in time", {0}, 6, "Ошибка записи в COM-порт, ошибка: 110\n" + kTimeoutNote},
-        {"stalls after a part",
-         {200, 0},
-         206,
-         "Ошибка записи в COM-порт, ошибка: 110\n" + kTimeoutNote},
+        {"first write fails", {kWriteFails}, 6, EIO, kEioNote},
+        {"fails after a part", {100, kWriteFails}, 106, EIO, kEioNote},
+        {"moves nothing in time", {0}, 6, ETIMEDOUT, kTimeoutNote},
+        {"stalls after a part", {200, 0}, 206, ETIMEDOUT, kTimeoutNote},
     };
     for (const WriteFailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -378,7 +397,9 @@ TEST_F(LoadSequenceTest, ImageWriteThatFailsOrStallsEndsWithStatus9) {
         WriteImage(Image(2000));
         Settings({"L"});
         EXPECT_EQ(Run(port, imagePath_), kExitPortWriteFailed);
-        EXPECT_EQ(out_.substr(out_.rfind("\nЗагрузка кода ")), "\nЗагрузка кода " + c.message);
+        EXPECT_EQ(out_.substr(out_.rfind(kLoadCode)), kLoadCode);
+        ExpectReport(result_,
+                     {LoadResult::Form::TextAndCode, Text::PortWriteError, c.error, c.note});
         // Nothing follows what of the image went out: no end-of-code command.
         EXPECT_EQ(port.wire.size(), c.wireLength);
         EXPECT_FALSE(port.open) << "port left open";
@@ -389,16 +410,16 @@ TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
     struct Case {
         const char* name;
         std::size_t failByteAt;
-        const char* lastLabel;
+        std::string lastLabel;
     };
     // Wire: init, load, four length bytes, 2 image bytes, end of code, save, two entry bytes.
     const Case cases[] = {
-        {"first command", 0, "\nИнициализация "},
-        {"end-of-code command", 8, "\nКонец кода "},
-        {"first length byte", 2, "\nЗагрузка кода "},
-        {"last length byte", 5, "\nЗагрузка кода "},
-        {"first entry byte", 10, "\nСохранение кода "},
-        {"last entry byte", 11, "\nСохранение кода "},
+        {"first command", 0, kInit},
+        {"end-of-code command", 8, kEndOfCode},
+        {"first length byte", 2, kLoadCode},
+        {"last length byte", 5, kLoadCode},
+        {"first entry byte", 10, kSave},
+        {"last entry byte", 11, kSave},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -408,8 +429,8 @@ TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
         WriteImage(Image(2));
         Settings({"L", "258"});
         EXPECT_EQ(Run(port, imagePath_), kExitPortWriteFailed);
-        EXPECT_EQ(out_.substr(out_.rfind(c.lastLabel)),
-                  std::string(c.lastLabel) + "Ошибка записи в COM-порт, ошибка: 5\n" + kEioNote);
+        EXPECT_EQ(out_.substr(out_.rfind(c.lastLabel)), c.lastLabel);
+        ExpectReport(result_, {LoadResult::Form::TextAndCode, Text::PortWriteError, EIO, kEioNote});
         EXPECT_EQ(port.wire.size(), c.failByteAt) << "nothing goes out after the failed byte";
         EXPECT_FALSE(port.open) << "port left open";
     }
@@ -418,7 +439,9 @@ TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
 TEST_F(LoadSequenceTest, FileOf65535BytesIsTooLarge) {
     WriteImage(Image(65535));
     EXPECT_EQ(Run(), kExitFileTooLarge);
-    EXPECT_EQ(out_, "Слишком большой файл\n");
+    EXPECT_EQ(out_, "");
+    ExpectReport(result_, {LoadResult::Form::Text, Text::FileTooLarge, 0, ""});
+    EXPECT_FALSE(result_.exchangeBegun);
     EXPECT_TRUE(port_.wire.empty());
 }
 
@@ -426,15 +449,19 @@ TEST_F(LoadSequenceTest, EmptyFileIsNotLoaded) {
     WriteImage({});
     EXPECT_EQ(Run(), kExitFileNotRead);
     EXPECT_EQ(out_, "");
-    EXPECT_EQ(err_, std::string("Не удалось загрузить файл в буфер\n: ") + std::strerror(0) + "\n");
+    ExpectReport(result_, {LoadResult::Form::Description, Text::FileNotLoaded, 0, ""});
+    EXPECT_FALSE(result_.ownName);
     EXPECT_TRUE(port_.wire.empty());
 }
 
 TEST_F(LoadSequenceTest, MissingFileClosesThePortAndNamesTheFile) {
-    const std::string missing = dir_ + "/missing.bin";
+    const std::string missing = dir_.File("missing.bin");
     EXPECT_EQ(Run(missing), kExitCannotOpen);
     EXPECT_EQ(out_, "");
-    EXPECT_EQ(err_, missing + ": No such file or directory\n");
+    EXPECT_EQ(result_.form, LoadResult::Form::Description);
+    EXPECT_TRUE(result_.ownName);
+    EXPECT_EQ(result_.name, missing);
+    EXPECT_EQ(result_.code, ENOENT);
     EXPECT_FALSE(port_.open);
     EXPECT_TRUE(port_.wire.empty());
 }
@@ -443,7 +470,7 @@ TEST_F(LoadSequenceTest, MissingFileClosesThePortAndNamesTheFile) {
 // the system's reason, and what a person can do about it.
 TEST_F(LoadSequenceTest, PortThatCannotOpenGivesItsErrorCodeAndANote) {
     // A file stands for a device that only its group may open.
-    const std::string device = dir_ + "/ttyUSB7";
+    const std::string device = dir_.File("ttyUSB7");
     test_support::WriteFile(device, "");
     const struct group* dialout = getgrnam("dialout");
     if (getuid() == 0 && dialout != nullptr) {
@@ -480,14 +507,15 @@ TEST_F(LoadSequenceTest, PortThatCannotOpenGivesItsErrorCodeAndANote) {
         WriteImage(Image(2));
         Settings({c.port.c_str()});
         EXPECT_EQ(Run(port, imagePath_), kExitCannotOpen);
-        const std::string fixed =
-            "Невозможно открыть COM-порт, ошибка: " + std::to_string(c.error) + "\n";
-        ASSERT_EQ(out_.substr(0, fixed.size()), fixed);
-        const std::string note = out_.substr(fixed.size());
+        EXPECT_EQ(out_, "");
+        EXPECT_EQ(result_.form, LoadResult::Form::TextAndCode);
+        EXPECT_EQ(result_.text, Text::PortOpenError);
+        EXPECT_EQ(result_.code, c.error);
+        const std::string& note = result_.note;
         EXPECT_EQ(note.substr(0, c.note.size()), c.note);
-        EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1) << note;
+        EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 0) << note;
         if (c.whole) {
-            EXPECT_EQ(note, c.note + "\n");
+            EXPECT_EQ(note, c.note);
         }
         EXPECT_EQ(port.openedName, c.port == "3" ? "COM3" : c.port);
     }
@@ -495,7 +523,7 @@ TEST_F(LoadSequenceTest, PortThatCannotOpenGivesItsErrorCodeAndANote) {
 
 TEST_F(LoadSequenceTest, CodeWithoutLabelIsNotSent) {
     testing::internal::CaptureStdout();
-    SendCommand(port_, 7);
+    EXPECT_EQ(SendCommand(port_, 7, texts_).status, kExitDone);
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n 7 ???");
     EXPECT_TRUE(port_.wire.empty());

@@ -1,0 +1,37 @@
+#include "load_result.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace portboot {
+
+void PrintResult(const LoadResult& r, const ConsoleTexts& texts) {
+    if (r.ownLine) {
+        std::printf("\n");
+    }
+    switch (r.form) {
+        case LoadResult::Form::Done:
+            break;
+        case LoadResult::Form::Usage:
+            std::printf("%s%s\n", texts[Text::Usage], texts[Text::UsageNote]);
+            break;
+        case LoadResult::Form::BadArgument:
+            std::printf("%s %i: '%s'\n", texts[r.text], r.code, r.name.c_str());
+            break;
+        case LoadResult::Form::Text:
+            std::printf("%s\n", texts[r.text]);
+            break;
+        case LoadResult::Form::TextAndCode:
+            std::printf("%s %i\n", texts[r.text], r.code);
+            break;
+        case LoadResult::Form::Description:
+            errno = r.code;
+            std::perror(r.ownName ? r.name.c_str() : texts[r.text]);
+            break;
+    }
+    if (!r.note.empty()) {
+        std::printf("%s\n", r.note.c_str());
+    }
+}
+
+}  // namespace portboot
