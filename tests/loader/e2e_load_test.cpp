@@ -124,7 +124,6 @@ RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const Tem
     return result;
 }
 
-
 TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
     const RunCase& row = GetParam();
     const e2e::PortbootProgram& program = e2e::ProgramUnderTest();

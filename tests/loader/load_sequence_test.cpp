@@ -264,7 +264,8 @@ TEST_F(LoadSequenceTest, SuccessPrintsInfoBlockAndOneLinePerCommand) {
     port_.statusScript = {0, 0, 0, 0};
     WriteImage(Image(5));
     ASSERT_EQ(Run(), kExitDone);
-    EXPECT_EQ(out_, InfoBlock(kLoadFunction, 5) + kInit + kLoadCode + kEndOfCode + kFinished + kSave);
+    EXPECT_EQ(out_,
+              InfoBlock(kLoadFunction, 5) + kInit + kLoadCode + kEndOfCode + kFinished + kSave);
     EXPECT_EQ(err_, "");
     ExpectReport(result_, {LoadResult::Form::Done, Text::Usage, 0, ""});
     EXPECT_TRUE(result_.exchangeBegun) << "main ends the last line";
@@ -276,7 +277,8 @@ TEST_F(LoadSequenceTest, RunModeNamesExecution) {
     port_.statusScript = {0, 0, 0, 0};
     WriteImage(Image(2));
     ASSERT_EQ(Run(), kExitDone);
-    EXPECT_EQ(out_, InfoBlock(kRunFunction, 2) + kInit + kLoadCode + kEndOfCode + kFinished + kExecute);
+    EXPECT_EQ(out_,
+              InfoBlock(kRunFunction, 2) + kInit + kLoadCode + kEndOfCode + kFinished + kExecute);
 }
 
 struct StatusCase {
@@ -305,12 +307,7 @@ TEST_F(LoadSequenceTest, FailedCommandStopsTheSequence) {
          1,
          kInit,
          {Form::TextAndCode, Text::PortReadError, EIO, kEioNote}},
-        {"init unanswered",
-         {},
-         kExitNoAnswer,
-         1,
-         kInit,
-         {Form::Text, Text::NoAnswer, 0, ""}},
+        {"init unanswered", {}, kExitNoAnswer, 1, kInit, {Form::Text, Text::NoAnswer, 0, ""}},
         {"load code answered 255",
          {0, 255},
          kExitDeviceError,
@@ -414,12 +411,9 @@ TEST_F(LoadSequenceTest, CommandLengthOrEntryByteThatFailsEndsWithStatus9) {
     };
     // Wire: init, load, four length bytes, 2 image bytes, end of code, save, two entry bytes.
     const Case cases[] = {
-        {"first command", 0, kInit},
-        {"end-of-code command", 8, kEndOfCode},
-        {"first length byte", 2, kLoadCode},
-        {"last length byte", 5, kLoadCode},
-        {"first entry byte", 10, kSave},
-        {"last entry byte", 11, kSave},
+        {"first command", 0, kInit},         {"end-of-code command", 8, kEndOfCode},
+        {"first length byte", 2, kLoadCode}, {"last length byte", 5, kLoadCode},
+        {"first entry byte", 10, kSave},     {"last entry byte", 11, kSave},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
