@@ -252,6 +252,22 @@ void UnguardPage(void* mapped) {
     }
 }
 
+// Whether the object may have changed size since the count in seen: always without a watch.
+// The count is taken before the queue is drained and the size after: a resize in between is
+// measured now and once more at the next call, never missed.
+bool ResizedSince(intptr_t watch, long& seen) {
+    if (watch < 0) {
+        return true;
+    }
+    const long resizes = resizeSignals;
+    if (resizes == seen) {
+        return false;
+    }
+    seen = resizes;
+    DrainEvents(static_cast<int>(watch));
+    return true;
+}
+
 long Futex(void* word, int op, uint32_t value) {
     return syscall(SYS_futex, word, op, value, nullptr, nullptr, 0);
 }
@@ -302,16 +318,9 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
 
 size_t RequestRegion::Size() const {
     // A client may shrink the object after we mapped it; touching a page past its new end
-    // would kill the server with SIGBUS, so serve only what is there now. The count is taken
-    // before the queue is drained and the size after: a resize in between is measured now and
-    // once more at the next call, never missed.
-    if (resizeWatch_ >= 0) {
-        const long resizes = resizeSignals;
-        if (resizes == resizesSeen_) {
-            return measured_;
-        }
-        resizesSeen_ = resizes;
-        DrainEvents(static_cast<int>(resizeWatch_));
+    // would kill the server with SIGBUS, so serve only what is there now.
+    if (!ResizedSince(resizeWatch_, resizesSeen_)) {
+        return measured_;
     }
     struct stat st {};
     if (native_ < 0 || fstat(static_cast<int>(native_), &st) != 0) {
@@ -407,13 +416,8 @@ bool NamedEvent::Intact() const {
     if (word_ == nullptr || !intact_) {
         return false;
     }
-    if (resizeWatch_ >= 0) {
-        const long resizes = resizeSignals;
-        if (resizes == resizesSeen_) {
-            return true;
-        }
-        resizesSeen_ = resizes;
-        DrainEvents(static_cast<int>(resizeWatch_));
+    if (!ResizedSince(resizeWatch_, resizesSeen_)) {
+        return true;
     }
     struct stat st {};
     if (fstat(static_cast<int>(native_), &st) != 0 ||
