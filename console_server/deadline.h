@@ -6,6 +6,9 @@
 
 namespace conproxy {
 
+// A time limit that means none, for the waits that take one.
+constexpr int kWaitForever = -1;
+
 class Deadline {
   public:
     explicit Deadline(int timeoutMs)

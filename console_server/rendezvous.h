@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "deadline.h"
 #include "system_error.h"
 
 namespace conproxy {
@@ -62,7 +63,6 @@ class RequestRegion : public SharedBytes {
 };
 
 enum class EventWait { kSet, kTimedOut, kFailed };
-constexpr int kWaitForever = -1;
 
 // A named manual-reset event, created non-signalled or opened as the client left it. On POSIX a
 // client may cut the object below its word; every call then fails (Intact() false) instead of

@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kCursorReportTimeoutMs = 500;  // a terminal that has not answered by then won't
 constexpr size_t kReadChunkBytes = 256;
-constexpr int kWaitForever = -1;
 // A pasted flood must not grow the queue without end: at this many records no more keys are
 // decoded (a key's records are never split), and the bytes read are held undecoded, up to
 // kMaxHeldBytes; then the rest waits in the terminal's own (kernel-bounded) buffer until the
