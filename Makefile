@@ -46,13 +46,22 @@ package: deps
 	cmake --preset default
 	cmake --build --preset default --target package -j $(JOBS)
 
-# Only the four Linux programs, with only their build dependencies: no tests, no benchmarks,
-# no Windows programs. A build directory of its own, so that build/ keeps the whole tree.
+# Only the four Linux programs and what `cmake --install` puts beside them (the client library,
+# the Debian changelog), with only their build dependencies: no tests, no benchmarks, no Windows
+# programs. A build directory of its own (DEMO_DIR), so that build/ keeps the whole tree. Each
+# step is one line; cmake's and the compiler's output go to a log that a failure shows whole.
+DEMO_DIR ?= build-demo
+DEMO_TARGETS = portboot conproxy conclient devsim conproxy_client gzipped_documents
 demo:
 	@scripts/ensure-deps --demo
-	cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBENCH=OFF
-	cmake --build build-demo -j $(JOBS) --target portboot conproxy conclient devsim
-	BIN=build-demo/bin scripts/demo
+	@mkdir -p $(DEMO_DIR)
+	@printf 'Building portboot, conproxy, conclient and devsim in %s/ (log: %s) ... ' \
+	    '$(DEMO_DIR)' '$(DEMO_DIR)/build.log'
+	@{ cmake -S . -B $(DEMO_DIR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBENCH=OFF && \
+	   cmake --build $(DEMO_DIR) -j $(JOBS) --target $(DEMO_TARGETS) -- --no-print-directory; \
+	 } >$(DEMO_DIR)/build.log 2>&1 || { echo failed; cat $(DEMO_DIR)/build.log; exit 1; }
+	@echo done
+	@BIN=$(DEMO_DIR)/bin scripts/demo
 
 bench: build
 	bench/run build/bin
@@ -71,4 +80,4 @@ test-asan: deps
 	ctest --preset asan -j $(JOBS)
 
 clean:
-	rm -rf build build-demo build-win32 build-win64 build-asan build-fuzz
+	rm -rf build $(DEMO_DIR) build-win32 build-win64 build-asan build-fuzz

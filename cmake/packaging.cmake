@@ -67,11 +67,9 @@ else()
   file(WRITE ${PROJECT_BINARY_DIR}/packaging/README.md "${readme_text}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.md DESTINATION ${package_docdir})
-  install(FILES docs/conproxy-protocol.md docs/windows-differences.md
-          DESTINATION ${package_docdir}/docs)
+  install(FILES docs/windows-differences.md DESTINATION ${package_docdir}/docs)
   install(FILES tools/devsim/README.md DESTINATION ${package_docdir}/tools/devsim)
-  # The -dev package's own: the protocol its library speaks, and the Debian documents.
-  install(FILES docs/conproxy-protocol.md DESTINATION ${dev_docdir} COMPONENT dev)
+  # The manual pages, the protocol document (in both packages) and the Debian documents.
   include(cmake/manpages.cmake)
 
   find_program(DPKG_PROGRAM dpkg)

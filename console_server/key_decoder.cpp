@@ -186,6 +186,31 @@ bool ParseParameters(const std::string& text, std::vector<int>& numbers) {
     return true;
 }
 
+// Where the run of digits and ';' from position ends: the parameters of a cursor report.
+size_t NumbersEnd(const std::string& text, size_t position) {
+    while (position < text.size() && ((text[position] >= '0' && text[position] <= '9') ||
+                                      text[position] == ';')) {
+        ++position;
+    }
+    return position;
+}
+
+// The key a complete CSI or SS3 sequence stands for, and the modifiers its parameters add;
+// nullptr when it is no key of ours.
+const SequenceKey* KeyForSequence(bool isCsi, char finalByte, const std::vector<int>& parameters,
+                                  uint32_t& modifiers) {
+    if (finalByte == '~') {
+        modifiers = parameters.size() > 1 ? ModifiersFromParameter(parameters[1]) : 0;
+        return isCsi ? FindSequenceKey(SequenceForm::Tilde, '~', parameters[0]) : nullptr;
+    }
+    // ESC [ n X without ';': n is a count, not modifiers.
+    modifiers = isCsi && parameters.size() == 1 ? 0 : ModifiersFromParameter(parameters.back());
+    if (parameters.size() > 1 && parameters[0] > 1) {
+        return nullptr;  // e.g. a cursor report nobody asked for: not a key
+    }
+    return FindSequenceKey(SequenceForm::Letter, finalByte, 0);
+}
+
 // The length of a UTF-8 sequence from its lead byte and the range its second byte must lie in
 // (which rules out overlong forms, surrogates and code points past U+10FFFF); 0 if no lead.
 size_t Utf8Length(uint8_t lead, uint8_t& secondLow, uint8_t& secondHigh) {
@@ -300,22 +325,11 @@ void KeyDecoder::TakeHeldReport() {
         if (at + 1 >= pending_.size() || pending_[at + 1] != '[') {
             continue;
         }
-        size_t end = at + 2;
-        int numbers[2] = {0, 0};
-        int field = 0;
-        for (; end < pending_.size(); ++end) {
-            const char c = pending_[end];
-            if (c >= '0' && c <= '9') {
-                if (numbers[field] < 100000) {  // as ParseParameters caps a long digit run
-                    numbers[field] = numbers[field] * 10 + (c - '0');
-                }
-            } else if (c == ';' && field == 0) {
-                field = 1;
-            } else {
-                break;
-            }
-        }
-        if (end < pending_.size() && pending_[end] == 'R' && field == 1) {
+        const size_t end = NumbersEnd(pending_, at + 2);
+        std::vector<int> numbers;
+        if (end < pending_.size() && pending_[end] == 'R' &&
+            ParseParameters(pending_.substr(at + 2, end - at - 2), numbers) &&
+            numbers.size() == 2) {
             KeyDecoder before = *this;
             before.pending_.erase(at);
             std::deque<InputRecord> unused;
@@ -323,10 +337,7 @@ void KeyDecoder::TakeHeldReport() {
             if (!before.pending_.empty() || before.discarding_ || !before.expectCursorReport_) {
                 return;  // read in turn, once there is room
             }
-            expectCursorReport_ = false;
-            haveCursorReport_ = true;
-            reportRow_ = numbers[0];
-            reportColumn_ = numbers[1];
+            TakeExpectedReport(numbers);
             pending_.erase(at, end + 1 - at);
             return;
         }
@@ -373,21 +384,10 @@ size_t KeyDecoder::DecodeOne(size_t position, bool complete, std::deque<InputRec
 
 size_t KeyDecoder::DecodeSequence(size_t position, std::deque<InputRecord>& out) {
     const bool isCsi = pending_[position + 1] == '[';
-    size_t end = position + 2;
-    if (isCsi && end < pending_.size() && pending_[end] == '[') {
-        // The Linux console's ESC [ [ X for F1-F5: always one more byte.
-        if (end + 1 >= pending_.size()) {
-            return 0;
-        }
-        if (!IsFinalByte(pending_[end + 1])) {
-            return end + 1 - position;  // broken off: that byte is typed
-        }
-        if (const SequenceKey* key =
-                FindSequenceKey(SequenceForm::LinuxConsole, pending_[end + 1], 0)) {
-            AppendKey(key->virtualKey, key->scanCode, key->character, 0, key->state, out);
-        }
-        return end + 2 - position;
+    if (isCsi && position + 2 < pending_.size() && pending_[position + 2] == '[') {
+        return DecodeLinuxConsoleKey(position, out);
     }
+    size_t end = position + 2;
     while (end < pending_.size() && IsParameterOrIntermediate(pending_[end])) {
         ++end;
         if (end - position >= kMaxSequenceBytes) {
@@ -398,7 +398,7 @@ size_t KeyDecoder::DecodeSequence(size_t position, std::deque<InputRecord>& out)
     if (end >= pending_.size()) {
         return 0;  // held; cut short by the pause, the caller takes it as typed keys
     }
-    const auto finalByte = static_cast<uint8_t>(pending_[end]);
+    const char finalByte = pending_[end];
     if (!IsFinalByte(finalByte)) {
         // A control byte inside the sequence breaks it off: drop what came before, then
         // decode that byte as typed.
@@ -409,33 +409,41 @@ size_t KeyDecoder::DecodeSequence(size_t position, std::deque<InputRecord>& out)
     if (!ParseParameters(pending_.substr(position + 2, end - position - 2), parameters)) {
         return used;
     }
-    if (isCsi && finalByte == 'R' && expectCursorReport_ && parameters.size() == 2) {
-        expectCursorReport_ = false;
-        haveCursorReport_ = true;
-        reportRow_ = parameters[0];
-        reportColumn_ = parameters[1];
+    if (isCsi && finalByte == 'R' && TakeExpectedReport(parameters)) {
         return used;
     }
-    const SequenceKey* key = nullptr;
     uint32_t modifiers = 0;
-    if (finalByte == '~') {
-        key = isCsi ? FindSequenceKey(SequenceForm::Tilde, '~', parameters[0]) : nullptr;
-        modifiers = parameters.size() > 1 ? ModifiersFromParameter(parameters[1]) : 0;
-    } else {
-        key = FindSequenceKey(SequenceForm::Letter, static_cast<char>(finalByte), 0);
-        modifiers = ModifiersFromParameter(parameters.back());
-        if (isCsi && parameters.size() == 1) {
-            modifiers = 0;  // ESC [ n X without ';': n is a count, not modifiers
-        }
-        if (parameters.size() > 1 && parameters[0] > 1) {
-            key = nullptr;  // e.g. a cursor report nobody asked for: not a key
-        }
-    }
-    if (key != nullptr) {
+    if (const SequenceKey* key = KeyForSequence(isCsi, finalByte, parameters, modifiers)) {
         AppendKey(key->virtualKey, key->scanCode, key->character,
                   modifiers | (key->state & kShiftPressed), key->state & ~kShiftPressed, out);
     }
     return used;
+}
+
+size_t KeyDecoder::DecodeLinuxConsoleKey(size_t position, std::deque<InputRecord>& out) {
+    // ESC [ [ X for F1-F5: always one more byte.
+    const size_t last = position + 3;
+    if (last >= pending_.size()) {
+        return 0;
+    }
+    if (!IsFinalByte(pending_[last])) {
+        return last - position;  // broken off: that byte is typed
+    }
+    if (const SequenceKey* key = FindSequenceKey(SequenceForm::LinuxConsole, pending_[last], 0)) {
+        AppendKey(key->virtualKey, key->scanCode, key->character, 0, key->state, out);
+    }
+    return last + 1 - position;
+}
+
+bool KeyDecoder::TakeExpectedReport(const std::vector<int>& parameters) {
+    if (!expectCursorReport_ || parameters.size() != 2) {
+        return false;
+    }
+    expectCursorReport_ = false;
+    haveCursorReport_ = true;
+    reportRow_ = parameters[0];
+    reportColumn_ = parameters[1];
+    return true;
 }
 
 size_t KeyDecoder::DecodeTyped(size_t position, uint32_t alt, bool complete,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "console_records.h"
 
@@ -48,6 +49,9 @@ class KeyDecoder {
     void TakeHeldReport();  // the expected report out of bytes held for lack of room
     size_t DecodeOne(size_t position, bool complete, std::deque<InputRecord>& out);
     size_t DecodeSequence(size_t position, std::deque<InputRecord>& out);
+    size_t DecodeLinuxConsoleKey(size_t position, std::deque<InputRecord>& out);  // ESC [ [ X
+    // A CSI ... R with two numbers while a report is expected: taken as the report.
+    bool TakeExpectedReport(const std::vector<int>& parameters);
     size_t DecodeTyped(size_t position, uint32_t alt, bool complete, std::deque<InputRecord>& out);
     size_t DecodeUtf8(size_t position, uint32_t alt, bool complete, std::deque<InputRecord>& out);
 

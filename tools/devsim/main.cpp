@@ -222,15 +222,16 @@ class Device {
     bool unaskedSent_ = false;
 };
 
-int Run(const Options& options) {
-    PtyLine line;
+// Opens the line, links it where asked, puts the stale byte in and prints the path for the
+// host. False after an error line.
+bool SetUpLine(const Options& options, PtyLine& line) {
     std::string error;
     if (!OpenPtyLine(line, !options.cooked, error)) {
         std::fprintf(stderr, "devsim: %s\n", error.c_str());
-        return kExitOwnError;
+        return false;
     }
     if (!options.linkPath.empty() && !MakeLink(line.slavePath, options.linkPath)) {
-        return kExitOwnError;
+        return false;
     }
     // In the line before the path is out, so before any host can have opened it.
     if (options.stale) {
@@ -240,15 +241,41 @@ int Run(const Options& options) {
     line.slave.Reset();
     std::printf("%s\n", line.slavePath.c_str());
     std::fflush(stdout);
-    InstallSignalHandlers();
-    Babbler babbler(options.garbage);
-    if (babbler.Enabled()) {
-        ::fcntl(line.master.Get(), F_SETFL, ::fcntl(line.master.Get(), F_GETFL) | O_NONBLOCK);
-    }
+    return true;
+}
 
-    Device device(options, line);
+// What one wait on the line gave: bytes to read, nothing yet, or the end of the session.
+enum class LineState { Readable, NothingYet, Gone };
+
+// Waits up to waitMs for the host's bytes, babbling while the line takes them.
+LineState WaitForLine(int fd, Babbler& babbler, int waitMs) {
+    short events = babbler.Enabled() ? POLLIN | POLLOUT : POLLIN;
+    pollfd watch{fd, events, 0};
+    int ready = ::poll(&watch, 1, waitMs);
+    if (ready < 0 && errno != EINTR) {
+        std::fprintf(stderr, "devsim: poll: %s\n", std::strerror(errno));
+        return LineState::Gone;
+    }
+    if (ready > 0 && (watch.revents & (POLLIN | POLLOUT)) == 0) {
+        // Hung up: no host has the slave open, before the first or after the last.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kNoHostPollMs, waitMs)));
+        return LineState::NothingYet;
+    }
+    if (ready > 0 && (watch.revents & POLLOUT) && !babbler.Send(fd)) {
+        return LineState::Gone;
+    }
+    // Only room to write: nothing to read yet. A hang-up or error goes on to the read,
+    // which ends the session.
+    if (ready <= 0 || !(watch.revents & (POLLIN | POLLHUP | POLLERR))) {
+        return LineState::NothingYet;
+    }
+    return LineState::Readable;
+}
+
+// Serves the host until the line is idle, the time limit or a signal ends the session, or the
+// device closes the line; true in that last case.
+bool ServeHost(const Options& options, PtyLine& line, Device& device, Babbler& babbler) {
     const DeviceProtocol& protocol = device.Protocol();
-    const std::vector<std::uint8_t>& sinkBytes = device.SinkBytes();
     Pacer pacer(options.paceBaud);
     // Both start with the first byte: a device waits for its host as long as it takes.
     Deadline overall = Deadline::Never();
@@ -270,24 +297,11 @@ int Run(const Options& options) {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min(paceWaitMs, waitMs)));
             continue;
         }
-        short events = babbler.Enabled() ? POLLIN | POLLOUT : POLLIN;
-        pollfd watch{line.master.Get(), events, 0};
-        int ready = ::poll(&watch, 1, waitMs);
-        if (ready < 0 && errno != EINTR) {
-            std::fprintf(stderr, "devsim: poll: %s\n", std::strerror(errno));
+        LineState state = WaitForLine(line.master.Get(), babbler, waitMs);
+        if (state == LineState::Gone) {
             break;
         }
-        if (ready > 0 && (watch.revents & (POLLIN | POLLOUT)) == 0) {
-            // Hung up: no host has the slave open, before the first or after the last.
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kNoHostPollMs, waitMs)));
-            continue;
-        }
-        if (ready > 0 && (watch.revents & POLLOUT) && !babbler.Send(line.master.Get())) {
-            break;  // the line is gone
-        }
-        // Only room to write: nothing to read yet. A hang-up or error goes on to the read,
-        // which ends the loop.
-        if (ready <= 0 || !(watch.revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (state == LineState::NothingYet) {
             continue;
         }
         ssize_t count = ::read(line.master.Get(), buffer, want);
@@ -314,59 +328,92 @@ int Run(const Options& options) {
                 std::min<std::uint32_t>(options.idleMs, kTrailingListenMs)));
         }
     }
+    return closedOnPurpose;
+}
 
-    if (gStopRequested && !closedOnPurpose) {
-        // Bytes the host wrote before it ended are still in the kernel buffer: count them, so
-        // a caller that stops devsim right after the host sees everything the host sent.
-        pollfd watch{line.master.Get(), POLLIN, 0};
-        ssize_t count = 0;
-        while (!closedOnPurpose && ::poll(&watch, 1, 0) > 0 && (watch.revents & POLLIN) &&
-               (count = ::read(line.master.Get(), buffer, sizeof buffer)) > 0) {
-            closedOnPurpose = device.Take(buffer, static_cast<std::size_t>(count));
-        }
+// After a stop signal: bytes the host wrote before it ended are still in the kernel buffer.
+// Counting them lets a caller that stops devsim right after the host see everything the host
+// sent. True when the device closed the line on them.
+bool TakeLeftoverBytes(PtyLine& line, Device& device) {
+    std::uint8_t buffer[4096];
+    pollfd watch{line.master.Get(), POLLIN, 0};
+    ssize_t count = 0;
+    bool closedOnPurpose = false;
+    while (!closedOnPurpose && ::poll(&watch, 1, 0) > 0 && (watch.revents & POLLIN) &&
+           (count = ::read(line.master.Get(), buffer, sizeof buffer)) > 0) {
+        closedOnPurpose = device.Take(buffer, static_cast<std::size_t>(count));
     }
-    if (!options.linkPath.empty()) {
-        ::unlink(options.linkPath.c_str());
-    }
-    int status = kExitIncomplete;
-    std::string summary;
+    return closedOnPurpose;
+}
+
+// The summary line and the exit status of a finished session.
+std::string Summarize(const Options& options, const Device& device, const Babbler& babbler,
+                      bool closedOnPurpose, int& status) {
     if (options.sink) {
         status = kExitComplete;
-        summary = "result=sink received=" + std::to_string(sinkBytes.size());
-    } else {
-        const char* result = "incomplete";
-        if (closedOnPurpose) {
-            status = kExitClosed;
-            result = "closed";
-        } else if (protocol.Unexpected()) {
-            status = kExitUnexpected;
-            result = "unexpected";
-        } else if (protocol.Done()) {
-            status = kExitComplete;
-            result = "complete";
-        }
-        summary = protocol.Summary(result);
-        if (babbler.Enabled()) {
-            summary += " garbage=" + std::to_string(babbler.Sent());
-        }
+        return "result=sink received=" + std::to_string(device.SinkBytes().size());
     }
-    std::printf("%s\n", summary.c_str());
-    std::fflush(stdout);
+    const DeviceProtocol& protocol = device.Protocol();
+    status = kExitIncomplete;
+    const char* result = "incomplete";
+    if (closedOnPurpose) {
+        status = kExitClosed;
+        result = "closed";
+    } else if (protocol.Unexpected()) {
+        status = kExitUnexpected;
+        result = "unexpected";
+    } else if (protocol.Done()) {
+        status = kExitComplete;
+        result = "complete";
+    }
+    std::string summary = protocol.Summary(result);
+    if (babbler.Enabled()) {
+        summary += " garbage=" + std::to_string(babbler.Sent());
+    }
+    return summary;
+}
 
+// The --summary and --out files; false (after an error line) when either cannot be written.
+bool WriteResultFiles(const Options& options, const Device& device, const std::string& summary) {
     bool written = true;
     if (!options.summaryPath.empty()) {
         std::string text = summary + "\n";
         written = WriteFile(options.summaryPath, text.data(), text.size());
     }
     if (!options.outPath.empty()) {
-        std::vector<std::uint8_t> image = options.sink ? sinkBytes : protocol.ImageWithoutPad();
+        std::vector<std::uint8_t> image =
+            options.sink ? device.SinkBytes() : device.Protocol().ImageWithoutPad();
         written = WriteFile(options.outPath, image.data(), image.size()) && written;
     }
     if (!written) {
         std::fprintf(stderr, "devsim: cannot write the summary or the image file\n");
+    }
+    return written;
+}
+
+int Run(const Options& options) {
+    PtyLine line;
+    if (!SetUpLine(options, line)) {
         return kExitOwnError;
     }
-    return status;
+    InstallSignalHandlers();
+    Babbler babbler(options.garbage);
+    if (babbler.Enabled()) {
+        ::fcntl(line.master.Get(), F_SETFL, ::fcntl(line.master.Get(), F_GETFL) | O_NONBLOCK);
+    }
+    Device device(options, line);
+    bool closedOnPurpose = ServeHost(options, line, device, babbler);
+    if (gStopRequested && !closedOnPurpose) {
+        closedOnPurpose = TakeLeftoverBytes(line, device);
+    }
+    if (!options.linkPath.empty()) {
+        ::unlink(options.linkPath.c_str());
+    }
+    int status = kExitIncomplete;
+    const std::string summary = Summarize(options, device, babbler, closedOnPurpose, status);
+    std::printf("%s\n", summary.c_str());
+    std::fflush(stdout);
+    return WriteResultFiles(options, device, summary) ? status : kExitOwnError;
 }
 
 }  // namespace
