@@ -82,9 +82,9 @@ std::string ShortReadReason(const Image& image, const ConsoleTexts& texts) {
     }
     const char* format = texts[Text::NoteShortRead];
     char reason[kReasonSize];
-    const int length = std::snprintf(reason, sizeof reason, format,
-                                     static_cast<unsigned>(image.readLength),
-                                     static_cast<unsigned>(image.length));
+    const int length =
+        std::snprintf(reason, sizeof reason, format, static_cast<unsigned>(image.readLength),
+                      static_cast<unsigned>(image.length));
     return length > 0 ? std::string(reason) : std::string();
 }
 

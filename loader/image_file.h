@@ -1,7 +1,7 @@
 // The image file, read whole: one open whose descriptor is both checked and read, so what is
 // read is what was checked, and a name that is not a regular file (a FIFO, a device) is refused
-// without ever waiting on it; a directory is a file that cannot be opened. The open belongs to the platform
-// (image_file_<platform>.cpp); measuring and reading are the same everywhere.
+// without ever waiting on it; a directory is a file that cannot be opened. The open belongs to the
+// platform (image_file_<platform>.cpp); measuring and reading are the same everywhere.
 #pragma once
 
 #include <cstdint>
@@ -45,8 +45,7 @@ extern const PathStyle kPathStyle;  // image_file_<platform>.cpp
 // The image's path as the information block shows it: a relative name after the current
 // directory and the separator; a name that says its own directory or drive (Windows: "C:\x",
 // "\x", "C:x", "\\server\share\x") as it was typed.
-std::string ShownImagePath(const std::string& currentDir, const std::string& name,
-                           PathStyle style);
+std::string ShownImagePath(const std::string& currentDir, const std::string& name, PathStyle style);
 
 // The platform's words for a read that gave fewer bytes than the file measured and set no error
 // number, in the console's encoding (the empty file, or how much came); empty where the

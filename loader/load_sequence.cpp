@@ -132,7 +132,8 @@ Image ReadImage(const char* name, const ConsoleTexts& texts) {
         case ImageRead::NotRead:
             break;
     }
-    LoadResult stop = Stop(kExitFileNotRead, LoadResult::Form::Description, Text::FileNotLoaded, error);
+    LoadResult stop =
+        Stop(kExitFileNotRead, LoadResult::Form::Description, Text::FileNotLoaded, error);
     if (error == 0) {
         stop.reason = ShortReadReason(image, texts);
     }

@@ -464,8 +464,8 @@ TEST(PortbootImage, WindowsNamesWithTheirOwnRootOrDriveShownAsTyped) {
     // The folder as Windows names it, without its drive: Wine shows Unix paths on drive Z:.
     const std::string absolute = program.ShownImagePath(dir.Path(), kImageName);
     ASSERT_EQ(absolute.substr(0, 2), "Z:");
-    for (const std::string& name : {absolute.substr(2), std::string("Z:") + kImageName,
-                                   "\\\\?\\" + absolute}) {
+    for (const std::string& name :
+         {absolute.substr(2), std::string("Z:") + kImageName, "\\\\?\\" + absolute}) {
         SCOPED_TRACE(name);
         DevsimSession device(kDevsim, dir, {});
         const std::string port = program.AttachPort(device.SlavePath());

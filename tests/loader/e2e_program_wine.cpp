@@ -84,8 +84,11 @@ class WineProgram : public PortbootProgram {
         // There is no display here. Wine's console starts the desktop process (explorer) when it
         // first turns a typed key into a key event, and without a display driver it then sat
         // about 9 s before passing the key on; with explorer switched off that fails at once.
-        spawn.extraEnv = {"WINEPREFIX=" + PrefixPath(), "WINEDEBUG=-all", "LC_ALL=ru_RU.UTF-8",
-                          "LANG=ru_RU.UTF-8", "WINEDLLOVERRIDES=explorer.exe=d",
+        spawn.extraEnv = {"WINEPREFIX=" + PrefixPath(),
+                          "WINEDEBUG=-all",
+                          "LC_ALL=ru_RU.UTF-8",
+                          "LANG=ru_RU.UTF-8",
+                          "WINEDLLOVERRIDES=explorer.exe=d",
                           std::string("LOCPATH=") + kLocaleDir};
         spawn.workDir = workDir;
         spawn.controllingPty = controllingPty;

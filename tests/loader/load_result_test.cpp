@@ -57,8 +57,7 @@ TEST(PrintResultTest, EachFormAsThePersonReadsIt) {
         {"text and code on a line of its own", ownLine, "\n" + kPortOpenError + "5\n", ""},
         {"description of a text", Result(Form::Description, Text::FileNotLoaded, 0), "",
          kNotLoaded + ": " + std::strerror(0) + "\n"},
-        {"a reason in the description's place", shortRead, "",
-         kNotLoaded + ": прочитано 2 из 4\n"},
+        {"a reason in the description's place", shortRead, "", kNotLoaded + ": прочитано 2 из 4\n"},
         {"description of the user's file", ownName, "", "image.bin: No such file or directory\n"},
     };
     const ConsoleTexts texts;

@@ -204,8 +204,8 @@ class LoadSequenceTest : public testing::Test {
     // The text printed before the first command: the information block.
     std::string InfoBlock(const std::string& function, unsigned length) const {
         // The image is named by its absolute path: the current directory stays out of it.
-        return expected::Info(imagePath_, settings_.port.Label(),
-                              settings_.baudRate, function, settings_.entryPoint, length);
+        return expected::Info(imagePath_, settings_.port.Label(), settings_.baudRate, function,
+                              settings_.entryPoint, length);
     }
 
     const ConsoleTexts texts_;

@@ -150,9 +150,9 @@ class PeFile {
 struct Block {
     std::size_t begin, end;  // the whole block
     std::string key;
-    std::size_t value;       // where the value begins
+    std::size_t value;  // where the value begins
     std::uint16_t valueLength;
-    std::size_t children;    // where the first child begins
+    std::size_t children;  // where the first child begins
 };
 
 Block ReadBlock(const Bytes& b, std::size_t at) {
