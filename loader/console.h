@@ -22,6 +22,12 @@ std::size_t ConsoleColumns();
 // `length` Windows-1251 bytes in the console's encoding.
 std::string ConvertToConsole(const char* bytes, std::size_t length);
 
+// A name the program did not write (the image's, the current directory's, a rejected option) in
+// the encoding the console shows: on Windows it comes in the ANSI code page and goes out in the
+// OEM one, as the texts do, whether the output is the console or a file; elsewhere the locale's
+// bytes are the console's already.
+std::string NameToConsole(const std::string& name);
+
 // Waits for one key on the console itself, not on standard input, and takes that key alone (an
 // escape sequence is one key); what was typed after it stays. Returns at once when the process
 // has no console to read, or runs in the background of its terminal.

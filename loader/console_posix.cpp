@@ -23,21 +23,6 @@
 
 namespace portboot {
 
-// The directory and the file name are joined with '/' here.
-constexpr char kInfoFormat[] =
-    // \n
-    "\n"
-    // Файл %s/%s\n
-    "\xD4\xE0\xE9\xEB %s/%s\n"
-    // Порт %s:%u\n
-    "\xCF\xEE\xF0\xF2 %s:%u\n"
-    // Функция %s\n
-    "\xD4\xF3\xED\xEA\xF6\xE8\xFF %s\n"
-    // Точка входа %u\n
-    "\xD2\xEE\xF7\xEA\xE0 \xE2\xF5\xEE\xE4\xE0 %u\n"
-    // Длина файла %u
-    "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
-
 // How a port is named here, and where the exit statuses are; printed under the usage text.
 constexpr char kUsageNote[] =
     // \n
@@ -255,8 +240,12 @@ std::string ConvertToConsole(const char* bytes, std::size_t length) {
     return converted;
 }
 
-TextBytes ConsolePlatformText(Text id) {
-    return id == Text::InfoFormat ? Bytes(kInfoFormat) : Bytes(kUsageNote);
+std::string NameToConsole(const std::string& name) {
+    return name;
+}
+
+TextBytes ConsolePlatformText(Text /*UsageNote*/) {
+    return Bytes(kUsageNote);
 }
 
 void WaitForKey() {

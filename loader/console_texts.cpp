@@ -84,6 +84,21 @@ constexpr char kLoadFinished[] =
     // Загрузка завершена
     "\xC7\xE0\xE3\xF0\xF3\xE7\xEA\xE0 \xE7\xE0\xE2\xE5\xF0\xF8\xE5\xED\xE0";
 
+// The image's path comes joined: the current directory appears only before a relative name.
+constexpr char kInfoFormat[] =
+    // \n
+    "\n"
+    // Файл %s\n
+    "\xD4\xE0\xE9\xEB %s\n"
+    // Порт %s:%u\n
+    "\xCF\xEE\xF0\xF2 %s:%u\n"
+    // Функция %s\n
+    "\xD4\xF3\xED\xEA\xF6\xE8\xFF %s\n"
+    // Точка входа %u\n
+    "\xD2\xEE\xF7\xEA\xE0 \xE2\xF5\xEE\xE4\xE0 %u\n"
+    // Длина файла %u
+    "\xC4\xEB\xE8\xED\xE0 \xF4\xE0\xE9\xEB\xE0 %u";
+
 constexpr char kLabelInit[] =
     // Инициализация
     "\xC8\xED\xE8\xF6\xE8\xE0\xEB\xE8\xE7\xE0\xF6\xE8\xFF ";
@@ -168,8 +183,9 @@ TextBytes SourceOf(Text id) {
             return Bytes(kLabelSaveCode);
         case Text::LabelEndOfCode:
             return Bytes(kLabelEndOfCode);
-        case Text::UsageNote:
         case Text::InfoFormat:
+            return Bytes(kInfoFormat);
+        case Text::UsageNote:
             return ConsolePlatformText(id);
         case Text::NotePort:
         case Text::NoteNoAccess:
@@ -180,6 +196,9 @@ TextBytes SourceOf(Text id) {
         case Text::NoteHolder:
         case Text::NoteHiddenHolder:
             return PortNoteText(id);
+        case Text::NoteEmptyFile:
+        case Text::NoteShortRead:
+            return ImageNoteText(id);
         case Text::Count:
             break;
     }

@@ -23,7 +23,7 @@ enum class Text : std::uint8_t {
     PortWriteError,
     PortReadError,
     LoadFinished,
-    InfoFormat,  // its directory separator belongs to the platform
+    InfoFormat,
     FunctionRun,
     FunctionLoad,
     // The progress labels of the device commands 0 to 4 and of command 13, in that order.
@@ -42,6 +42,9 @@ enum class Text : std::uint8_t {
     NoteHeld,
     NoteHolder,
     NoteHiddenHolder,
+    // What a read that came short without an error number met, where the platform says it.
+    NoteEmptyFile,
+    NoteShortRead,  // the bytes read and the bytes measured
     Count
 };
 constexpr std::size_t kTextCount = static_cast<std::size_t>(Text::Count);
@@ -59,10 +62,11 @@ constexpr TextBytes Bytes(const char (&bytes)[N]) {
 
 // The text as the program holds it, before conversion.
 TextBytes SourceOf(Text id);
-// The platform's texts: InfoFormat and UsageNote in console_<platform>.cpp, the Note formats in
-// port_notes_<platform>.cpp.
+// The platform's texts: UsageNote in console_<platform>.cpp, the Note formats in
+// port_notes_<platform>.cpp, the image's in image_file_<platform>.cpp.
 TextBytes ConsolePlatformText(Text id);
 TextBytes PortNoteText(Text id);
+TextBytes ImageNoteText(Text id);
 
 class ConsoleTexts {
   public:

@@ -8,6 +8,25 @@
 
 namespace portboot {
 
+namespace {
+
+constexpr char kNoteEmptyFile[] =
+    // файл пуст
+    "\xF4\xE0\xE9\xEB \xEF\xF3\xF1\xF2";
+
+constexpr char kNoteShortRead[] =
+    // прочитано %u байт из %u
+    "\xEF\xF0\xEE\xF7\xE8\xF2\xE0\xED\xEE %u \xE1\xE0\xE9\xF2 \xE8\xE7 %u";
+
+}  // namespace
+
+const PathStyle kPathStyle = PathStyle::Posix;
+
+// The C library words error number 0 "Success", which no person should read under a failure.
+TextBytes ImageNoteText(Text id) {
+    return id == Text::NoteEmptyFile ? Bytes(kNoteEmptyFile) : Bytes(kNoteShortRead);
+}
+
 std::FILE* OpenImageFile(const char* name, bool& notRegular) {
     notRegular = false;
     // Non-blocking, so a FIFO without a writer, or a name swapped for one, cannot hold the
@@ -17,10 +36,17 @@ std::FILE* OpenImageFile(const char* name, bool& notRegular) {
         return nullptr;
     }
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = errno;
+    const bool measured = fstat(fd, &info) == 0;
+    if (!measured || !S_ISREG(info.st_mode)) {
+        // A directory opens for reading here, but as an image it cannot be opened: it has no
+        // bytes to read, as on Windows, where its open fails.
+        int error = errno;
+        if (measured && S_ISDIR(info.st_mode)) {
+            error = EISDIR;
+        } else {
+            notRegular = true;
+        }
         close(fd);
-        notRegular = true;
         errno = error;
         return nullptr;
     }

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "console.h"
+
 namespace portboot {
 
 void PrintResult(const LoadResult& r, const ConsoleTexts& texts) {
@@ -16,7 +18,7 @@ void PrintResult(const LoadResult& r, const ConsoleTexts& texts) {
             std::printf("%s%s\n", texts[Text::Usage], texts[Text::UsageNote]);
             break;
         case LoadResult::Form::BadArgument:
-            std::printf("%s %i: '%s'\n", texts[r.text], r.code, r.name.c_str());
+            std::printf("%s %i: '%s'\n", texts[r.text], r.code, NameToConsole(r.name).c_str());
             break;
         case LoadResult::Form::Text:
             std::printf("%s\n", texts[r.text]);
@@ -24,10 +26,16 @@ void PrintResult(const LoadResult& r, const ConsoleTexts& texts) {
         case LoadResult::Form::TextAndCode:
             std::printf("%s %i\n", texts[r.text], r.code);
             break;
-        case LoadResult::Form::Description:
+        case LoadResult::Form::Description: {
+            const std::string subject = r.ownName ? NameToConsole(r.name) : texts[r.text];
+            if (!r.reason.empty()) {
+                std::fprintf(stderr, "%s: %s\n", subject.c_str(), r.reason.c_str());
+                break;
+            }
             errno = r.code;
-            std::perror(r.ownName ? r.name.c_str() : texts[r.text]);
+            std::perror(subject.c_str());
             break;
+        }
     }
     if (!r.note.empty()) {
         std::printf("%s\n", r.note.c_str());

@@ -26,7 +26,9 @@ struct LoadResult {
         BadArgument,  // "%s %i: '%s'\n": the text, the option's index and the option
         Text,         // the text and a line feed
         TextAndCode,  // "%s %i\n": the text and a number
-        Description,  // on standard error: the name, ": " and the description of an error number
+        // On standard error: the name, ": " and the description of an error number, or the
+        // reason where one is given.
+        Description,
     };
 
     int status = kExitDone;
@@ -37,10 +39,11 @@ struct LoadResult {
     bool ownName = false;        // Description: the name is the user's own, not a text
     bool ownLine = false;        // the report begins a line of its own
     std::string note{};          // the platform's line under the text, if it has one
+    std::string reason{};        // Description: what happened, where no error number says it
     bool exchangeBegun = false;  // the device was spoken to: a line feed follows the key
 };
 
-// Prints what the result says, in the console's encoding: nothing for Done.
+// Prints what the result says, in the console's encoding (the names too): nothing for Done.
 void PrintResult(const LoadResult& result, const ConsoleTexts& texts);
 
 }  // namespace portboot

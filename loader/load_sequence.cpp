@@ -112,7 +112,7 @@ void DiscardStaleInput(ComPort& port) {
 }
 
 // Statuses 3 to 6.
-Image ReadImage(const char* name) {
+Image ReadImage(const char* name, const ConsoleTexts& texts) {
     Image image;
     int error = 0;
     switch (ReadImageFile(name, image, error)) {
@@ -132,14 +132,20 @@ Image ReadImage(const char* name) {
         case ImageRead::NotRead:
             break;
     }
-    throw Stop(kExitFileNotRead, LoadResult::Form::Description, Text::FileNotLoaded, error);
+    LoadResult stop =
+        Stop(kExitFileNotRead, LoadResult::Form::Description, Text::FileNotLoaded, error);
+    if (error == 0) {
+        stop.reason = ShortReadReason(image, texts);
+    }
+    throw stop;
 }
 
 void PrintInformationBlock(const char* imageFileName, const LoaderSettings& s, std::uint32_t length,
                            const ConsoleTexts& texts) {
     char currentDir[kCurrentDirSize];
     GetCurrentDir(currentDir, sizeof currentDir);
-    std::printf(texts[Text::InfoFormat], currentDir, imageFileName, s.port.Label().c_str(),
+    const std::string path = NameToConsole(ShownImagePath(currentDir, imageFileName, kPathStyle));
+    std::printf(texts[Text::InfoFormat], path.c_str(), s.port.Label().c_str(),
                 static_cast<unsigned>(s.baudRate),
                 s.mode == ModeRun ? texts[Text::FunctionRun] : texts[Text::FunctionLoad],
                 static_cast<unsigned>(s.entryPoint), static_cast<unsigned>(length));
@@ -239,7 +245,7 @@ LoadResult RunLoad(const char* imageFileName, const LoaderSettings& settings, Co
     LoadResult result;
     try {
         OpenPort(port, settings);
-        const Image image = ReadImage(imageFileName);
+        const Image image = ReadImage(imageFileName, texts);
         PrintInformationBlock(imageFileName, settings, image.length, texts);
         exchangeBegun = true;
         ExchangeWithDevice(port, settings, image, showProgress, texts);

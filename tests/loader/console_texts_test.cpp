@@ -31,7 +31,7 @@ TEST(ConsoleTextsTest, EveryTextConvertsToItsWording) {
         {Text::PortWriteError, "Ошибка записи в COM-порт, ошибка:"},
         {Text::PortReadError, "Ошибка чтения COM-порта, ошибка:"},
         {Text::LoadFinished, "\nЗагрузка завершена"},
-        {Text::InfoFormat, "\nФайл %s/%s\nПорт %s:%u\nФункция %s\nТочка входа %u\nДлина файла %u"},
+        {Text::InfoFormat, "\nФайл %s\nПорт %s:%u\nФункция %s\nТочка входа %u\nДлина файла %u"},
         {Text::FunctionRun, "выполнение"},
         {Text::FunctionLoad, "загрузка"},
         {Text::LabelInit, "Инициализация "},
@@ -43,6 +43,8 @@ TEST(ConsoleTextsTest, EveryTextConvertsToItsWording) {
         {Text::NotePort, "Порт %s: %s"},
         {Text::NoteHeld, "Порт %s занят: %s"},
         {Text::NoteHolder, "процесс %ld (%s)"},
+        {Text::NoteEmptyFile, "файл пуст"},
+        {Text::NoteShortRead, "прочитано %u байт из %u"},
     };
     const ConsoleTexts texts;
     for (const TextCase& c : cases) {

@@ -36,6 +36,7 @@ using test_support::TempDir;
 const std::string kDevsim = DEVSIM_PATH;
 const char kImageName[] = "image.bin";
 const char kFifoName[] = "image.fifo";
+const char kSubdirName[] = "image.dir";
 // Every run ends well inside this, the slowest row (four answers 1500 ms late) included.
 constexpr std::chrono::seconds kRunTimeLimit{20};
 // Start-up and teardown (Wine's included) on a busy machine, on top of a row's own waiting.
@@ -93,19 +94,28 @@ void ExpectOutWithNote(const e2e::PortbootProgram& program, const std::string& o
     EXPECT_EQ(note.back(), '\n') << note;
 }
 
-// One load of the row by the program, against a devsim of its own; image.bin is already in dir.
+// The folder a row's program runs in.
+std::string RunFolder(const RunCase& row, const TempDir& dir) {
+    return *row.folder == '\0' ? dir.Path() : dir.File(row.folder);
+}
+
+// One load of the row by the program, against a devsim of its own; the image is already in the
+// row's folder.
 RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const TempDir& dir) {
     DevsimSession device(kDevsim, dir, row.devsimOptions);
-    const Tokens argTokens = {{"{file}", kImageName},
+    const std::string folder = RunFolder(row, dir);
+    const Tokens argTokens = {{"{file}", row.imageName},
                               {"{port}", program.AttachPort(device.SlavePath())},
                               {"{absentport}", program.AbsentPortOption()},
                               {"{fifo}", kFifoName},
+                              {"{subdir}", kSubdirName},
+                              {"{abspath}", program.ShownImagePath(folder, row.imageName)},
                               {"{dir}", dir.Path()}};
     std::vector<std::string> args;
     for (const std::string& arg : row.args) {
         args.push_back(Fill(arg, argTokens));
     }
-    test_support::SpawnOptions spawn = program.Spawn(args, dir.Path(), false);
+    test_support::SpawnOptions spawn = program.Spawn(args, folder, false);
     spawn.timeLimit = kRunTimeLimit;
     if (*row.locale != '\0') {
         spawn.extraEnv.push_back(std::string("LC_ALL=") + row.locale);
@@ -116,9 +126,10 @@ RowRun RunRow(const e2e::PortbootProgram& program, const RunCase& row, const Tem
     result.out = child.Stdout();
     result.err = child.Stderr();
     result.received = row.deviceResult == "complete" ? device.Finish() : device.Stop();
-    result.shown = {{"{path}", program.ShownImagePath(dir.Path(), kImageName)},
+    result.shown = {{"{path}", program.ShownImagePath(folder, row.imageName)},
                     {"{port}", program.ShownPortName(device.SlavePath())},
-                    {"{noerror}", program.NoErrorDescription()},
+                    {"{emptyfile}", program.EmptyFileReason()},
+                    {"{isdir}", program.DirectoryReason()},
                     {"{usagenote}", program.UsageNote()},
                     {"{absentport}", program.AbsentPortOption()}};
     return result;
@@ -134,15 +145,22 @@ TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
         GTEST_SKIP() << "a row for the Linux program";
     }
     TempDir dir;
+    const std::string folder = RunFolder(row, dir);
+    if (folder != dir.Path()) {
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    }
     for (const std::string& arg : row.args) {
         if (arg == "{fifo}") {
             // No writer ever comes: opening it must not block.
-            ASSERT_EQ(mkfifo(dir.File(kFifoName).c_str(), 0600), 0);
+            ASSERT_EQ(mkfifo((folder + "/" + kFifoName).c_str(), 0600), 0);
+        }
+        if (arg == "{subdir}") {
+            ASSERT_EQ(mkdir((folder + "/" + kSubdirName).c_str(), 0700), 0);
         }
     }
     std::string image = MakeImage(row.imageSize < 0 ? 0 : row.imageSize);
     if (row.imageSize >= 0) {
-        test_support::WriteFile(dir.File(kImageName), image);
+        test_support::WriteFile(folder + "/" + row.imageName, image);
     }
     RowRun run = RunRow(program, row, dir);
     DeviceRecord& received = run.received;
@@ -244,7 +262,10 @@ const RunCase kFailures[] = {
     {.name = "PortCannotBeOpened", .imageSize = 3, .args = {"{file}", "{absentport}"}, .exitStatus = 3, .out = kPortOpenError + "2\n{note}", .deviceResult = "incomplete", .device = kNothingSent, .note = "Порт {absentport}: No such file or directory; "},
     {.name = "FileCannotBeOpened", .imageSize = -1, .args = {"{file}", "{port}"}, .exitStatus = 3, .out = "", .err = "image.bin: No such file or directory\n", .deviceResult = "incomplete", .device = kNothingSent},
     {.name = "FileTooLarge", .imageSize = 65535, .args = {"{file}", "{port}"}, .exitStatus = 4, .out = kTooLarge, .deviceResult = "incomplete", .device = kNothingSent},
-    {.name = "EmptyFileNotRead", .imageSize = 0, .args = {"{file}", "{port}"}, .exitStatus = 6, .out = "", .err = kNotLoaded + ": {noerror}\n", .deviceResult = "incomplete", .device = kNothingSent},
+    // Linux says what it met instead of "Success", the description of no error.
+    {.name = "EmptyFileNotRead", .imageSize = 0, .args = {"{file}", "{port}"}, .exitStatus = 6, .out = "", .err = kNotLoaded + ": {emptyfile}\n", .deviceResult = "incomplete", .device = kNothingSent},
+    // A directory has no bytes to load; Windows cannot open it as a file, nor does Linux.
+    {.name = "DirectoryImageCannotBeOpened", .imageSize = 3, .args = {"{subdir}", "{port}"}, .exitStatus = 3, .out = "", .err = std::string(kSubdirName) + ": {isdir}\n", .deviceResult = "incomplete", .device = kNothingSent},
     {.name = "NoAnswerToInit", .devsimOptions = {"--silent", "0"}, .imageSize = 3, .args = {"{file}", "{port}"}, .exitStatus = 7, .out = Info(57600, kLoadFunction, 0, 3) + kInit + kNoAnswer + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, .minElapsedMs = 1800},
     {.name = "NoAnswerToEndOfCode", .devsimOptions = {"--silent", "13"}, .imageSize = 3, .args = {"{file}", "{port}", "R"}, .exitStatus = 7, .out = Info(57600, kRunFunction, 0, 3) + kInit + kLoadCode + kEndOfCode + kNoAnswer + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:0,1:0,13:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}}, .minElapsedMs = 1800},
     {.name = "DeviceErrorOnInit", .devsimOptions = {"--status", "0=5"}, .imageSize = 3, .args = {"{file}", "{port}"}, .exitStatus = 8, .out = Info(57600, kLoadFunction, 0, 3) + kInit + DeviceError(5) + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:5"}, {"length", "none(0/4)"}, {"extra", "0"}}},
@@ -254,10 +275,9 @@ const RunCase kFailures[] = {
     {.name = "StaleZeroIsNoStatus", .devsimOptions = {"--stale", "0", "--status", "4=7"}, .imageSize = 3, .args = {"{file}", "{port}"}, .exitStatus = 8, .out = Info(57600, kLoadFunction, 0, 3) + kInit + kLoadCode + kEndOfCode + kFinished + kSave + DeviceError(7) + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:0,1:0,13:0,4:7"}, {"image", "4/4"}, {"entry", "none(0/2)"}}},
     // A byte sent after the host's first command, ahead of the answer, is read as its status.
     {.name = "UnaskedByteTakenAsInitStatus", .devsimOptions = {"--unasked", "7"}, .imageSize = 3, .args = {"{file}", "{port}"}, .exitStatus = 8, .out = Info(57600, kLoadFunction, 0, 3) + kInit + DeviceError(7) + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:0"}, {"length", "none(0/4)"}, {"extra", "0"}}},
-    // Only a regular file has a length to load: the others are refused at once, as a file whose
-    // length cannot be found, and a FIFO with no writer must not block the open.
+    // Only a regular file has a length to load: a FIFO or a device is refused at once, as a file
+    // whose length cannot be found, and a FIFO with no writer must not block the open.
     {.name = "FifoImageIsRefused", .imageSize = 3, .args = {"{fifo}", "{port}"}, .exitStatus = 4, .out = kTooLarge, .deviceResult = "incomplete", .device = kNothingSent, .linuxOnly = true},
-    {.name = "DirectoryImageIsRefused", .imageSize = 3, .args = {"{dir}", "{port}"}, .exitStatus = 4, .out = kTooLarge, .deviceResult = "incomplete", .device = kNothingSent, .linuxOnly = true},
     {.name = "DeviceNodeImageIsRefused", .imageSize = 3, .args = {"/dev/null", "{port}"}, .exitStatus = 4, .out = kTooLarge, .deviceResult = "incomplete", .device = kNothingSent, .linuxOnly = true},
     {.name = "PortZeroNamesNoDevice", .imageSize = 3, .args = {"{file}", "0"}, .exitStatus = 3, .out = kPortOpenError + "2\n{note}", .deviceResult = "incomplete", .device = kNothingSent, .linuxOnly = true, .note = "Порт COM0: No such file or directory; "},
     // The line goes away mid-image: a write failure, not a hang and not a success.
@@ -285,6 +305,14 @@ const RunCase kCommandLine[] = {
     {.name = "EntryTwiceLaterOnesUnread", .imageSize = 3, .args = {"{file}", "L", "3", "4", "x"}, .exitStatus = 2, .out = kBadArgument + "4: '4'\n", .deviceResult = "incomplete", .device = kNothingSent},
     // Only the leading number counts, and a digit after the mode letter is the entry point.
     {.name = "NumbersWithTailsAndLowerCaseMode", .imageSize = 3, .args = {"{file}", "9600baud", "{port}", "l", "3x"}, .exitStatus = 0, .out = Info(9600, kLoadFunction, 3, 3) + kLoadTail, .deviceResult = "complete", .device = {{"commands", "0:0,1:0,13:0,4:0"}, {"length", "3"}, {"entry", "3"}, {"extra", "0"}}},
+    // Names that are not the program's own (the file, the folder, a rejected option) are shown
+    // in the console's encoding as the texts are: on Windows the OEM code page, not the ANSI one
+    // they come in.
+    {.name = "CyrillicFolderAndFile", .imageSize = 3, .imageName = "образ.bin", .folder = "папка", .args = {"{file}", "{port}"}, .exitStatus = 0, .out = Info(57600, kLoadFunction, 0, 3) + kLoadTail, .deviceResult = "complete", .device = {{"length", "3"}, {"extra", "0"}}},
+    {.name = "CyrillicFileMissing", .imageSize = -1, .imageName = "нет.bin", .args = {"{file}", "{port}"}, .exitStatus = 3, .out = "", .err = "нет.bin: No such file or directory\n", .deviceResult = "incomplete", .device = kNothingSent},
+    {.name = "CyrillicOptionRejected", .imageSize = 3, .args = {"{file}", "{port}", "Ж"}, .exitStatus = 2, .out = kBadArgument + "3: 'Ж'\n", .deviceResult = "incomplete", .device = kNothingSent},
+    // A name with its own directory is shown as it was typed, without the current one before it.
+    {.name = "AbsoluteImagePathShownOnce", .imageSize = 3, .args = {"{abspath}", "{port}"}, .exitStatus = 0, .out = Info(57600, kLoadFunction, 0, 3) + kLoadTail, .deviceResult = "complete", .device = {{"length", "3"}, {"extra", "0"}}},
     {.name = "LargestBaudAndEntry", .imageSize = 2, .args = {"{file}", "921600", "{port}", "r", "65534"}, .exitStatus = 0, .out = Info(921600, kRunFunction, 65534, 2) + kRunTail, .deviceResult = "complete", .device = {{"commands", "0:0,1:0,13:0,2:0"}, {"entry", "65534"}, {"extra", "0"}}},
 };
 // clang-format on
@@ -422,6 +450,35 @@ TEST(PortbootImage, NameFlippedToAFifoNeverBlocks) {
     flipper.join();
     EXPECT_EQ(blocked, 0) << "runs that blocked in the image's open";
     EXPECT_EQ(device.Stop().fields["commands"], "none");
+}
+
+// The Windows forms of a name that carries its own root or drive are shown as typed: from the
+// current drive's root, relative to a drive's own directory, and the \\?\ form of a server path.
+TEST(PortbootImage, WindowsNamesWithTheirOwnRootOrDriveShownAsTyped) {
+    const e2e::PortbootProgram& program = e2e::ProgramUnderTest();
+    if (IsLinuxProgram()) {
+        GTEST_SKIP() << "Windows path forms";
+    }
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), MakeImage(3));
+    // The folder as Windows names it, without its drive: Wine shows Unix paths on drive Z:.
+    const std::string absolute = program.ShownImagePath(dir.Path(), kImageName);
+    ASSERT_EQ(absolute.substr(0, 2), "Z:");
+    for (const std::string& name :
+         {absolute.substr(2), std::string("Z:") + kImageName, "\\\\?\\" + absolute}) {
+        SCOPED_TRACE(name);
+        DevsimSession device(kDevsim, dir, {});
+        const std::string port = program.AttachPort(device.SlavePath());
+        test_support::SpawnOptions spawn = program.Spawn({name, port}, dir.Path(), false);
+        spawn.timeLimit = kRunTimeLimit;
+        Child child(spawn);
+        const test_support::ExitInfo& exit = child.Wait();
+        device.Finish();
+        ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+        EXPECT_EQ(exit.exitStatus, 0) << child.Stdout() << child.Stderr();
+        const std::string shown = program.PlatformText("\nФайл " + name + "\n");
+        EXPECT_EQ(child.Stdout().substr(0, shown.size()), shown);
+    }
 }
 
 // --version and --help on Linux, to standard output with status 0; the Windows program keeps

@@ -38,8 +38,10 @@ class PortbootProgram {
     virtual std::string ShownImagePath(const std::string& dir, const std::string& file) const = 0;
     // A transcript expected in its Linux form (UTF-8, "\n" line ends) as this program writes it.
     virtual std::string PlatformText(const std::string& linuxText) const = 0;
-    // The run-time library's description of "no error".
-    virtual std::string NoErrorDescription() const = 0;
+    // What follows "Не удалось загрузить файл в буфер\n: " for an empty file.
+    virtual std::string EmptyFileReason() const = 0;
+    // The description of a directory's failed open as an image.
+    virtual std::string DirectoryReason() const = 0;
     // The paragraph under the usage text (Linux form); empty where the usage is all there is.
     virtual std::string UsageNote() const = 0;
     // A line of the system's own under a failure of the port (the device, the reason).

@@ -49,7 +49,8 @@ class LinuxProgram : public PortbootProgram {
         return dir + "/" + file;
     }
     std::string PlatformText(const std::string& linuxText) const override { return linuxText; }
-    std::string NoErrorDescription() const override { return "Success"; }
+    std::string EmptyFileReason() const override { return "файл пуст"; }
+    std::string DirectoryReason() const override { return "Is a directory"; }
     std::string UsageNote() const override { return expected::kUsageNoteLinux; }
     bool AddsPortNotes() const override { return true; }
 };

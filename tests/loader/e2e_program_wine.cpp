@@ -1,7 +1,8 @@
 // PORTBOOT.EXE under Wine. The Wine prefix is the test run's own (made and removed by the
 // wine_prefix fixture, which leaves its path in a file); COM1 of that prefix is a symbolic link
 // to the device's pseudo-terminal. Wine takes its code pages from the locale: ru_RU gives the
-// program ANSI 1251 and OEM 866, so its texts come out in CP866, with "\r\n" in redirected output.
+// program ANSI 1251 and OEM 866, so its texts come out in CP866, with "\r\n" in redirected output;
+// with ru_RU.UTF-8 compiled for the C library (LOCPATH), Cyrillic arguments reach it intact.
 #include <iconv.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@ namespace {
 const char kWineProgram[] = WINE_PROGRAM;
 const char kWindowsPortboot[] = WINDOWS_PORTBOOT;
 const char kPrefixPathFile[] = WINE_PREFIX_FILE;
+const char kLocaleDir[] = WINE_LOCALE_DIR;
 const char kDevicePort[] = "1";
 const char kAbsentPort[] = "9";
 
@@ -82,8 +84,12 @@ class WineProgram : public PortbootProgram {
         // There is no display here. Wine's console starts the desktop process (explorer) when it
         // first turns a typed key into a key event, and without a display driver it then sat
         // about 9 s before passing the key on; with explorer switched off that fails at once.
-        spawn.extraEnv = {"WINEPREFIX=" + PrefixPath(), "WINEDEBUG=-all", "LC_ALL=ru_RU.UTF-8",
-                          "LANG=ru_RU.UTF-8", "WINEDLLOVERRIDES=explorer.exe=d"};
+        spawn.extraEnv = {"WINEPREFIX=" + PrefixPath(),
+                          "WINEDEBUG=-all",
+                          "LC_ALL=ru_RU.UTF-8",
+                          "LANG=ru_RU.UTF-8",
+                          "WINEDLLOVERRIDES=explorer.exe=d",
+                          std::string("LOCPATH=") + kLocaleDir};
         spawn.workDir = workDir;
         spawn.controllingPty = controllingPty;
         if (controllingPty) {
@@ -148,8 +154,10 @@ class WineProgram : public PortbootProgram {
         return text;
     }
 
-    // Wine's msvcrt words errno 0 so; Windows's own says "No error".
-    std::string NoErrorDescription() const override { return "Success"; }
+    // The description of errno 0: Wine's msvcrt words it so; Windows's own says "No error".
+    std::string EmptyFileReason() const override { return "Success"; }
+    // The run-time library's open refuses a directory.
+    std::string DirectoryReason() const override { return "Permission denied"; }
     std::string UsageNote() const override { return ""; }
     bool AddsPortNotes() const override { return false; }
 };

@@ -24,8 +24,15 @@ inline const Fields kNothingSent = {{"commands", "none"}, {"length", "none(0/4)"
 struct RunCase {
     const char* name = "";
     std::vector<std::string> devsimOptions{};
-    long imageSize = 3;               // bytes in image.bin; -1: no file
-    std::vector<std::string> args{};  // after the program name; {file}, {port}, {absentport}
+    long imageSize = 3;  // bytes in the image file; -1: no file
+    // The image file's name ({file}), and the folder, under the test's own, that the program
+    // runs in and the file lies in ("": the test's folder itself).
+    const char* imageName = "image.bin";
+    const char* folder = "";
+    // After the program name: {file}, {port}, {absentport}, {fifo}, {dir} (the test's folder),
+    // {subdir} (a directory in the run's folder), {abspath} (the image's absolute path, as the
+    // program's platform writes it).
+    std::vector<std::string> args{};
     int exitStatus = 0;
     std::string out{};         // standard output, byte for byte ({path} and {port} filled in)
     bool outIsPrefix = false;  // out is only the start; outAlso must follow somewhere

@@ -40,6 +40,8 @@ LoadResult Result(Form form, Text text, int code, const std::string& name = "",
 TEST(PrintResultTest, EachFormAsThePersonReadsIt) {
     LoadResult ownName = Result(Form::Description, Text::Usage, ENOENT, "image.bin");
     ownName.ownName = true;
+    LoadResult shortRead = Result(Form::Description, Text::FileNotLoaded, 0);
+    shortRead.reason = "прочитано 2 из 4";
     LoadResult ownLine = Result(Form::TextAndCode, Text::PortOpenError, 5);
     ownLine.ownLine = true;
     const PrintCase cases[] = {
@@ -55,6 +57,7 @@ TEST(PrintResultTest, EachFormAsThePersonReadsIt) {
         {"text and code on a line of its own", ownLine, "\n" + kPortOpenError + "5\n", ""},
         {"description of a text", Result(Form::Description, Text::FileNotLoaded, 0), "",
          kNotLoaded + ": " + std::strerror(0) + "\n"},
+        {"a reason in the description's place", shortRead, "", kNotLoaded + ": прочитано 2 из 4\n"},
         {"description of the user's file", ownName, "", "image.bin: No such file or directory\n"},
     };
     const ConsoleTexts texts;

@@ -21,6 +21,7 @@
 #include "command_line.h"
 #include "console_texts.h"
 #include "expected_texts.h"
+#include "image_file.h"
 #include "load_sequence.h"
 #include "loader_settings.h"
 
@@ -144,11 +145,6 @@ Bytes ExpectedWire(const Bytes& image, std::uint8_t lastCommand, unsigned entry)
     return w;
 }
 
-std::string CurrentDir() {
-    char dir[4096];
-    return getcwd(dir, sizeof dir) != nullptr ? dir : "";
-}
-
 // How a stop is to be reported: the form, its text and number, and the platform's note.
 struct Report {
     LoadResult::Form form;
@@ -207,8 +203,9 @@ class LoadSequenceTest : public testing::Test {
 
     // The text printed before the first command: the information block.
     std::string InfoBlock(const std::string& function, unsigned length) const {
-        return expected::Info(CurrentDir() + "/" + imagePath_, settings_.port.Label(),
-                              settings_.baudRate, function, settings_.entryPoint, length);
+        // The image is named by its absolute path: the current directory stays out of it.
+        return expected::Info(imagePath_, settings_.port.Label(), settings_.baudRate, function,
+                              settings_.entryPoint, length);
     }
 
     const ConsoleTexts texts_;
@@ -439,13 +436,78 @@ TEST_F(LoadSequenceTest, FileOf65535BytesIsTooLarge) {
     EXPECT_TRUE(port_.wire.empty());
 }
 
+// A read that comes short sets no error number, whose description ("Success") no one should
+// read under a failure: the reason says what came instead.
 TEST_F(LoadSequenceTest, EmptyFileIsNotLoaded) {
     WriteImage({});
     EXPECT_EQ(Run(), kExitFileNotRead);
     EXPECT_EQ(out_, "");
+    EXPECT_EQ(result_.reason, "файл пуст");
     ExpectReport(result_, {LoadResult::Form::Description, Text::FileNotLoaded, 0, ""});
     EXPECT_FALSE(result_.ownName);
     EXPECT_TRUE(port_.wire.empty());
+}
+
+// A sysfs attribute measures a page and reads a few bytes: fewer bytes than measured.
+TEST_F(LoadSequenceTest, ShortReadSaysHowMuchCame) {
+    const std::string attribute = "/sys/devices/system/cpu/online";
+    struct stat info;
+    if (stat(attribute.c_str(), &info) != 0 || info.st_size <= 0 || info.st_size > 65534) {
+        GTEST_SKIP() << attribute << " is not there or measures no page";
+    }
+    const std::string content = test_support::ReadFile(attribute);
+    ASSERT_LT(content.size(), static_cast<std::size_t>(info.st_size));
+    EXPECT_EQ(Run(attribute), kExitFileNotRead);
+    EXPECT_EQ(result_.reason, "прочитано " + std::to_string(content.size()) + " байт из " +
+                                  std::to_string(info.st_size));
+    EXPECT_TRUE(port_.wire.empty());
+}
+
+// A directory opens for reading on Linux, yet has no bytes to load: it is a file that cannot
+// be opened, named with the reason, as where its open fails (Windows).
+TEST_F(LoadSequenceTest, DirectoryCannotBeOpened) {
+    EXPECT_EQ(Run(dir_.Path()), kExitCannotOpen);
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(result_.form, LoadResult::Form::Description);
+    EXPECT_TRUE(result_.ownName);
+    EXPECT_EQ(result_.name, dir_.Path());
+    EXPECT_EQ(result_.code, EISDIR);
+    EXPECT_FALSE(port_.open);
+    EXPECT_TRUE(port_.wire.empty());
+}
+
+// The current directory goes before a relative name only; on Windows a name with its own root,
+// drive or server is one too.
+TEST(ShownImagePathTest, DirectoryOnlyBeforeARelativeName) {
+    struct Case {
+        PathStyle style;
+        const char* name;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {PathStyle::Posix, "image.bin", "/w/image.bin"},
+        {PathStyle::Posix, "sub/image.bin", "/w/sub/image.bin"},
+        {PathStyle::Posix, "../image.bin", "/w/../image.bin"},
+        {PathStyle::Posix, "/tmp/image.bin", "/tmp/image.bin"},
+        {PathStyle::Posix, "C:image.bin", "/w/C:image.bin"},
+        {PathStyle::Posix, "\\image.bin", "/w/\\image.bin"},
+        {PathStyle::Windows, "image.bin", "C:\\w\\image.bin"},
+        {PathStyle::Windows, "sub\\image.bin", "C:\\w\\sub\\image.bin"},
+        {PathStyle::Windows, "sub/image.bin", "C:\\w\\sub/image.bin"},
+        {PathStyle::Windows, "C:\\tmp\\image.bin", "C:\\tmp\\image.bin"},
+        {PathStyle::Windows, "z:/tmp/image.bin", "z:/tmp/image.bin"},
+        {PathStyle::Windows, "\\tmp\\image.bin", "\\tmp\\image.bin"},
+        {PathStyle::Windows, "/tmp/image.bin", "/tmp/image.bin"},
+        {PathStyle::Windows, "D:image.bin", "D:image.bin"},
+        {PathStyle::Windows, "\\\\server\\share\\image.bin", "\\\\server\\share\\image.bin"},
+        {PathStyle::Windows, "\\\\?\\C:\\image.bin", "\\\\?\\C:\\image.bin"},
+        {PathStyle::Windows, "1:image.bin", "C:\\w\\1:image.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = c.style == PathStyle::Posix ? "/w" : "C:\\w";
+        EXPECT_EQ(ShownImagePath(dir, c.name, c.style), c.shown);
+    }
 }
 
 TEST_F(LoadSequenceTest, MissingFileClosesThePortAndNamesTheFile) {
