@@ -90,7 +90,7 @@ TextBytes ConsolePlatformText(Text id) {
     return id == Text::InfoFormat ? Bytes(kInfoFormat) : Bytes(kUsageNote);
 }
 
-void WaitForKey() {
+void WaitForKey(const char*) {
     // The message that explains the stop is out before the program sits waiting, also when
     // standard output is a file or a pipe.
     std::fflush(stdout);

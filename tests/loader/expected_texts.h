@@ -29,7 +29,16 @@ inline constexpr char kUsageNoteLinux[] =
     "\n"
     " В Linux порт можно назвать путём к устройству: /dev/ttyUSB0,\n"
     " /dev/serial/by-id/...; COMn - это /dev/ttyS(n-1).\n"
-    " Коды завершения перечислены в man portboot.\n";
+    " Коды завершения перечислены в man portboot.\n"
+    " PORTBOOT_NO_KEY_WAIT=1 - не ждать клавишу перед выходом с ошибкой.\n";
+
+// The Linux note under "no answer", before the port and after the speed; where ModemManager
+// runs, kNoAnswerModemNote follows.
+inline const std::string kNoAnswerNotePort = "Порт ";
+inline const std::string kNoAnswerNoteAdvice =
+    " бод: проверьте, что плата в режиме загрузки, скорость и кабель или адаптер";
+inline const std::string kNoAnswerModemNote =
+    "; ModemManager на этой машине может занимать порты USB ACM";
 
 // The progress labels, each beginning its line.
 inline const std::string kInit = "\nИнициализация ";
