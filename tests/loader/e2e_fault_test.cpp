@@ -17,6 +17,7 @@
 #include "devsim_session.h"
 #include "e2e_run_table.h"
 #include "expected_texts.h"
+#include "portboot_path.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ using test_support::DevsimSession;
 using test_support::TempDir;
 
 const std::string kDevsim = DEVSIM_PATH;
-const std::string kPortboot = PORTBOOT_PATH;
+const std::string kPortboot = e2e::PortbootPath();
 const char kImageName[] = "image.bin";
 
 // The loader's wait for each status byte.

@@ -20,6 +20,7 @@
 #include "e2e_program.h"
 #include "e2e_run_table.h"
 #include "expected_texts.h"
+#include "portboot_path.h"
 
 namespace {
 
@@ -385,7 +386,7 @@ TEST(PortbootPort, PortAnotherProgramHoldsIsRefusedAndTheHolderNamed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const test_support::RunResult run = test_support::RunPortboot(
-        PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
+        e2e::PortbootPath(), dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
     DeviceRecord received = device.Stop();
     ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit);
     EXPECT_EQ(run.exit.exitStatus, 3);
@@ -418,7 +419,7 @@ TEST(PortbootImage, NameFlippedToAFifoNeverBlocks) {
     int blocked = 0;
     for (int run = 0; run < kRuns; ++run) {
         const test_support::RunResult result = test_support::RunPortboot(
-            PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, std::chrono::seconds(3));
+            e2e::PortbootPath(), dir.Path(), {kImageName, device.SlavePath()}, std::chrono::seconds(3));
         blocked += result.exit.timedOut ? 1 : 0;
         EXPECT_TRUE(result.exit.timedOut || result.exit.exitStatus == 4)
             << test_support::Describe(result.exit) << result.out;

@@ -14,6 +14,7 @@
 
 #include "devsim_session.h"
 #include "terminal_screen.h"
+#include "portboot_path.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ using test_support::TempDir;
 using test_support::TerminalScreen;
 
 const std::string kDevsim = DEVSIM_PATH;
-const std::string kPortboot = PORTBOOT_PATH;
+const std::string kPortboot = e2e::PortbootPath();
 constexpr int kRows = 25;
 constexpr long kImageBytes = 3000;  // 3.1 s at 9600 Bd
 constexpr int kMaxUpdatesPerSecond = 10;
