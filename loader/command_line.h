@@ -25,13 +25,13 @@ void FillDefaults(LoaderSettings& settings);
 
 // An option read as a number whose text after the digits was left unread.
 struct NumberRead {
-    int index;             // in argv
+    int index;            // in argv
     std::uint32_t value;  // as it was read
 };
 
 struct CommandLine {
-    LoaderSettings settings;  // defaults filled, when nothing was refused
-    int refusedIndex = 0;     // the argv index of the first option refused, or 0
+    LoaderSettings settings;               // defaults filled, when nothing was refused
+    int refusedIndex = 0;                  // the argv index of the first option refused, or 0
     std::vector<NumberRead> readWithTail;  // in the order given, up to a refused one
 };
 

@@ -24,8 +24,6 @@
 
 namespace portboot {
 
-
-
 const bool kHelpOptions = true;
 
 // Set and not empty: error exits do not wait for a key, also in a terminal.

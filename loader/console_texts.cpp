@@ -126,7 +126,6 @@ constexpr char kPortReadError[] =
     "\xCE\xF8\xE8\xE1\xEA\xE0 \xF7\xF2\xE5\xED\xE8\xFF COM-\xEF\xEE\xF0\xF2\xE0, \xEE"
     "\xF8\xE8\xE1\xEA\xE0:";
 
-
 // The Linux program's own texts: the information block with its '/', the paragraph under the
 // usage text, the prompt of the key wait, and the note lines under a failure or an option.
 

@@ -93,16 +93,15 @@ std::string HeldNote(const ConsoleTexts& texts, const std::string& shown, const 
     }
     std::string list;
     for (const PortHolder& holder : holders) {
-        list +=
-            (list.empty() ? "" : ", ") +
-            Format(texts, Text::NoteHolder, static_cast<long>(holder.pid),
-                   ShownText(holder.command).c_str());
+        list += (list.empty() ? "" : ", ") + Format(texts, Text::NoteHolder,
+                                                    static_cast<long>(holder.pid),
+                                                    ShownText(holder.command).c_str());
     }
     return Format(texts, Text::NoteHeld, shown.c_str(), list.c_str());
 }
 
-std::string LockedNote(const ConsoleTexts& texts, const std::string& shown,
-                       const std::string& path, int error) {
+std::string LockedNote(const ConsoleTexts& texts, const std::string& shown, const std::string& path,
+                       int error) {
     LockHolder holder;
     if (!FindLockHolder(path, holder)) {
         return HeldNote(texts, shown, path, error);  // the lock went meanwhile
@@ -147,8 +146,7 @@ std::string PortOpenNote(const ConsoleTexts& texts, const PortName& port, int er
 }
 
 std::string PortTransferNote(const ConsoleTexts& texts, const PortName& port, int error) {
-    return Format(texts, Text::NotePort, Shown(port, PathOf(port)).c_str(),
-                  std::strerror(error));
+    return Format(texts, Text::NotePort, Shown(port, PathOf(port)).c_str(), std::strerror(error));
 }
 
 std::string NoAnswerNote(const ConsoleTexts& texts, const PortName& port, std::uint32_t baudRate) {

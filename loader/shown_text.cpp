@@ -84,7 +84,8 @@ std::string ShownText(const std::string& bytes) {
         }
         const std::size_t length = utf8 && byte > 0x7F ? Utf8Length(bytes, at) : 0;
         // U+0080..U+009F are C2 80..C2 9F: the C1 controls in their UTF-8 form.
-        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(bytes[at + 1]) < 0xA0;
+        const bool c1 =
+            length == 2 && byte == 0xC2 && static_cast<unsigned char>(bytes[at + 1]) < 0xA0;
         if (length == 0 || c1) {
             AppendEscaped(shown, byte);
             ++at;

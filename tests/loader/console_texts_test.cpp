@@ -44,8 +44,9 @@ TEST(ConsoleTextsTest, EveryTextConvertsToItsWording) {
         {Text::NoteHeld, "Порт %s занят: %s"},
         {Text::NoteHolder, "процесс %ld (%s)"},
         {Text::NoteLocked, "Порт %s занят: процесс %ld (%s), файл блокировки %s"},
-        {Text::NoteNoAnswer, "Порт %s, %u бод: проверьте, что плата в режиме загрузки, скорость и "
-                             "кабель или адаптер%s"},
+        {Text::NoteNoAnswer,
+         "Порт %s, %u бод: проверьте, что плата в режиме загрузки, скорость и "
+         "кабель или адаптер%s"},
         {Text::NoteModemService, "; ModemManager на этой машине может занимать порты USB ACM"},
         {Text::NoteReadAs, "Параметр %i: '%s' прочитан как %u"},
         {Text::KeyPrompt, "Нажмите любую клавишу..."},

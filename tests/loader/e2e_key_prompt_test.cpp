@@ -77,8 +77,8 @@ struct PromptCase {
 // The usage error (status 1) and a device's error (status 8, after the exchange began, so a line
 // feed follows the key): the prompt shows, the key takes it away again.
 TEST(KeyPrompt, ShowsWhileWaitingAndLeavesTheTranscript) {
-    for (const PromptCase& c : {PromptCase{"output on the terminal", true},
-                                PromptCase{"output in a file", false}}) {
+    for (const PromptCase& c :
+         {PromptCase{"output on the terminal", true}, PromptCase{"output in a file", false}}) {
         for (bool deviceError : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (deviceError ? ", device error" : ", usage"));
             TempDir dir;
@@ -99,22 +99,23 @@ TEST(KeyPrompt, ShowsWhileWaitingAndLeavesTheTranscript) {
             spawn.timeLimit = 20s;
             Child portboot(spawn);
             TerminalScreen screen(kRows, kCols);
-            ASSERT_TRUE(Pump(portboot, screen, [&] { return ShowsPrompt(screen); }, 10s))
+            ASSERT_TRUE(Pump(
+                portboot, screen, [&] { return ShowsPrompt(screen); }, 10s))
                 << "no prompt while waiting:\n"
                 << screen.Text();
             ASSERT_TRUE(portboot.Running());
             ASSERT_EQ(write(portboot.PtyMaster(), "x", 1), 1);
-            Pump(portboot, screen, [] { return false; }, 3s);
+            Pump(
+                portboot, screen, [] { return false; }, 3s);
             const test_support::ExitInfo& exit = portboot.Wait();
             ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
             EXPECT_EQ(exit.exitStatus, deviceError ? 8 : 1);
 
             const std::string transcript =
-                deviceError
-                    ? expected::Info(dir.Path() + "/image.bin", device.SlavePath(), 57600,
-                                     expected::kLoadFunction, 0, 3) +
-                          expected::kInit + expected::DeviceError(5) + "\n"
-                    : std::string(expected::kUsage) + expected::kUsageNoteLinux + "\n";
+                deviceError ? expected::Info(dir.Path() + "/image.bin", device.SlavePath(), 57600,
+                                             expected::kLoadFunction, 0, 3) +
+                                  expected::kInit + expected::DeviceError(5) + "\n"
+                            : std::string(expected::kUsage) + expected::kUsageNoteLinux + "\n";
             TerminalScreen shown(kRows, kCols);
             if (c.stdoutToTerminal) {
                 shown.Feed(AsOnTerminal(transcript));
@@ -147,7 +148,8 @@ TEST(KeyPrompt, EnvironmentVariableTurnsTheWaitOff) {
     Child portboot(spawn);
     TerminalScreen screen(kRows, kCols);
     ASSERT_TRUE(portboot.WaitFor(3s)) << "waited for a key:\n" << screen.Text();
-    Pump(portboot, screen, [] { return false; }, 500ms);
+    Pump(
+        portboot, screen, [] { return false; }, 500ms);
     const test_support::ExitInfo& exit = portboot.Wait();
     ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
     EXPECT_EQ(exit.exitStatus, 1);

@@ -418,8 +418,9 @@ TEST(PortbootImage, NameFlippedToAFifoNeverBlocks) {
     });
     int blocked = 0;
     for (int run = 0; run < kRuns; ++run) {
-        const test_support::RunResult result = test_support::RunPortboot(
-            e2e::PortbootPath(), dir.Path(), {kImageName, device.SlavePath()}, std::chrono::seconds(3));
+        const test_support::RunResult result =
+            test_support::RunPortboot(e2e::PortbootPath(), dir.Path(),
+                                      {kImageName, device.SlavePath()}, std::chrono::seconds(3));
         blocked += result.exit.timedOut ? 1 : 0;
         EXPECT_TRUE(result.exit.timedOut || result.exit.exitStatus == 4)
             << test_support::Describe(result.exit) << result.out;

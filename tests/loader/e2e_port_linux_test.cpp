@@ -180,7 +180,8 @@ TEST(PortbootPort, HolderNameIsShownEscaped) {
     TempDir dir;
     test_support::WriteFile(dir.File(kImageName), "abc");
     DevsimSession device(kDevsim, dir, {});
-    std::unique_ptr<Child> holder = NamedProcess("\x1b]2;x\x07\xc2\x9b\x9b\x7fЖ\xf4\x90", device.SlavePath());
+    std::unique_ptr<Child> holder =
+        NamedProcess("\x1b]2;x\x07\xc2\x9b\x9b\x7fЖ\xf4\x90", device.SlavePath());
     const test_support::RunResult run = test_support::RunPortboot(
         e2e::PortbootPath(), dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
     device.Stop();
@@ -203,8 +204,8 @@ bool ReadLine(const std::string& slavePath, LineState& state) {
     if (fd < 0) {
         return false;
     }
-    const bool read = tcgetattr(fd, &state.settings) == 0 &&
-                      ioctl(fd, TIOCGEXCL, &state.exclusive) == 0;
+    const bool read =
+        tcgetattr(fd, &state.settings) == 0 && ioctl(fd, TIOCGEXCL, &state.exclusive) == 0;
     close(fd);
     return read;
 }
@@ -246,9 +247,9 @@ TEST(PortbootSignals, EndingSignalDuringALoadGivesTheLineBack) {
 
         // The retry finds the line free; devsim, still in the middle of the first image, takes
         // its bytes as more image and does not answer.
-        const test_support::RunResult retry = test_support::RunPortboot(
-            e2e::PortbootPath(), dir.Path(), {kImageName, device.SlavePath(), "9600"},
-            kRunTimeLimit);
+        const test_support::RunResult retry =
+            test_support::RunPortboot(e2e::PortbootPath(), dir.Path(),
+                                      {kImageName, device.SlavePath(), "9600"}, kRunTimeLimit);
         ASSERT_TRUE(retry.exit.exited) << test_support::Describe(retry.exit);
         EXPECT_NE(retry.exit.exitStatus, 3) << retry.out;
         EXPECT_EQ(retry.out.find(kPortOpenError), std::string::npos) << retry.out;
@@ -269,9 +270,9 @@ TEST(PortbootNoAnswer, NoteNamesPortSpeedAndModemServiceWhereItRuns) {
         }
         std::unique_ptr<Child> service = serviceRuns ? NamedProcess("ModemManager") : nullptr;
         DevsimSession device(kDevsim, dir, {"--silent", "0"});
-        const test_support::RunResult run = test_support::RunPortboot(
-            e2e::PortbootPath(), dir.Path(), {kImageName, "19200", device.SlavePath()},
-            kRunTimeLimit);
+        const test_support::RunResult run =
+            test_support::RunPortboot(e2e::PortbootPath(), dir.Path(),
+                                      {kImageName, "19200", device.SlavePath()}, kRunTimeLimit);
         device.Stop();
         ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit);
         EXPECT_EQ(run.exit.exitStatus, 7);

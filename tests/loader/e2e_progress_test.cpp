@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "devsim_session.h"
-#include "terminal_screen.h"
 #include "portboot_path.h"
+#include "terminal_screen.h"
 
 namespace {
 

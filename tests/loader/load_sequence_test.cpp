@@ -164,7 +164,8 @@ void ExpectReport(const LoadResult& result, const Report& expected) {
     // The note under "no answer" says more where ModemManager runs on the machine.
     const std::string more = result.note.substr(std::min(result.note.size(), expected.note.size()));
     EXPECT_EQ(result.note.substr(0, expected.note.size()), expected.note);
-    EXPECT_TRUE(more.empty() || (expected.text == Text::NoAnswer && more == expected::kNoAnswerModemNote))
+    EXPECT_TRUE(more.empty() ||
+                (expected.text == Text::NoAnswer && more == expected::kNoAnswerModemNote))
         << result.note;
 }
 

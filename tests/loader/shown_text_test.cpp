@@ -23,8 +23,14 @@ TEST(ShownTextTest, ControlsAndIllFormedBytesAreEscaped) {
         {"four-byte UTF-8", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
         {"C0 and DEL", std::string("\x1B[2J\x07\x00\x7F", 7), "\\x1B[2J\\x07\\x00\\x7F"},
         {"line feed and tab", "a\nb\tc", "a\\x0Ab\\x09c"},
-        {"C1 as a byte", "\x9B" "31m", "\\x9B31m"},
-        {"C1 in UTF-8", "\xC2\x9B" "31m\xC2\x85", "\\xC2\\x9B31m\\xC2\\x85"},
+        {"C1 as a byte",
+         "\x9B"
+         "31m",
+         "\\x9B31m"},
+        {"C1 in UTF-8",
+         "\xC2\x9B"
+         "31m\xC2\x85",
+         "\\xC2\\x9B31m\\xC2\\x85"},
         {"first after C1 kept", "\xC2\xA0", "\xC2\xA0"},
         {"above U+10FFFF", "\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},
         {"overlong", "\xC0\xAF\xE0\x80\xAF", "\\xC0\\xAF\\xE0\\x80\\xAF"},
