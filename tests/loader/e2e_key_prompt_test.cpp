@@ -29,17 +29,6 @@ const std::string kPrompt = "Нажмите любую клавишу...";
 constexpr int kRows = 25;
 constexpr int kCols = 80;
 
-std::string AsOnTerminal(const std::string& transcript) {
-    std::string out;
-    for (char c : transcript) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
-}
-
 // Feeds what the program writes to its terminal into the screen until `until` holds, the
 // program has ended and said all, or the time is up. True when `until` held.
 bool Pump(Child& program, TerminalScreen& screen, const std::function<bool()>& until,
@@ -118,7 +107,7 @@ TEST(KeyPrompt, ShowsWhileWaitingAndLeavesTheTranscript) {
                             : std::string(expected::kUsage) + expected::kUsageNoteLinux + "\n";
             TerminalScreen shown(kRows, kCols);
             if (c.stdoutToTerminal) {
-                shown.Feed(AsOnTerminal(transcript));
+                shown.Feed(expected::AsOnTerminal(transcript));
             } else {
                 EXPECT_EQ(test_support::ReadFile(dir.File("out")), transcript);
             }

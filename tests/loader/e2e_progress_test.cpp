@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "devsim_session.h"
+#include "expected_texts.h"
 #include "portboot_path.h"
 #include "terminal_screen.h"
 
@@ -29,18 +30,6 @@ constexpr int kRows = 25;
 constexpr long kImageBytes = 3000;  // 3.1 s at 9600 Bd
 constexpr int kMaxUpdatesPerSecond = 10;
 constexpr std::chrono::seconds kTimeLimit{20};
-
-// As the terminal shows the transcript: its line feeds reach the screen as CR LF.
-std::string AsOnTerminal(const std::string& transcript) {
-    std::string out;
-    for (char c : transcript) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
-}
 
 enum class Shown { Whole, PercentOnly, Nothing };
 
@@ -122,7 +111,7 @@ TEST_P(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
                                    "\nИнициализация \nЗагрузка кода \nКонец кода "
                                    "\nЗагрузка завершена\nСохранение кода \n";
     TerminalScreen expected(kRows, row.cols);
-    expected.Feed(AsOnTerminal(transcript));
+    expected.Feed(expected::AsOnTerminal(transcript));
     EXPECT_EQ(screen.Rows(), expected.Rows());
     EXPECT_EQ(device.Finish().fields["result"], "complete");
 }

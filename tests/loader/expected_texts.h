@@ -75,4 +75,16 @@ inline std::string Info(const std::string& path, const std::string& port, unsign
            std::to_string(length);
 }
 
+// As a terminal shows a transcript: its line feeds reach the screen as CR LF.
+inline std::string AsOnTerminal(const std::string& transcript) {
+    std::string out;
+    for (char c : transcript) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace expected
