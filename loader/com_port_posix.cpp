@@ -390,7 +390,16 @@ bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
     // tty fails in tcgetattr, which reports it.
     (void)ioctl(fd, TIOCEXCL);
     refusal_ = RefusalOf(fd);
-    if (refusal_ != PortRefusal::None || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    bool refused = refusal_ != PortRefusal::None;
+    if (!refused && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            // Another program's flock is a port in use like any other: EBUSY, as Windows says.
+            refusal_ = PortRefusal::Held;
+            errno = EBUSY;
+        }
+        refused = true;
+    }
+    if (refused) {
         ReleaseGuardedLine(fd, nullptr);
         return false;
     }

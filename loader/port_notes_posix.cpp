@@ -87,6 +87,9 @@ std::string HeldNote(const ConsoleTexts& texts, const std::string& shown, const 
     std::vector<PortHolder> holders;
     if (stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
         holders = FindHolders(info.st_rdev);
+        if (holders.empty()) {
+            holders = FindFlockHolders(info.st_dev, info.st_ino);
+        }
     }
     if (holders.empty()) {
         return Format(texts, Text::NoteHiddenHolder, shown.c_str(), std::strerror(error));

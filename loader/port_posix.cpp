@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -171,6 +173,26 @@ std::vector<PortHolder> FindHolders(dev_t device) {
         holders.push_back(PortHolder{static_cast<pid_t>(pid), CommandOf(pid)});
     }
     closedir(proc);
+    return holders;
+}
+
+std::vector<PortHolder> FindFlockHolders(dev_t filesystem, ino_t node) {
+    std::vector<PortHolder> holders;
+    std::ifstream locks("/proc/locks");
+    // "1: FLOCK  ADVISORY  WRITE 4242 00:19:3 0 EOF"; a waiter's line has "->" after the number.
+    for (std::string line; std::getline(locks, line);) {
+        char kind[16] = {};
+        long pid = 0;
+        unsigned major = 0;
+        unsigned minor = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %x:%x:%lu", kind, &pid, &major,
+                        &minor, &inode) == 5 &&
+            std::strcmp(kind, "FLOCK") == 0 && major == major(filesystem) &&
+            minor == minor(filesystem) && inode == node && pid > 0 && pid != getpid()) {
+            holders.push_back(PortHolder{static_cast<pid_t>(pid), CommandOf(pid)});
+        }
+    }
     return holders;
 }
 

@@ -24,6 +24,10 @@ struct PortHolder {
 // Processes of other users stay hidden unless this one runs as root.
 std::vector<PortHolder> FindHolders(dev_t device);
 
+// The processes that hold an flock on this node (as /proc/locks says, which every user may
+// read): a holder stays nameable even where its /proc/<pid>/fd is closed to this user.
+std::vector<PortHolder> FindFlockHolders(dev_t filesystem, ino_t node);
+
 // True when a process of that command name runs (one this user may see).
 bool ProcessRuns(const char* command);
 

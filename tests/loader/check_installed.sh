@@ -8,6 +8,8 @@ set -eu
 cmake=$1 build=$2 e2e=$3 progress=$4
 work=$(mktemp -d "${TMPDIR:-/tmp}/portboot-installed.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
+# Open to every user, as an install prefix is: one test runs portboot as another user.
+chmod 755 "$work"
 "$cmake" --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || {
     cat "$work/install.log" >&2
     exit 1

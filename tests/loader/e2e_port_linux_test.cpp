@@ -5,8 +5,10 @@
 // in its two forms. Each run is the program against devsim on a real pseudo-terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,11 +47,14 @@ std::string CommOf(pid_t pid) {
 
 // A process of the test's own that names itself (the name /proc/PID/comm shows) and, where
 // given a device, holds it open; it lives until the test ends it.
-std::unique_ptr<Child> NamedProcess(const std::string& name, const std::string& device = "") {
+std::unique_ptr<Child> NamedProcess(const std::string& name, const std::string& device = "",
+                                    bool flocked = false) {
     SpawnOptions spawn;
     spawn.timeLimit = 60s;
-    auto child = std::make_unique<Child>(spawn, [name, device] {
-        if (!device.empty() && open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) < 0) {
+    auto child = std::make_unique<Child>(spawn, [name, device, flocked] {
+        const int fd =
+            device.empty() ? -1 : open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (!device.empty() && (fd < 0 || (flocked && flock(fd, LOCK_EX | LOCK_NB) != 0))) {
             return 1;
         }
         prctl(PR_SET_NAME, name.c_str(), 0, 0, 0);
@@ -190,6 +195,43 @@ TEST(PortbootPort, HolderNameIsShownEscaped) {
     EXPECT_EQ(run.out, kPortOpenError + "16\nПорт " + device.SlavePath() + " занят: процесс " +
                            std::to_string(holder->Pid()) +
                            " (\\x1B]2;x\\x07\\xC2\\x9B\\x9B\\x7FЖ\\xF4\\x90)\n");
+}
+
+// A user who may not look into another user's /proc/<pid>/fd still meets that user's flock on the
+// port: refused as a port in use (16, as for any holder, not flock's 11), and the holder named
+// from /proc/locks, which every user may read.
+TEST(PortbootPort, FlockHolderHiddenFromThisUserIsNamed) {
+    constexpr uid_t kNobody = 65534;
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "runs portboot as another user: needs root";
+    }
+    const std::string program = e2e::PortbootPath();
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), "abc");
+    DevsimSession device(kDevsim, dir, {});
+    ASSERT_EQ(chmod(device.SlavePath().c_str(), 0666), 0);
+    std::unique_ptr<Child> holder = NamedProcess("flockholder", device.SlavePath(), true);
+    SpawnOptions spawn;
+    spawn.extraEnv = {"LC_ALL=C.UTF-8"};
+    spawn.timeLimit = kRunTimeLimit;
+    Child portboot(spawn, [&] {
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0 || access(program.c_str(), X_OK) != 0) {
+            return 99;
+        }
+        execl(program.c_str(), program.c_str(), kImageName, device.SlavePath().c_str(),
+              static_cast<char*>(nullptr));
+        return 98;
+    });
+    const test_support::ExitInfo& exit = portboot.Wait();
+    device.Stop();
+    ASSERT_TRUE(exit.exited) << test_support::Describe(exit);
+    if (exit.exitStatus == 99) {
+        GTEST_SKIP() << "user nobody cannot run " << program;
+    }
+    EXPECT_EQ(exit.exitStatus, 3);
+    EXPECT_EQ(portboot.Stdout(), kPortOpenError + "16\nПорт " + device.SlavePath() +
+                                     " занят: процесс " + std::to_string(holder->Pid()) +
+                                     " (flockholder)\n");
 }
 
 struct LineState {
