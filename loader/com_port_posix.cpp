@@ -33,8 +33,13 @@ namespace portboot {
 
 const bool kPortPathOption = true;
 
+// The line as it was before the open, put back when it closes.
 struct SavedLine {
-    struct termios settings;
+    bool hasSettings = false;
+    struct termios settings {};
+    // Another program made it exclusive before us (root opens such a line all the same): its
+    // exclusive use is not ours to drop.
+    bool wasExclusive = false;
 };
 
 namespace {
@@ -229,14 +234,17 @@ bool SetLine(int fd, std::uint32_t baudRate) {
     return true;
 }
 
-// Puts the line's settings from before the open back (if there are any), drops its exclusive
-// use and closes it, which releases the flock too; errno stays as it was. Async-signal-safe.
-void RestoreLineAndRelease(int fd, const struct termios* saved) {
+// Puts the line's settings from before the open back (if they were read), drops the exclusive
+// use this program set, and closes the line, which releases its flock too; errno stays as it
+// was. Async-signal-safe.
+void RestoreLineAndRelease(int fd, const SavedLine& line) {
     const int error = errno;
-    if (saved != nullptr) {
-        (void)tcsetattr(fd, TCSANOW, saved);
+    if (line.hasSettings) {
+        (void)tcsetattr(fd, TCSANOW, &line.settings);
     }
-    (void)ioctl(fd, TIOCNXCL);
+    if (!line.wasExclusive) {
+        (void)ioctl(fd, TIOCNXCL);
+    }
     close(fd);
     errno = error;
 }
@@ -247,16 +255,15 @@ void RestoreLineAndRelease(int fd, const struct termios* saved) {
 // close. Every change is made with the ending signals blocked.
 struct GuardedLine {
     volatile std::sig_atomic_t fd = -1;
-    volatile std::sig_atomic_t hasSaved = 0;
-    struct termios saved;
-    struct sigaction before[_NSIG];
+    SavedLine line;
+    struct sigaction before[NSIG];
     sigset_t installed;
 };
 GuardedLine guarded;
 
 extern "C" void GiveLineBackAndEnd(int signalNumber) {
     if (guarded.fd >= 0) {
-        RestoreLineAndRelease(guarded.fd, guarded.hasSaved != 0 ? &guarded.saved : nullptr);
+        RestoreLineAndRelease(guarded.fd, guarded.line);
         guarded.fd = -1;
     }
     // Blocked while its handler runs: the signal ends the program once the handler returns.
@@ -281,9 +288,9 @@ class EndingSignalsHeld {
     sigset_t before_;
 };
 
-// Guards the port from now on, if no other is guarded; a signal ignored by whoever started the
-// program stays ignored.
-void GuardLine(int fd) {
+// Guards the port from now on, if no other is guarded, to be given back as `line` says; a signal
+// ignored by whoever started the program stays ignored.
+void GuardLine(int fd, const SavedLine& line) {
     const EndingSignalsHeld held;
     if (guarded.fd >= 0) {
         return;
@@ -299,24 +306,23 @@ void GuardLine(int fd) {
             sigaddset(&guarded.installed, signalNumber);
         }
     });
-    guarded.hasSaved = 0;
+    guarded.line = line;
     guarded.fd = fd;
 }
 
-// The settings a signal puts back from now on.
-void GuardSettings(int fd, const struct termios& saved) {
+// What a signal puts back from now on.
+void GuardSettings(int fd, const SavedLine& line) {
     const EndingSignalsHeld held;
     if (guarded.fd == fd) {
-        guarded.saved = saved;
-        guarded.hasSaved = 1;
+        guarded.line = line;
     }
 }
 
 // Gives the line back and closes it, then puts the old handlers back if it was the port guarded.
 // An ending signal that comes meanwhile waits until the line is given back.
-void ReleaseGuardedLine(int fd, const struct termios* saved) {
+void ReleaseGuardedLine(int fd, const SavedLine& line) {
     const EndingSignalsHeld held;
-    RestoreLineAndRelease(fd, saved);
+    RestoreLineAndRelease(fd, line);
     if (guarded.fd != fd) {
         return;
     }
@@ -384,7 +390,10 @@ bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
     if (fd < 0) {
         return false;
     }
-    GuardLine(fd);
+    auto before = std::make_shared<SavedLine>();
+    int exclusive = 0;
+    before->wasExclusive = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    GuardLine(fd, *before);
     // TIOCEXCL keeps other users out, but not root; the flock, held until the port closes, keeps
     // a second loader (and any program that flocks its ports) out either way. A device that is no
     // tty fails in tcgetattr, which reports it.
@@ -400,17 +409,13 @@ bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
         refused = true;
     }
     if (refused) {
-        ReleaseGuardedLine(fd, nullptr);
+        ReleaseGuardedLine(fd, *before);
         return false;
     }
-    auto before = std::make_shared<SavedLine>();
-    if (tcgetattr(fd, &before->settings) != 0) {
-        before.reset();
-    } else {
-        GuardSettings(fd, before->settings);
-    }
+    before->hasSettings = tcgetattr(fd, &before->settings) == 0;
+    GuardSettings(fd, *before);
     if (!SetLine(fd, baudRate)) {
-        ReleaseGuardedLine(fd, before ? &before->settings : nullptr);
+        ReleaseGuardedLine(fd, *before);
         return false;
     }
     savedLine_ = std::move(before);
@@ -482,7 +487,7 @@ void ComPort::Close() {
         return;
     }
     // Linux releases the descriptor even when close() reports an error.
-    ReleaseGuardedLine(static_cast<int>(handle_), savedLine_ ? &savedLine_->settings : nullptr);
+    ReleaseGuardedLine(static_cast<int>(handle_), savedLine_ ? *savedLine_ : SavedLine{});
     savedLine_.reset();
     handle_ = kInvalidPortHandle;
 }

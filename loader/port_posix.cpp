@@ -186,8 +186,8 @@ std::vector<PortHolder> FindFlockHolders(dev_t filesystem, ino_t node) {
         unsigned major = 0;
         unsigned minor = 0;
         unsigned long inode = 0;
-        if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %x:%x:%lu", kind, &pid, &major,
-                        &minor, &inode) == 5 &&
+        if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %x:%x:%lu", kind, &pid, &major, &minor,
+                        &inode) == 5 &&
             std::strcmp(kind, "FLOCK") == 0 && major == major(filesystem) &&
             minor == minor(filesystem) && inode == node && pid > 0 && pid != getpid()) {
             holders.push_back(PortHolder{static_cast<pid_t>(pid), CommandOf(pid)});

@@ -45,16 +45,20 @@ std::string CommOf(pid_t pid) {
     return test_support::ReadFile("/proc/" + std::to_string(pid) + "/comm");
 }
 
+enum class Hold { Open, Flock, Exclusive };
+
 // A process of the test's own that names itself (the name /proc/PID/comm shows) and, where
-// given a device, holds it open; it lives until the test ends it.
+// given a device, holds it open, with an flock or in exclusive use if asked; it lives until the
+// test ends it.
 std::unique_ptr<Child> NamedProcess(const std::string& name, const std::string& device = "",
-                                    bool flocked = false) {
+                                    Hold hold = Hold::Open) {
     SpawnOptions spawn;
     spawn.timeLimit = 60s;
-    auto child = std::make_unique<Child>(spawn, [name, device, flocked] {
-        const int fd =
-            device.empty() ? -1 : open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (!device.empty() && (fd < 0 || (flocked && flock(fd, LOCK_EX | LOCK_NB) != 0))) {
+    auto child = std::make_unique<Child>(spawn, [name, device, hold] {
+        const int fd = device.empty() ? -1 : open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (!device.empty() &&
+            (fd < 0 || (hold == Hold::Flock && flock(fd, LOCK_EX | LOCK_NB) != 0) ||
+             (hold == Hold::Exclusive && ioctl(fd, TIOCEXCL) != 0))) {
             return 1;
         }
         prctl(PR_SET_NAME, name.c_str(), 0, 0, 0);
@@ -210,7 +214,7 @@ TEST(PortbootPort, FlockHolderHiddenFromThisUserIsNamed) {
     test_support::WriteFile(dir.File(kImageName), "abc");
     DevsimSession device(kDevsim, dir, {});
     ASSERT_EQ(chmod(device.SlavePath().c_str(), 0666), 0);
-    std::unique_ptr<Child> holder = NamedProcess("flockholder", device.SlavePath(), true);
+    std::unique_ptr<Child> holder = NamedProcess("flockholder", device.SlavePath(), Hold::Flock);
     SpawnOptions spawn;
     spawn.extraEnv = {"LC_ALL=C.UTF-8"};
     spawn.timeLimit = kRunTimeLimit;
@@ -297,6 +301,25 @@ TEST(PortbootSignals, EndingSignalDuringALoadGivesTheLineBack) {
         EXPECT_EQ(retry.out.find(kPortOpenError), std::string::npos) << retry.out;
         device.Stop();
     }
+}
+
+// A port refused because another program holds it keeps what that program set: root opens a line
+// in exclusive use all the same, and must not drop the holder's exclusive use on its way out.
+TEST(PortbootPort, RefusedPortKeepsItsHoldersExclusiveUse) {
+    TempDir dir;
+    test_support::WriteFile(dir.File(kImageName), "abc");
+    DevsimSession device(kDevsim, dir, {});
+    std::unique_ptr<Child> holder = NamedProcess("exclusive", device.SlavePath(), Hold::Exclusive);
+    const test_support::RunResult run = test_support::RunPortboot(
+        e2e::PortbootPath(), dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
+    ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit);
+    ASSERT_EQ(run.exit.exitStatus, 3) << run.out;
+    LineState after{};
+    if (!ReadLine(device.SlavePath(), after)) {
+        GTEST_SKIP() << "the line is exclusive and this user is not root: nothing to look at";
+    }
+    EXPECT_EQ(after.exclusive, 1) << "the holder's exclusive use was dropped";
+    device.Stop();
 }
 
 // Under "no answer" a line names the port and speed and what to check; where ModemManager runs
