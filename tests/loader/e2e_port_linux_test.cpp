@@ -325,6 +325,12 @@ TEST(PortbootPort, RefusedPortKeepsItsHoldersExclusiveUse) {
 // Under "no answer" a line names the port and speed and what to check; where ModemManager runs
 // (here a process of that name), it adds that the service may hold USB ACM ports.
 TEST(PortbootNoAnswer, NoteNamesPortSpeedAndModemServiceWhereItRuns) {
+    // One run of this test at a time (the installed program's run goes beside the built one's,
+    // in this same test program): the other's stand-in ModemManager would change this one's
+    // note. The lock is on the test program's own file, so nothing is left behind.
+    const int turn = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(turn, 0);
+    ASSERT_EQ(flock(turn, LOCK_EX), 0);
     TempDir dir;
     test_support::WriteFile(dir.File(kImageName), "abc");
     const bool realServiceRuns = system("pgrep -x ModemManager >/dev/null 2>&1") == 0;
@@ -347,6 +353,7 @@ TEST(PortbootNoAnswer, NoteNamesPortSpeedAndModemServiceWhereItRuns) {
         ASSERT_GE(run.out.size(), tail.size()) << run.out;
         EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
     }
+    close(turn);
 }
 
 }  // namespace
