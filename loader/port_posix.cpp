@@ -118,22 +118,23 @@ long LockPid(const std::string& file) {
     if (length <= 0) {
         return 0;
     }
-    const char* p = bytes;
-    while (*p == ' ' || *p == '\t') {
-        ++p;
-    }
-    if (*p >= '0' && *p <= '9') {
-        char* end = nullptr;
-        const long pid = std::strtol(p, &end, 10);
-        const bool whole = *end == '\0' || *end == '\n' || *end == ' ';
-        return whole && pid > 0 && pid <= INT_MAX ? pid : 0;
-    }
-    if (length == static_cast<ssize_t>(kBinaryPidBytes)) {
+    // The binary form is 4 bytes of a PID in host order, so one holds a zero byte (a PID is far
+    // below 2^24); text never does.
+    if (length == static_cast<ssize_t>(kBinaryPidBytes) && std::memchr(bytes, 0, 4) != nullptr) {
         std::int32_t pid = 0;
         std::memcpy(&pid, bytes, sizeof pid);
         return pid > 0 ? pid : 0;
     }
-    return 0;
+    // ASCII: blanks, the digits, then a blank, a line feed or the end (some programs add their
+    // name after the PID).
+    const char* p = bytes;
+    while (*p == ' ' || *p == '\t') {
+        ++p;
+    }
+    char* end = nullptr;
+    const long pid = std::strtol(p, &end, 10);
+    const bool ended = *end == '\0' || *end == ' ' || *end == '\t' || *end == '\n';
+    return end != p && *p != '-' && *p != '+' && ended && pid > 0 && pid <= INT_MAX ? pid : 0;
 }
 
 bool IsAlive(long pid) {
