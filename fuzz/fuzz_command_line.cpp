@@ -1,13 +1,17 @@
 // Arbitrary option vectors through ParseArgument and FillDefaults, checked against a small
 // model of the option rules written here from scratch: the same accept/reject at every option
-// and the same settings in the end. The input is the options separated by NUL bytes; each one
-// is copied into an allocation of exactly its size, so a read past its end is caught.
+// and the same settings in the end. Each option also goes through ShownText, as an option is
+// shown in a note: what comes out is well-formed UTF-8 (the C library's decoder says so) with no
+// C0, DEL or C1 control in it. The input is the options separated by NUL bytes; each one is
+// copied into an allocation of exactly its size, so a read past its end is caught.
 #include <cctype>
+#include <clocale>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +19,7 @@
 
 #include "command_line.h"
 #include "loader_settings.h"
+#include "shown_text.h"
 
 namespace {
 
@@ -112,6 +117,23 @@ struct Model {
     std::abort();
 }
 
+// Nothing in the shown text can drive a terminal.
+void CheckShown(const std::string& option) {
+    const std::string shown = ShownText(option);
+    std::mbstate_t state{};
+    for (std::size_t at = 0; at < shown.size();) {
+        wchar_t c = 0;
+        const std::size_t length = std::mbrtowc(&c, shown.data() + at, shown.size() - at, &state);
+        if (length == 0 || length > 4) {
+            Fail("the shown text is not well-formed UTF-8");
+        }
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            Fail("the shown text holds a control character");
+        }
+        at += length;
+    }
+}
+
 std::vector<std::string> SplitOptions(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> options;
     std::string current;
@@ -132,7 +154,13 @@ std::vector<std::string> SplitOptions(const std::uint8_t* data, std::size_t size
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool utf8 = std::setlocale(LC_ALL, "C.UTF-8") != nullptr;
     const std::vector<std::string> options = SplitOptions(data, size);
+    if (utf8) {
+        for (const std::string& option : options) {
+            CheckShown(option);
+        }
+    }
     LoaderSettings s;
     Model model;
     bool allAccepted = true;

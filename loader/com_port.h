@@ -26,6 +26,7 @@ enum class PortRefusal {
     None,
     OwnTerminal,  // the port is the terminal this program runs in
     Held,         // another program has the device open
+    Locked,       // a lock file names a live process as the device's user
 };
 
 enum class ReadResult {

@@ -2,10 +2,12 @@
 // the driver takes within the stall limit; the driver's drain is watched through TIOCOUTQ, and
 // since a pseudo-terminal reports no queue at all, the line clock sets when a status wait ends.
 // The port digit n is /dev/ttyS(n-1); a path names its device itself. A port that another program
-// holds or that is this program's own terminal is refused; TIOCEXCL and flock keep later openers
-// out. The line's settings from before the open are put back when it closes.
+// holds, that a live process has locked (a LCK.. file) or that is this program's own terminal is
+// refused; TIOCEXCL and flock keep later openers out. The line's settings from before the open
+// are put back when it closes, and also when a signal ends the program while it is open.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -22,6 +25,7 @@
 
 #include "com_port.h"
 #include "deadline.h"
+#include "ending_signals_posix.h"
 #include "line_speed_linux.h"
 #include "port_posix.h"
 
@@ -29,8 +33,13 @@ namespace portboot {
 
 const bool kPortPathOption = true;
 
+// The line as it was before the open, put back when it closes.
 struct SavedLine {
-    struct termios settings;
+    bool hasSettings = false;
+    struct termios settings {};
+    // Another program made it exclusive before us (root opens such a line all the same): its
+    // exclusive use is not ours to drop.
+    bool wasExclusive = false;
 };
 
 namespace {
@@ -225,15 +234,104 @@ bool SetLine(int fd, std::uint32_t baudRate) {
     return true;
 }
 
-// Puts the line's settings from before the open back, if there are any, and closes it.
-void CloseKeepingErrno(int fd, const struct termios* saved) {
+// Puts the line's settings from before the open back (if they were read), drops the exclusive
+// use this program set, and closes the line, which releases its flock too; errno stays as it
+// was. Async-signal-safe.
+void RestoreLineAndRelease(int fd, const SavedLine& line) {
     const int error = errno;
-    if (saved != nullptr) {
-        (void)tcsetattr(fd, TCSANOW, saved);
+    if (line.hasSettings) {
+        (void)tcsetattr(fd, TCSANOW, &line.settings);
     }
-    (void)ioctl(fd, TIOCNXCL);
+    if (!line.wasExclusive) {
+        (void)ioctl(fd, TIOCNXCL);
+    }
     close(fd);
     errno = error;
+}
+
+// The open port as a signal handler must see it: an ending signal during a load gives the line
+// back as it was and then ends the program as it would have. One port at a time is guarded (the
+// program opens one); the handlers are installed while it is open and the old ones put back on
+// close. Every change is made with the ending signals blocked.
+struct GuardedLine {
+    volatile std::sig_atomic_t fd = -1;
+    SavedLine line;
+    struct sigaction before[NSIG];
+    sigset_t installed;
+};
+GuardedLine guarded;
+
+extern "C" void GiveLineBackAndEnd(int signalNumber) {
+    if (guarded.fd >= 0) {
+        RestoreLineAndRelease(guarded.fd, guarded.line);
+        guarded.fd = -1;
+    }
+    // Blocked while its handler runs: the signal ends the program once the handler returns.
+    (void)sigaction(signalNumber, &guarded.before[signalNumber], nullptr);
+    (void)raise(signalNumber);
+}
+
+// Blocks the ending signals for its lifetime.
+class EndingSignalsHeld {
+  public:
+    EndingSignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        ForEachEndingSignal([&set](int signalNumber) { sigaddset(&set, signalNumber); });
+        pthread_sigmask(SIG_BLOCK, &set, &before_);
+    }
+    ~EndingSignalsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+  private:
+    sigset_t before_;
+};
+
+// Guards the port from now on, if no other is guarded, to be given back as `line` says; a signal
+// ignored by whoever started the program stays ignored.
+void GuardLine(int fd, const SavedLine& line) {
+    const EndingSignalsHeld held;
+    if (guarded.fd >= 0) {
+        return;
+    }
+    sigemptyset(&guarded.installed);
+    struct sigaction action {};
+    action.sa_handler = GiveLineBackAndEnd;
+    sigfillset(&action.sa_mask);
+    ForEachEndingSignal([&action](int signalNumber) {
+        struct sigaction& before = guarded.before[signalNumber];
+        if (sigaction(signalNumber, nullptr, &before) == 0 && before.sa_handler != SIG_IGN &&
+            sigaction(signalNumber, &action, nullptr) == 0) {
+            sigaddset(&guarded.installed, signalNumber);
+        }
+    });
+    guarded.line = line;
+    guarded.fd = fd;
+}
+
+// What a signal puts back from now on.
+void GuardSettings(int fd, const SavedLine& line) {
+    const EndingSignalsHeld held;
+    if (guarded.fd == fd) {
+        guarded.line = line;
+    }
+}
+
+// Gives the line back and closes it, then puts the old handlers back if it was the port guarded.
+// An ending signal that comes meanwhile waits until the line is given back.
+void ReleaseGuardedLine(int fd, const SavedLine& line) {
+    const EndingSignalsHeld held;
+    RestoreLineAndRelease(fd, line);
+    if (guarded.fd != fd) {
+        return;
+    }
+    guarded.fd = -1;
+    ForEachEndingSignal([](int signalNumber) {
+        if (sigismember(&guarded.installed, signalNumber) == 1) {
+            (void)sigaction(signalNumber, &guarded.before[signalNumber], nullptr);
+        }
+    });
 }
 
 // The terminal this program runs in is no line to a device: its keys would be read as statuses,
@@ -241,6 +339,17 @@ void CloseKeepingErrno(int fd, const struct termios* saved) {
 bool IsOwnTerminal(int fd) {
     const pid_t session = tcgetsid(fd);
     return session >= 0 && session == getsid(0);
+}
+
+// A port that a live process has locked is not opened at all: the open alone would raise DTR on
+// a line another program is using. errno EBUSY then.
+bool IsLocked(const std::string& path) {
+    LockHolder holder;
+    if (!FindLockHolder(path, holder)) {
+        return false;
+    }
+    errno = EBUSY;
+    return true;
 }
 
 // What must not become the port, with errno EBUSY then; the reason is kept for the note.
@@ -273,24 +382,40 @@ bool ComPort::Open(const PortName& port, std::uint32_t baudRate) {
         errno = ENOENT;
         return false;
     }
+    if (IsLocked(path)) {
+        refusal_ = PortRefusal::Locked;
+        return false;
+    }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    // TIOCEXCL keeps other users out, but not root; the lock keeps a second loader out either
-    // way. A device that is no tty fails in tcgetattr, which reports it.
+    auto before = std::make_shared<SavedLine>();
+    int exclusive = 0;
+    before->wasExclusive = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    GuardLine(fd, *before);
+    // TIOCEXCL keeps other users out, but not root; the flock, held until the port closes, keeps
+    // a second loader (and any program that flocks its ports) out either way. A device that is no
+    // tty fails in tcgetattr, which reports it.
     (void)ioctl(fd, TIOCEXCL);
     refusal_ = RefusalOf(fd);
-    if (refusal_ != PortRefusal::None || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        CloseKeepingErrno(fd, nullptr);
+    bool refused = refusal_ != PortRefusal::None;
+    if (!refused && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            // Another program's flock is a port in use like any other: EBUSY, as Windows says.
+            refusal_ = PortRefusal::Held;
+            errno = EBUSY;
+        }
+        refused = true;
+    }
+    if (refused) {
+        ReleaseGuardedLine(fd, *before);
         return false;
     }
-    auto before = std::make_shared<SavedLine>();
-    if (tcgetattr(fd, &before->settings) != 0) {
-        before.reset();
-    }
+    before->hasSettings = tcgetattr(fd, &before->settings) == 0;
+    GuardSettings(fd, *before);
     if (!SetLine(fd, baudRate)) {
-        CloseKeepingErrno(fd, before ? &before->settings : nullptr);
+        ReleaseGuardedLine(fd, *before);
         return false;
     }
     savedLine_ = std::move(before);
@@ -362,7 +487,7 @@ void ComPort::Close() {
         return;
     }
     // Linux releases the descriptor even when close() reports an error.
-    CloseKeepingErrno(static_cast<int>(handle_), savedLine_ ? &savedLine_->settings : nullptr);
+    ReleaseGuardedLine(static_cast<int>(handle_), savedLine_ ? *savedLine_ : SavedLine{});
     savedLine_.reset();
     handle_ = kInvalidPortHandle;
 }

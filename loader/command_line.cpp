@@ -8,8 +8,9 @@ namespace portboot {
 namespace {
 
 // As "%u" reads: blanks skipped, one sign, digits up to the first non-digit, the value taken
-// modulo 2^32 ('-' negates it). Written out by hand because scanf's overflow is undefined.
-bool ReadUnsigned(const char* text, std::uint32_t& value) {
+// modulo 2^32 ('-' negates it). Written out by hand because scanf's overflow is undefined. Where
+// given, `rest` is set to what follows the digits.
+bool ReadUnsigned(const char* text, std::uint32_t& value, const char** rest = nullptr) {
     const char* p = text;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) {
         ++p;
@@ -27,7 +28,21 @@ bool ReadUnsigned(const char* text, std::uint32_t& value) {
         v = v * 10u + static_cast<std::uint32_t>(*p - '0');
     }
     value = negative ? 0u - v : v;
+    if (rest != nullptr) {
+        *rest = p;
+    }
     return true;
+}
+
+bool IsModeLetter(char c) {
+    return c == 'L' || c == 'l' || c == 'R' || c == 'r';
+}
+
+// An option taken as a number although text follows its digits ("0x100" is 0, "9600baud" 9600).
+bool ReadWithTail(const char* text, std::uint32_t& value) {
+    const char* rest = nullptr;
+    return text[0] != '/' && !IsModeLetter(text[0]) && ReadUnsigned(text, value, &rest) &&
+           *rest != '\0';
 }
 
 }  // namespace
@@ -42,7 +57,7 @@ bool ParseArgument(const char* text, LoaderSettings& s, bool portPaths) {
         s.port.path = text;
         return true;
     }
-    if (text[0] == 'L' || text[0] == 'l' || text[0] == 'R' || text[0] == 'r') {
+    if (IsModeLetter(text[0])) {
         if (s.mode != ModeUnset) {
             return false;
         }
@@ -92,6 +107,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, bool portPaths) 
         if (!ParseArgument(argv[i], result.settings, portPaths)) {
             result.refusedIndex = i;
             return result;
+        }
+        std::uint32_t value = 0;
+        if (ReadWithTail(argv[i], value)) {
+            result.readWithTail.push_back(NumberRead{i, value});
         }
     }
     FillDefaults(result.settings);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "loader_settings.h"
 
@@ -22,9 +23,16 @@ bool ParseArgument(const char* text, LoaderSettings& settings, bool portPaths);
 // Whatever the command line left unset gets its default value.
 void FillDefaults(LoaderSettings& settings);
 
+// An option read as a number whose text after the digits was left unread.
+struct NumberRead {
+    int index;            // in argv
+    std::uint32_t value;  // as it was read
+};
+
 struct CommandLine {
-    LoaderSettings settings;  // defaults filled, when nothing was refused
-    int refusedIndex = 0;     // the argv index of the first option refused, or 0
+    LoaderSettings settings;               // defaults filled, when nothing was refused
+    int refusedIndex = 0;                  // the argv index of the first option refused, or 0
+    std::vector<NumberRead> readWithTail;  // in the order given, up to a refused one
 };
 
 // Reads argv[2] onward (argv[1] is the image file), stopping at the first option refused.

@@ -30,8 +30,9 @@ std::string NameToConsole(const std::string& name);
 
 // Waits for one key on the console itself, not on standard input, and takes that key alone (an
 // escape sequence is one key); what was typed after it stays. Returns at once when the process
-// has no console to read, or runs in the background of its terminal.
-void WaitForKey();
+// has no console to read, or runs in the background of its terminal. The prompt, where not
+// empty, is shown on the console while the wait lasts and erased after it.
+void WaitForKey(const char* prompt);
 
 // The current directory into `buffer`; an empty text when it cannot be read or does not fit.
 void GetCurrentDir(char* buffer, std::size_t size);

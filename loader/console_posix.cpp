@@ -20,23 +20,15 @@
 
 #include "console.h"
 #include "console_texts.h"
+#include "ending_signals_posix.h"
+#include "shown_text.h"
 
 namespace portboot {
 
-// How a port is named here, and where the exit statuses are; printed under the usage text.
-constexpr char kUsageNote[] =
-    // \n
-    "\n"
-    //  В Linux порт можно назвать путём к устройству: /dev/ttyUSB0,\n
-    " \xC2 Linux \xEF\xEE\xF0\xF2 \xEC\xEE\xE6\xED\xEE \xED\xE0\xE7\xE2\xE0\xF2\xFC \xEF\xF3"
-    "\xF2\xB8\xEC \xEA \xF3\xF1\xF2\xF0\xEE\xE9\xF1\xF2\xE2\xF3: /dev/ttyUSB0,\n"
-    //  /dev/serial/by-id/...; COMn - это /dev/ttyS(n-1).\n
-    " /dev/serial/by-id/...; COMn - \xFD\xF2\xEE /dev/ttyS(n-1).\n"
-    //  Коды завершения перечислены в man portboot.\n
-    " \xCA\xEE\xE4\xFB \xE7\xE0\xE2\xE5\xF0\xF8\xE5\xED\xE8\xFF \xEF\xE5\xF0\xE5\xF7\xE8\xF1"
-    "\xEB\xE5\xED\xFB \xE2 man portboot.\n";
-
 const bool kHelpOptions = true;
+
+// Set and not empty: error exits do not wait for a key, also in a terminal.
+constexpr char kNoKeyWaitVariable[] = "PORTBOOT_NO_KEY_WAIT";
 
 namespace {
 
@@ -65,12 +57,6 @@ bool ConvertWith(const char* toCharset, const char* from, std::size_t length, st
     return true;
 }
 
-// Every signal that ends a process by default and comes from outside it (the faults a process
-// causes itself are not among them). The real-time signals follow.
-constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1,
-                                  SIGUSR2, SIGALRM, SIGPIPE, SIGVTALRM, SIGPROF,
-                                  SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR,    SIGSTKFLT};
-
 // While it lives, the ending signals wait blocked and are read from a descriptor beside the
 // terminal's, so the key wait itself can put the terminal back before the signal ends the
 // program; the mask it replaced comes back when it goes. A signal ignored by whoever started the
@@ -79,12 +65,7 @@ class EndingSignals {
   public:
     EndingSignals() {
         sigemptyset(&set_);
-        for (int signalNumber : kEndingSignals) {
-            Add(signalNumber);
-        }
-        for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
-            Add(signalNumber);
-        }
+        ForEachEndingSignal([this](int signalNumber) { Add(signalNumber); });
         sigprocmask(SIG_BLOCK, &set_, &before_);
         fd_ = signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
     }
@@ -212,6 +193,49 @@ void ReadOneKey(KeyInput& input) {
     }
 }
 
+// Writes all of it to the terminal, over EINTR and short writes; a terminal that refuses is left
+// as it is (the prompt is a courtesy).
+void WriteToTerminal(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// The prompt on the terminal itself, for as long as it lives: not in standard output, which may
+// be a file, and gone again afterwards, so the screen ends as the transcript does. It is taken
+// back by as many backspaces as it has characters and an erase to the end of the line, which
+// leaves the cursor where the prompt began, also in the middle of a line.
+class KeyPrompt {
+  public:
+    KeyPrompt(int tty, const char* prompt) : tty_(tty) {
+        for (const char* p = prompt; *p != '\0'; ++p) {
+            // One character per UTF-8 lead byte (or per byte of a single-byte charset).
+            if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) {
+                erase_.push_back('\b');
+            }
+        }
+        if (!erase_.empty()) {
+            erase_ += "\x1B[K";
+            WriteToTerminal(tty_, prompt);
+        }
+    }
+    ~KeyPrompt() { WriteToTerminal(tty_, erase_); }
+    KeyPrompt(const KeyPrompt&) = delete;
+    KeyPrompt& operator=(const KeyPrompt&) = delete;
+
+  private:
+    int tty_;
+    std::string erase_;
+};
+
 }  // namespace
 
 bool SetUpConsoleOutput() {
@@ -240,15 +264,21 @@ std::string ConvertToConsole(const char* bytes, std::size_t length) {
     return converted;
 }
 
+// A name is not the program's own text: it reaches the terminal escaped, never converted.
 std::string NameToConsole(const std::string& name) {
-    return name;
+    return ShownText(name);
 }
 
-TextBytes ConsolePlatformText(Text /*UsageNote*/) {
-    return Bytes(kUsageNote);
+TextBytes ConsolePlatformText(Text id) {
+    return LinuxText(id);
 }
 
-void WaitForKey() {
+void WaitForKey(const char* prompt) {
+    // Unattended runs in a terminal (a script with its output in a file) must not hang here.
+    const char* noWait = std::getenv(kNoKeyWaitVariable);
+    if (noWait != nullptr && *noWait != '\0') {
+        return;
+    }
     // The terminal, not standard input: the wait must work with input redirected, and there is
     // nothing to wait for without a controlling terminal (cron, CI, a service).
     const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -285,11 +315,12 @@ void WaitForKey() {
         void (*oldTtou)(int) = std::signal(SIGTTOU, SIG_IGN);
         void (*oldTtin)(int) = std::signal(SIGTTIN, SIG_IGN);
         if (tcsetattr(fd, TCSANOW, &raw) == 0) {
+            const KeyPrompt shown(fd, prompt);
             KeyInput input{fd, signals};
             ReadOneKey(input);
             endedBy = input.endedBy;
-            tcsetattr(fd, TCSANOW, &saved);
         }
+        tcsetattr(fd, TCSANOW, &saved);
         std::signal(SIGTTOU, oldTtou);
         std::signal(SIGTTIN, oldTtin);
     }

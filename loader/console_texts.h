@@ -33,7 +33,8 @@ enum class Text : std::uint8_t {
     LabelStop,
     LabelSaveCode,
     LabelEndOfCode,
-    // The formats of the lines a platform adds under a failure of the port; empty on Windows.
+    // The formats of the lines a platform adds under a failure of the port or an option; empty
+    // on Windows.
     NotePort,
     NoteNoAccess,
     NoteExisting,
@@ -44,7 +45,12 @@ enum class Text : std::uint8_t {
     NoteHiddenHolder,
     // What a read that came short without an error number met, where the platform says it.
     NoteEmptyFile,
-    NoteShortRead,  // the bytes read and the bytes measured
+    NoteShortRead,     // the bytes read and the bytes measured
+    NoteLocked,        // a lock file names a live process
+    NoteNoAnswer,      // under "no answer": the port, its speed and what to check
+    NoteModemService,  // added to NoteNoAnswer where a modem-probing service runs
+    NoteReadAs,        // an option whose number was read with text after it left unread
+    KeyPrompt,         // on the terminal during the key wait; empty where the wait shows none
     Count
 };
 constexpr std::size_t kTextCount = static_cast<std::size_t>(Text::Count);
@@ -62,11 +68,13 @@ constexpr TextBytes Bytes(const char (&bytes)[N]) {
 
 // The text as the program holds it, before conversion.
 TextBytes SourceOf(Text id);
-// The platform's texts: UsageNote in console_<platform>.cpp, the Note formats in
-// port_notes_<platform>.cpp, the image's in image_file_<platform>.cpp.
+// The platform's texts: UsageNote and KeyPrompt through console_<platform>.cpp, the port's
+// notes through port_notes_<platform>.cpp, the image's through image_file_<platform>.cpp.
 TextBytes ConsolePlatformText(Text id);
 TextBytes PortNoteText(Text id);
 TextBytes ImageNoteText(Text id);
+// The Linux program's own texts, kept here beside the common ones; empty for any other.
+TextBytes LinuxText(Text id);
 
 class ConsoleTexts {
   public:

@@ -80,7 +80,7 @@ TextBytes ConsolePlatformText(Text /*UsageNote*/) {
     return Bytes(kUsageNote);
 }
 
-void WaitForKey() {
+void WaitForKey(const char*) {
     // The message that explains the stop is out before the program sits waiting, also when
     // standard output is a file or a pipe.
     std::fflush(stdout);

@@ -8,23 +8,11 @@
 
 namespace portboot {
 
-namespace {
-
-constexpr char kNoteEmptyFile[] =
-    // файл пуст
-    "\xF4\xE0\xE9\xEB \xEF\xF3\xF1\xF2";
-
-constexpr char kNoteShortRead[] =
-    // прочитано %u байт из %u
-    "\xEF\xF0\xEE\xF7\xE8\xF2\xE0\xED\xEE %u \xE1\xE0\xE9\xF2 \xE8\xE7 %u";
-
-}  // namespace
-
 const PathStyle kPathStyle = PathStyle::Posix;
 
 // The C library words error number 0 "Success", which no person should read under a failure.
 TextBytes ImageNoteText(Text id) {
-    return id == Text::NoteEmptyFile ? Bytes(kNoteEmptyFile) : Bytes(kNoteShortRead);
+    return LinuxText(id);
 }
 
 std::FILE* OpenImageFile(const char* name, bool& notRegular) {

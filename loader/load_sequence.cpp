@@ -35,9 +35,13 @@ LoadResult Stop(int status, LoadResult::Form form, Text text, int code = 0) {
     return stop;
 }
 
-// What the platform adds under a failure of the port (its device, the system's reason).
+// What the platform adds under a failure of the port (its device, the system's reason) or a
+// silent device (what to check).
 std::string PortNote(const LoadResult& stop, const LoaderSettings& s, const ComPort& port,
                      const ConsoleTexts& texts) {
+    if (stop.form == LoadResult::Form::Text && stop.text == Text::NoAnswer) {
+        return NoAnswerNote(texts, s.port, s.baudRate);
+    }
     if (stop.form != LoadResult::Form::TextAndCode) {
         return std::string();
     }

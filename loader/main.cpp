@@ -10,6 +10,7 @@
 #include "console_texts.h"
 #include "load_result.h"
 #include "load_sequence.h"
+#include "shown_text.h"
 
 namespace {
 
@@ -32,6 +33,15 @@ LoadResult Run(int argc, char** argv, bool interactive, const ConsoleTexts& text
         result.name = argv[commandLine.refusedIndex];
         return result;
     }
+    // The rule stands (the leading number counts), but a board started at 0 for "0x100" must not
+    // be a surprise: where the platform has the note, each such option is named first.
+    if (*texts[Text::NoteReadAs] != '\0') {
+        for (const NumberRead& read : commandLine.readWithTail) {
+            std::printf(texts[Text::NoteReadAs], read.index, ShownText(argv[read.index]).c_str(),
+                        static_cast<unsigned>(read.value));
+            std::printf("\n");
+        }
+    }
     ComPort port;
     return RunLoad(argv[1], commandLine.settings, port, interactive, texts);
 }
@@ -52,7 +62,7 @@ int main(int argc, char** argv) {
     const LoadResult result = Run(argc, argv, interactive, texts);
     PrintResult(result, texts);
     if (result.status != kExitDone) {
-        WaitForKey();
+        WaitForKey(texts[Text::KeyPrompt]);
     }
     if (result.exchangeBegun) {
         std::printf("\n");

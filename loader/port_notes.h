@@ -3,6 +3,7 @@
 // load prints stay as they are; where a platform has nothing to add, the note is empty.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "com_port.h"
@@ -17,5 +18,7 @@ std::string PortOpenNote(const ConsoleTexts& texts, const PortName& port, int er
                          PortRefusal refusal);
 // After a write or a read of the open port failed with the error code.
 std::string PortTransferNote(const ConsoleTexts& texts, const PortName& port, int error);
+// After the device left a command unanswered: the port, its speed and what to check.
+std::string NoAnswerNote(const ConsoleTexts& texts, const PortName& port, std::uint32_t baudRate);
 
 }  // namespace portboot

@@ -11,6 +11,10 @@ std::string PortTransferNote(const ConsoleTexts&, const PortName&, int) {
     return std::string();
 }
 
+std::string NoAnswerNote(const ConsoleTexts&, const PortName&, std::uint32_t) {
+    return std::string();
+}
+
 TextBytes PortNoteText(Text) {
     return TextBytes{"", 0};
 }

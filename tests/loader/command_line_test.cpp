@@ -120,3 +120,33 @@ INSTANTIATE_TEST_SUITE_P(Options, ParseArgumentTest, testing::ValuesIn(kCases),
                          });
 
 }  // namespace
+
+namespace {
+
+// A number with text after its digits is taken by its digits, and named with the value it was
+// read as; a plain number, a mode word, a path and a leading blank are not such options.
+TEST(ParseCommandLineTest, NumbersWithTailsAreListedWithTheirValues) {
+    struct Case {
+        std::vector<const char*> options;
+        std::vector<std::pair<int, unsigned>> listed;  // argv index, value
+    };
+    const Case cases[] = {
+        {{"R", "0x100"}, {{3, 0}}},
+        {{"9600baud", "3x", "load", "7"}, {{2, 9600}, {3, 3}}},
+        {{"9600", "/dev/ttyUSB0", "R", "256"}, {}},
+        {{" 9600", "+3"}, {}},
+        {{"-0x", "R"}, {{2, 0}}},
+        // Up to the refused option only.
+        {{"5a", "7b"}, {{2, 5}}},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = Parse(c.options);
+        std::vector<std::pair<int, unsigned>> listed;
+        for (const NumberRead& read : line.readWithTail) {
+            listed.emplace_back(read.index, read.value);
+        }
+        EXPECT_EQ(listed, c.listed) << c.options.front();
+    }
+}
+
+}  // namespace

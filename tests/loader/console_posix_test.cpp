@@ -53,7 +53,7 @@ int WaitInChild(const std::string& line) {
     if (fd < 0 || tcgetattr(fd, &before) != 0) {
         return kNoTerminal;
     }
-    WaitForKey();
+    WaitForKey("");
     struct termios after;
     tcgetattr(fd, &after);
     const bool same = before.c_lflag == after.c_lflag && before.c_iflag == after.c_iflag &&
@@ -114,7 +114,7 @@ int WaitThenReadRest(const std::string& line, const std::string& rest) {
     if (fd < 0) {
         return kNoTerminal;
     }
-    WaitForKey();
+    WaitForKey("");
     struct termios tio;
     tcgetattr(fd, &tio);
     cfmakeraw(&tio);
@@ -183,7 +183,7 @@ TEST_F(KeyWaitTest, InTheBackgroundNeitherWaitsNorStops) {
         background.timeLimit = kChildLimit;
         Child loader(background, [] {
             setpgid(0, 0);
-            WaitForKey();
+            WaitForKey("");
             return 0;
         });
         const ExitInfo& exit = loader.Wait();
@@ -202,7 +202,7 @@ TEST(KeyWaitWithoutTerminalTest, ReturnsAtOnce) {
     const auto start = Clock::now();
     // A new session has no controlling terminal.
     Child child(ChildOptions(), [] {
-        WaitForKey();
+        WaitForKey("");
         return 0;
     });
     const ExitInfo& exit = child.Wait();

@@ -45,6 +45,14 @@ TEST(ConsoleTextsTest, EveryTextConvertsToItsWording) {
         {Text::NoteHolder, "процесс %ld (%s)"},
         {Text::NoteEmptyFile, "файл пуст"},
         {Text::NoteShortRead, "прочитано %u байт из %u"},
+        {Text::NoteLocked, "Порт %s занят: процесс %ld (%s), файл блокировки %s"},
+        {Text::NoteNoAnswer,
+         "Порт %s, %u бод: проверьте, что плата в режиме загрузки, скорость и "
+         "кабель или адаптер%s"},
+        {Text::NoteModemService, "; ModemManager на этой машине может занимать порты USB ACM"},
+        {Text::NoteReadAs, "Параметр %i: '%s' прочитан как %u"},
+        {Text::KeyPrompt, "Нажмите любую клавишу..."},
+        {Text::UsageNote, expected::kUsageNoteLinux},
     };
     const ConsoleTexts texts;
     for (const TextCase& c : cases) {

@@ -17,6 +17,7 @@
 
 #include "devsim_session.h"
 #include "e2e_program.h"
+#include "portboot_path.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ TEST(PortIsOwnTerminal, IsRefusedAndTheTerminalLeftAsItWas) {
         TempDir dir;
         test_support::WriteFile(dir.File("image.bin"), "abc");
         SpawnOptions spawn;
-        spawn.argv = {"/bin/sh", "-c", c.script, PORTBOOT_PATH};
+        spawn.argv = {"/bin/sh", "-c", c.script, e2e::PortbootPath()};
         spawn.extraEnv = {"LC_ALL=C.UTF-8"};
         spawn.workDir = dir.Path();
         spawn.controllingPty = true;

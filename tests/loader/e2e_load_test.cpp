@@ -20,6 +20,7 @@
 #include "e2e_program.h"
 #include "e2e_run_table.h"
 #include "expected_texts.h"
+#include "portboot_path.h"
 
 namespace {
 
@@ -73,7 +74,8 @@ struct RowRun {
 
 // out as expected, with the note line (if the program adds one) where "{note}" stands.
 void ExpectOutWithNote(const e2e::PortbootProgram& program, const std::string& out,
-                       const std::string& expected, const std::string& notePrefix) {
+                       const std::string& expected, const std::string& notePrefix,
+                       int noteLines = 1) {
     const std::size_t at = expected.find("{note}");
     if (at == std::string::npos) {
         EXPECT_EQ(out, expected);
@@ -90,7 +92,7 @@ void ExpectOutWithNote(const e2e::PortbootProgram& program, const std::string& o
     EXPECT_EQ(out.substr(out.size() - after.size()), after);
     const std::string note = out.substr(before.size(), out.size() - before.size() - after.size());
     EXPECT_EQ(note.substr(0, notePrefix.size()), notePrefix) << out;
-    EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1) << "one line: " << note;
+    EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), noteLines) << note;
     EXPECT_EQ(note.back(), '\n') << note;
 }
 
@@ -180,7 +182,7 @@ TEST_P(PortbootRun, OutputExitStatusAndBytesOnTheLine) {
         EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), end.size())), end)
             << run.out;
     } else {
-        ExpectOutWithNote(program, run.out, expectedOut, Fill(row.note, run.shown));
+        ExpectOutWithNote(program, run.out, expectedOut, Fill(row.note, run.shown), row.noteLines);
     }
     if (row.err.empty()) {
         EXPECT_EQ(run.err, "");
@@ -266,8 +268,8 @@ const RunCase kFailures[] = {
     {.name = "EmptyFileNotRead", .imageSize = 0, .args = {"{file}", "{port}"}, .exitStatus = 6, .out = "", .err = kNotLoaded + ": {emptyfile}\n", .deviceResult = "incomplete", .device = kNothingSent},
     // A directory has no bytes to load; Windows cannot open it as a file, nor does Linux.
     {.name = "DirectoryImageCannotBeOpened", .imageSize = 3, .args = {"{subdir}", "{port}"}, .exitStatus = 3, .out = "", .err = std::string(kSubdirName) + ": {isdir}\n", .deviceResult = "incomplete", .device = kNothingSent},
-    {.name = "NoAnswerToInit", .devsimOptions = {"--silent", "0"}, .imageSize = 3, .args = {"{file}", "{port}"}, .exitStatus = 7, .out = Info(57600, kLoadFunction, 0, 3) + kInit + kNoAnswer + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, .minElapsedMs = 1800},
-    {.name = "NoAnswerToEndOfCode", .devsimOptions = {"--silent", "13"}, .imageSize = 3, .args = {"{file}", "{port}", "R"}, .exitStatus = 7, .out = Info(57600, kRunFunction, 0, 3) + kInit + kLoadCode + kEndOfCode + kNoAnswer + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:0,1:0,13:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}}, .minElapsedMs = 1800},
+    {.name = "NoAnswerToInit", .devsimOptions = {"--silent", "0"}, .imageSize = 3, .args = {"{file}", "{port}"}, .exitStatus = 7, .out = Info(57600, kLoadFunction, 0, 3) + kInit + kNoAnswer + "{note}\n", .deviceResult = "incomplete", .device = {{"commands", "0:-"}, {"length", "none(0/4)"}, {"extra", "0"}}, .minElapsedMs = 1800, .note = "Порт {port}, 57600 бод: проверьте, что плата в режиме загрузки, скорость и кабель или адаптер"},
+    {.name = "NoAnswerToEndOfCode", .devsimOptions = {"--silent", "13"}, .imageSize = 3, .args = {"{file}", "{port}", "R"}, .exitStatus = 7, .out = Info(57600, kRunFunction, 0, 3) + kInit + kLoadCode + kEndOfCode + kNoAnswer + "{note}\n", .deviceResult = "incomplete", .device = {{"commands", "0:0,1:0,13:-"}, {"image", "4/4"}, {"entry", "none(0/2)"}, {"extra", "0"}}, .minElapsedMs = 1800, .note = "Порт {port}, 57600 бод: проверьте, что плата в режиме загрузки, скорость и кабель или адаптер"},
     {.name = "DeviceErrorOnInit", .devsimOptions = {"--status", "0=5"}, .imageSize = 3, .args = {"{file}", "{port}"}, .exitStatus = 8, .out = Info(57600, kLoadFunction, 0, 3) + kInit + DeviceError(5) + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:5"}, {"length", "none(0/4)"}, {"extra", "0"}}},
     {.name = "DeviceErrorOnSave", .devsimOptions = {"--status", "4=255"}, .imageSize = 2, .args = {"{file}", "{port}", "L", "10"}, .exitStatus = 8, .out = Info(57600, kLoadFunction, 10, 2) + kInit + kLoadCode + kEndOfCode + kFinished + kSave + DeviceError(255) + "\n", .deviceResult = "incomplete", .device = {{"commands", "0:0,1:0,13:0,4:255"}, {"image", "2/2"}, {"entry", "none(0/2)"}}},
     // A byte in the line before the load (a board's banner) is no status: had it been taken
@@ -304,7 +306,11 @@ const RunCase kCommandLine[] = {
     {.name = "ModeTwice", .imageSize = 3, .args = {"{file}", "R", "l"}, .exitStatus = 2, .out = kBadArgument + "3: 'l'\n", .deviceResult = "incomplete", .device = kNothingSent},
     {.name = "EntryTwiceLaterOnesUnread", .imageSize = 3, .args = {"{file}", "L", "3", "4", "x"}, .exitStatus = 2, .out = kBadArgument + "4: '4'\n", .deviceResult = "incomplete", .device = kNothingSent},
     // Only the leading number counts, and a digit after the mode letter is the entry point.
-    {.name = "NumbersWithTailsAndLowerCaseMode", .imageSize = 3, .args = {"{file}", "9600baud", "{port}", "l", "3x"}, .exitStatus = 0, .out = Info(9600, kLoadFunction, 3, 3) + kLoadTail, .deviceResult = "complete", .device = {{"commands", "0:0,1:0,13:0,4:0"}, {"length", "3"}, {"entry", "3"}, {"extra", "0"}}},
+    // On Linux a line before the load names each option whose tail was left unread.
+    {.name = "NumbersWithTailsAndLowerCaseMode", .imageSize = 3, .args = {"{file}", "9600baud", "{port}", "l", "3x"}, .exitStatus = 0, .out = "{note}" + Info(9600, kLoadFunction, 3, 3) + kLoadTail, .deviceResult = "complete", .device = {{"commands", "0:0,1:0,13:0,4:0"}, {"length", "3"}, {"entry", "3"}, {"extra", "0"}}, .note = "Параметр 2: '9600baud' прочитан как 9600\nПараметр 5: '3x' прочитан как 3\n", .noteLines = 2},
+    // "0x100" is 0 with its tail unread, and a tail that could drive the terminal is escaped.
+    {.name = "HexEntryReadAsZeroIsNamed", .imageSize = 3, .args = {"{file}", "{port}", "R", "0x100"}, .exitStatus = 0, .out = "{note}" + Info(57600, kRunFunction, 0, 3) + kRunTail, .deviceResult = "complete", .device = {{"entry", "0"}}, .note = "Параметр 4: '0x100' прочитан как 0\n"},
+    {.name = "TailWithControlsIsEscaped", .imageSize = 3, .args = {"{file}", "{port}", "9600\x1b]2;x\x07\xc2\x9b\\"}, .exitStatus = 0, .out = "{note}" + Info(9600, kLoadFunction, 0, 3) + kLoadTail, .deviceResult = "complete", .device = {{"entry", "0"}}, .linuxOnly = true, .note = "Параметр 3: '9600\\x1B]2;x\\x07\\xC2\\x9B\\\\' прочитан как 9600\n"},
     // Names that are not the program's own (the file, the folder, a rejected option) are shown
     // in the console's encoding as the texts are: on Windows the OEM code page, not the ANSI one
     // they come in.
@@ -408,7 +414,7 @@ TEST(PortbootPort, PortAnotherProgramHoldsIsRefusedAndTheHolderNamed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const test_support::RunResult run = test_support::RunPortboot(
-        PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
+        e2e::PortbootPath(), dir.Path(), {kImageName, device.SlavePath()}, kRunTimeLimit);
     DeviceRecord received = device.Stop();
     ASSERT_TRUE(run.exit.exited) << test_support::Describe(run.exit);
     EXPECT_EQ(run.exit.exitStatus, 3);
@@ -440,8 +446,9 @@ TEST(PortbootImage, NameFlippedToAFifoNeverBlocks) {
     });
     int blocked = 0;
     for (int run = 0; run < kRuns; ++run) {
-        const test_support::RunResult result = test_support::RunPortboot(
-            PORTBOOT_PATH, dir.Path(), {kImageName, device.SlavePath()}, std::chrono::seconds(3));
+        const test_support::RunResult result =
+            test_support::RunPortboot(e2e::PortbootPath(), dir.Path(),
+                                      {kImageName, device.SlavePath()}, std::chrono::seconds(3));
         blocked += result.exit.timedOut ? 1 : 0;
         EXPECT_TRUE(result.exit.timedOut || result.exit.exitStatus == 4)
             << test_support::Describe(result.exit) << result.out;

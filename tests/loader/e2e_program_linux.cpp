@@ -6,6 +6,7 @@
 
 #include "e2e_program.h"
 #include "expected_texts.h"
+#include "portboot_path.h"
 
 namespace e2e {
 
@@ -23,7 +24,7 @@ class LinuxProgram : public PortbootProgram {
                                      const std::string& workDir,
                                      bool controllingPty) const override {
         test_support::SpawnOptions spawn;
-        spawn.argv = {PORTBOOT_PATH};
+        spawn.argv = {e2e::PortbootPath()};
         spawn.argv.insert(spawn.argv.end(), args.begin(), args.end());
         spawn.extraEnv = {"LC_ALL=C.UTF-8"};
         spawn.workDir = workDir;

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "devsim_session.h"
+#include "expected_texts.h"
+#include "portboot_path.h"
 #include "terminal_screen.h"
 
 namespace {
@@ -23,23 +25,11 @@ using test_support::TempDir;
 using test_support::TerminalScreen;
 
 const std::string kDevsim = DEVSIM_PATH;
-const std::string kPortboot = PORTBOOT_PATH;
+const std::string kPortboot = e2e::PortbootPath();
 constexpr int kRows = 25;
 constexpr long kImageBytes = 3000;  // 3.1 s at 9600 Bd
 constexpr int kMaxUpdatesPerSecond = 10;
 constexpr std::chrono::seconds kTimeLimit{20};
-
-// As the terminal shows the transcript: its line feeds reach the screen as CR LF.
-std::string AsOnTerminal(const std::string& transcript) {
-    std::string out;
-    for (char c : transcript) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
-}
 
 enum class Shown { Whole, PercentOnly, Nothing };
 
@@ -121,7 +111,7 @@ TEST_P(ProgressView, MovesWhileTheImageCrossesAndLeavesTheTranscript) {
                                    "\nИнициализация \nЗагрузка кода \nКонец кода "
                                    "\nЗагрузка завершена\nСохранение кода \n";
     TerminalScreen expected(kRows, row.cols);
-    expected.Feed(AsOnTerminal(transcript));
+    expected.Feed(expected::AsOnTerminal(transcript));
     EXPECT_EQ(screen.Rows(), expected.Rows());
     EXPECT_EQ(device.Finish().fields["result"], "complete");
 }

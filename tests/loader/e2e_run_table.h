@@ -50,6 +50,7 @@ struct RunCase {
     // Where out holds "{note}", a program that adds notes prints one line there that begins
     // with this ({port}, {absentport} filled in); the others print nothing there.
     const char* note = "";
+    int noteLines = 1;  // the lines "{note}" stands for
 };
 
 inline std::ostream& operator<<(std::ostream& stream, const RunCase& row) {

@@ -29,7 +29,16 @@ inline constexpr char kUsageNoteLinux[] =
     "\n"
     " В Linux порт можно назвать путём к устройству: /dev/ttyUSB0,\n"
     " /dev/serial/by-id/...; COMn - это /dev/ttyS(n-1).\n"
-    " Коды завершения перечислены в man portboot.\n";
+    " Коды завершения перечислены в man portboot.\n"
+    " PORTBOOT_NO_KEY_WAIT=1 - не ждать клавишу перед выходом с ошибкой.\n";
+
+// The Linux note under "no answer", before the port and after the speed; where ModemManager
+// runs, kNoAnswerModemNote follows.
+inline const std::string kNoAnswerNotePort = "Порт ";
+inline const std::string kNoAnswerNoteAdvice =
+    " бод: проверьте, что плата в режиме загрузки, скорость и кабель или адаптер";
+inline const std::string kNoAnswerModemNote =
+    "; ModemManager на этой машине может занимать порты USB ACM";
 
 // The progress labels, each beginning its line.
 inline const std::string kInit = "\nИнициализация ";
@@ -64,6 +73,18 @@ inline std::string Info(const std::string& path, const std::string& port, unsign
     return "\nФайл " + path + "\nПорт " + port + ":" + std::to_string(baud) + "\nФункция " +
            function + "\nТочка входа " + std::to_string(entry) + "\nДлина файла " +
            std::to_string(length);
+}
+
+// As a terminal shows a transcript: its line feeds reach the screen as CR LF.
+inline std::string AsOnTerminal(const std::string& transcript) {
+    std::string out;
+    for (char c : transcript) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
 }
 
 }  // namespace expected
