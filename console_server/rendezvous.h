@@ -23,7 +23,7 @@ class SharedBytes {
 
 // The shared request region: created, or opened when the client made it first. An object
 // that already exists is accepted only when it is our own and closed to everyone else
-// (POSIX: owned by the effective user, no group or other bits; Windows: committed pages);
+// (POSIX: owned by the effective user, no group or other bits; Windows: kRegionBytes committed);
 // otherwise CreateOrOpen fails and Refusal() says why.
 class RequestRegion : public SharedBytes {
   public:
@@ -32,11 +32,11 @@ class RequestRegion : public SharedBytes {
     RequestRegion(const RequestRegion&) = delete;
     RequestRegion& operator=(const RequestRegion&) = delete;
 
-    // Creates or opens the region with the full name and maps kRequestRegionBytes of it.
+    // Creates or opens the region with the full name and maps kRegionBytes of it.
     SystemError CreateOrOpen(const std::string& name);
 
     unsigned char* Data() const override { return data_; }
-    // The bytes that really exist behind Data(): at most kRequestRegionBytes, fewer when the
+    // The bytes that really exist behind Data(): at most kRegionBytes, fewer when the
     // client made a smaller object. Nothing beyond them may be touched. Where the object can
     // shrink under the mapping (POSIX) the answer follows every resize made before the call, so
     // ask before each request; it costs a system call only after a resize.

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "console_records.h"
+#include "region_win32.h"
 #include "rendezvous.h"
 
 namespace conproxy {
@@ -31,7 +32,7 @@ RequestRegion::~RequestRegion() {
 SystemError RequestRegion::CreateOrOpen(const std::string& name) {
     name_ = name;
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
-                                        0, kRequestRegionBytes, name.c_str());
+                                        0, kRegionBytes, name.c_str());
     if (mapping == nullptr) {
         return GetLastError();
     }
@@ -42,18 +43,13 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
         return GetLastError();
     }
     data_ = static_cast<unsigned char*>(view);
-    // A mapping the client created may be smaller than ours: serve only what the view holds,
-    // and only pages that are committed (one made with SEC_RESERVE has none until its maker
-    // commits them; touching one would be an access violation).
-    MEMORY_BASIC_INFORMATION memory{};
-    if (VirtualQuery(view, &memory, sizeof memory) == 0) {
-        return GetLastError();
-    }
-    if (memory.State != MEM_COMMIT) {
-        refusal_ = "has no committed pages";
+    // A mapping the client created keeps its size: one that cannot hold the whole region is
+    // refused, as the client library refuses it.
+    refusal_ = conproxy_protocol::RegionViewRefusal(view);
+    if (!refusal_.empty()) {
         return ERROR_ACCESS_DENIED;
     }
-    size_ = memory.RegionSize < kRequestRegionBytes ? memory.RegionSize : kRequestRegionBytes;
+    size_ = kRegionBytes;
     return 0;
 }
 

@@ -116,7 +116,7 @@ void HandleInputRecord(Region& region, Console& console, bool remove) {
 }
 
 void HandleReadText(Region& region, Console& console) {
-    char text[kRequestRegionBytes];
+    char text[kRegionBytes];
     if (region.Data(region.request.count) == nullptr || region.request.count > sizeof text) {
         region.SetResult(0);
         return;

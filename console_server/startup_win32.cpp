@@ -3,6 +3,11 @@
 
 namespace conproxy {
 
+// No signals: a console control event ends the process with its objects.
+bool InstallSignalOwners() {
+    return true;
+}
+
 void OpenClosedStandardDescriptors() {}
 
 bool AnswerInformationRequest(int, char**, int&) {

@@ -130,7 +130,7 @@ TEST(ConproxyLoop, ObjectsSomeoneElseMadeAreRefusedWith33) {
         const std::string& premade = names[c.which];
         const int fd = shm_open(("/" + premade).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
         ASSERT_GE(fd, 0) << c.what;
-        ASSERT_EQ(ftruncate(fd, c.which == kRegion ? kRequestRegionBytes : 4), 0);
+        ASSERT_EQ(ftruncate(fd, c.which == kRegion ? kRegionBytes : 4), 0);
         ASSERT_EQ(fchmod(fd, c.mode), 0);
         if (c.otherOwner) {
             ASSERT_EQ(fchown(fd, kOtherUser, kOtherUser), 0) << "the tests run as root";
@@ -305,7 +305,7 @@ TEST(ConproxyFaults, RegionShrunkDuringAPendingReadIsNotTouched) {
         ASSERT_TRUE(client.Replied()) << command;
 
         // Back to its size: the next requests are served as usual.
-        ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
+        ASSERT_EQ(ftruncate(fd, kRegionBytes), 0);
         close(fd);
         ASSERT_TRUE(client.Call(ConPeekInput, 4000)) << command;
         ASSERT_TRUE(client.Call(ConExit)) << command;

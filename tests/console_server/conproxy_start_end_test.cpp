@@ -287,7 +287,7 @@ TEST(ConproxyEnding, RegionShrunkDuringAScreenCallIsNotTouched) {
         ASSERT_EQ(write(server.Terminal(), "\x1b[5;10R", 7), 7);
         ASSERT_TRUE(client.Replied()) << command;
 
-        ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
+        ASSERT_EQ(ftruncate(fd, kRegionBytes), 0);
         close(fd);
         ASSERT_TRUE(client.Call(ConExit)) << command;
         EXPECT_EQ(server.ExitCode(), 0) << command;

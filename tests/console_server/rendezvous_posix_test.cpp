@@ -16,6 +16,7 @@
 
 #include "child_process.h"
 #include "console_records.h"
+#include "startup.h"
 
 namespace {
 
@@ -52,6 +53,14 @@ int InChild(const std::function<int()>& body) {
     return exit.exited ? exit.exitStatus : -1;
 }
 
+// As in the server: the signal table first, so that the resize watch and the guard of the
+// event pages are at work.
+class SignalTable : public ::testing::Environment {
+  public:
+    void SetUp() override { ASSERT_TRUE(InstallSignalOwners()); }
+};
+const auto* const kSignalTable = ::testing::AddGlobalTestEnvironment(new SignalTable);
+
 TEST(Rendezvous, SecondProcessOpensWhatTheFirstCreatedAndOnlyTheCreatorUnlinks) {
     const std::string regionName = UniqueName("region");
     const std::string eventName = UniqueName("event");
@@ -62,8 +71,8 @@ TEST(Rendezvous, SecondProcessOpensWhatTheFirstCreatedAndOnlyTheCreatorUnlinks) 
         ASSERT_EQ(event.CreateOrOpen(eventName), 0u);
         EXPECT_TRUE(region.Created());
         EXPECT_TRUE(event.Created());
-        EXPECT_EQ(region.Size(), kRequestRegionBytes);
-        EXPECT_EQ(region.Data()[kRequestRegionBytes - 1], 0);
+        EXPECT_EQ(region.Size(), kRegionBytes);
+        EXPECT_EQ(region.Data()[kRegionBytes - 1], 0);
 
         const int child = InChild([&] {
             RequestRegion sameRegion;
@@ -129,7 +138,7 @@ TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {
         RequestRegion region;
         ASSERT_EQ(region.CreateOrOpen(name), 0u);
         EXPECT_FALSE(region.Created());
-        EXPECT_EQ(region.Size(), kRequestRegionBytes);
+        EXPECT_EQ(region.Size(), kRegionBytes);
     }
     EXPECT_TRUE(NameExists(name));
     shm_unlink(("/" + name).c_str());
@@ -142,19 +151,19 @@ TEST(Rendezvous, SizeFollowsEveryResizeAnotherProcessMakes) {
     const std::string name = UniqueName("resized");
     RequestRegion region;
     ASSERT_EQ(region.CreateOrOpen(name), 0u);
-    ASSERT_EQ(region.Size(), kRequestRegionBytes);
+    ASSERT_EQ(region.Size(), kRegionBytes);
     const struct {
         std::vector<off_t> resizes;  // made in that order by one other process
         size_t size;
     } steps[] = {
         {{4096}, 4096},
         {{4096}, 4096},  // the same size again
-        {{kRequestRegionBytes}, kRequestRegionBytes},
+        {{kRegionBytes}, kRegionBytes},
         {{100, 6000}, 6000},
         {{0}, 0},
-        {{3 * kRequestRegionBytes}, kRequestRegionBytes},  // never more than is mapped
-        {{20, kRequestRegionBytes, 19}, 19},
-        {{kRequestRegionBytes}, kRequestRegionBytes},
+        {{3 * kRegionBytes}, kRegionBytes},  // never more than is mapped
+        {{20, kRegionBytes, 19}, 19},
+        {{kRegionBytes}, kRegionBytes},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE("to " + std::to_string(step.size));
