@@ -14,6 +14,7 @@
 
 #include "client_platform.h"
 #include "conproxy_client.h"
+#include "region_win32.h"
 
 namespace conclient {
 namespace {
@@ -98,18 +99,18 @@ class WindowsLink : public PlatformLink {
             *error = LastError(regionName);
             return false;
         }
-        region_ = static_cast<uint8_t*>(
-            MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRegionBytes));
+        // The whole mapping, as conproxy maps it: a smaller one is then measured, not failed.
+        region_ =
+            static_cast<uint8_t*>(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
         if (region_ == nullptr) {
             *error = LastError(regionName);
             return false;
         }
-        // A mapping someone else made with SEC_RESERVE has no committed pages to touch.
-        MEMORY_BASIC_INFORMATION memory{};
-        if (VirtualQuery(region_, &memory, sizeof memory) == 0 || memory.State != MEM_COMMIT ||
-            memory.RegionSize < kRegionBytes) {
-            *error = regionName + ": it has fewer than " + std::to_string(kRegionBytes) +
-                     " committed bytes";
+        // A mapping someone else made smaller, or with SEC_RESERVE, is refused as conproxy
+        // refuses it.
+        const std::string refusal = conproxy_protocol::RegionViewRefusal(region_);
+        if (!refusal.empty()) {
+            *error = regionName + ": it " + refusal;
             UnmapViewOfFile(region_);
             region_ = nullptr;
             return false;
@@ -184,7 +185,8 @@ class WindowsLink : public PlatformLink {
 
     ServerExit WaitServerExit(int timeoutMs) override {
         if (process_ && !exit_.ended) {
-            WaitForSingleObject(process_.Get(), static_cast<DWORD>(timeoutMs));
+            WaitForSingleObject(process_.Get(),
+                                timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
             ServerEnded();
         }
         return exit_;
