@@ -530,7 +530,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::size_t regionSize =
-        (data[0] | (std::size_t{data[1]} << 8)) % (kRequestRegionBytes + 1);
+        (data[0] | (std::size_t{data[1]} << 8)) % (kRegionBytes + 1);
     const std::size_t scriptSize = std::min<std::size_t>(data[2], size - 3);
     Script script(data + 3, scriptSize);
     const std::uint8_t* contents = data + 3 + scriptSize;
