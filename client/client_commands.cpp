@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "client_platform.h"
 #include "conproxy_client.h"
@@ -136,7 +137,7 @@ WaitResult ConproxyClient::WaitReady(int timeoutMs) {
     return impl_->link->WaitReply(ReplyTimeout(timeoutMs));
 }
 
-WaitResult ConproxyClient::InStep() {
+std::optional<WaitResult> ConproxyClient::TurnRefused() {
     PlatformLink& link = *impl_->link;
     if (link.Region() == nullptr) {
         return WaitResult::kFailed;
@@ -148,7 +149,7 @@ WaitResult ConproxyClient::InStep() {
         }
         impl_->outOfStep = false;
     }
-    return WaitResult::kReplied;
+    return std::nullopt;
 }
 
 WaitResult ConproxyClient::Turn(int timeoutMs) {
@@ -173,8 +174,9 @@ WaitResult ConproxyClient::Send(ConsoleRequest* request, int timeoutMs) {
 }
 
 WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
-    const WaitResult step = InStep();
-    return step != WaitResult::kReplied ? step : Send(request, timeoutMs);
+    if (const auto refused = TurnRefused())
+        return *refused;
+    return Send(request, timeoutMs);
 }
 
 uint8_t* ConproxyClient::Region() {
@@ -204,9 +206,8 @@ ClientNames UniqueNames() {
 
 WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t count,
                                ConsoleRequest* out, int timeoutMs) {
-    const WaitResult step = InStep();
-    if (step != WaitResult::kReplied)
-        return step;
+    if (const auto refused = TurnRefused())
+        return *refused;
     // Only these three fields are ours; status and result go as they stand in the region.
     uint8_t* record = Region();
     std::memcpy(record + offsetof(ConsoleRequest, command), &command, sizeof command);
@@ -236,9 +237,8 @@ WaitResult ConproxyClient::Exit(int32_t* status) {
 }
 
 WaitResult ConproxyClient::GetScreenInfo(ScreenInfo* info) {
-    const WaitResult step = InStep();
-    if (step != WaitResult::kReplied)
-        return step;
+    if (const auto refused = TurnRefused())
+        return *refused;
     std::memset(Region() + kDefaultDataOffset, 0, kScreenInfoBytes);
     ConsoleRequest r = MakeRequest(ConGetScreenInfo, kDefaultDataOffset, 0);
     WaitResult w = Send(&r, kClientReplyTimeout);
@@ -260,9 +260,8 @@ WaitResult ConproxyClient::Nop(int32_t code) {
 
 WaitResult ConproxyClient::InputRecordRequest(int32_t command, InputRecord* record,
                                               uint32_t* result, int timeoutMs) {
-    const WaitResult step = InStep();
-    if (step != WaitResult::kReplied)
-        return step;
+    if (const auto refused = TurnRefused())
+        return *refused;
     std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
     ConsoleRequest r = MakeRequest(command, kDefaultDataOffset, 0);
     r.result = 0xFFFFFFFFu;
@@ -302,9 +301,8 @@ WaitResult ConproxyClient::WriteText(const std::string& bytes) {
     const size_t room = kRegionBytes - kDefaultDataOffset;
     size_t done = 0;
     do {
-        const WaitResult step = InStep();
-        if (step != WaitResult::kReplied)
-            return step;
+        if (const auto refused = TurnRefused())
+            return *refused;
         size_t n = bytes.size() - done < room ? bytes.size() - done : room;
         std::memcpy(Region() + kDefaultDataOffset, bytes.data() + done, n);
         ConsoleRequest r = MakeRequest(ConWriteText, kDefaultDataOffset, static_cast<uint32_t>(n));

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "conproxy_protocol.h"
@@ -50,10 +51,10 @@ using conproxy_protocol::ConSetCursor;
 using conproxy_protocol::ConWriteText;
 
 // The Windows records as conproxy places them in the region, decoded into plain fields.
-constexpr size_t kInputRecordBytes = sizeof(conproxy_protocol::InputRecord);
-constexpr size_t kScreenInfoBytes = sizeof(conproxy_protocol::ConsoleScreenBufferInfo);
 using conproxy_protocol::kEnhancedKey;
+using conproxy_protocol::kInputRecordBytes;
 using conproxy_protocol::kKeyEvent;
+using conproxy_protocol::kScreenInfoBytes;
 using conproxy_protocol::kWindowBufferSizeEvent;
 
 struct InputRecord {
@@ -187,13 +188,13 @@ class ConproxyClient {
                                   int timeoutMs);
     // Sends a request whose only answer is `status` (clear screen, exit).
     WaitResult StatusRequest(int32_t command, int32_t* status);
-    // kReplied when the region may be used for a new request, else kOutOfStep (or kFailed).
-    // Every public call asks once, before it touches the region.
-    WaitResult InStep();
-    // After InStep(): writes *request to the region, takes the turn, and on kReplied reads the
+    // Why no new request may be sent now (kOutOfStep, or kFailed without a region); nothing
+    // when the region may be used. Every public call asks once, before it touches the region.
+    std::optional<WaitResult> TurnRefused();
+    // After TurnRefused(): writes *request to the region, takes the turn, and on kReplied reads the
     // record back into *request.
     WaitResult Send(ConsoleRequest* request, int timeoutMs);
-    // After InStep(), with the record already in the region: announces it and waits.
+    // After TurnRefused(), with the record already in the region: announces it and waits.
     WaitResult Turn(int timeoutMs);
 
     friend class ClientTestAccess;  // the project's own tests (not installed)

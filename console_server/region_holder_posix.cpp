@@ -11,7 +11,7 @@
 
 namespace conproxy {
 
-bool RequestRegion::HeldBy(long parentPid) const {
+bool NamedRegion::HeldBy(long parentPid) const {
     struct stat own {};
     if (native_ < 0 || fstat(static_cast<int>(native_), &own) != 0 || parentPid <= 1) {
         return false;

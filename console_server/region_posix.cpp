@@ -12,7 +12,7 @@
 
 namespace conproxy {
 
-RequestRegion::~RequestRegion() {
+NamedRegion::~NamedRegion() {
     if (data_ != nullptr) {
         munmap(data_, kRegionBytes);
     }
@@ -27,7 +27,7 @@ RequestRegion::~RequestRegion() {
     }
 }
 
-SystemError RequestRegion::CreateOrOpen(const std::string& name) {
+SystemError NamedRegion::CreateOrOpen(const std::string& name) {
     conproxy_protocol::OpenedObject opened;
     const int fd =
         conproxy_protocol::CreateOrOpenObject(name, kRegionBytes, opened, CreatedNames());
@@ -50,7 +50,7 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
     return 0;
 }
 
-size_t RequestRegion::Size() const {
+size_t NamedRegion::Size() const {
     // A client may shrink the object after we mapped it; touching a page past its new end
     // would kill the server with SIGBUS, so serve only what is there now.
     if (!ResizedSince(resizeWatch_, resizesSeen_)) {

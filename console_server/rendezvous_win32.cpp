@@ -20,7 +20,7 @@ HANDLE AsHandle(intptr_t native) {
 
 void RemoveCreatedNames() {}
 
-RequestRegion::~RequestRegion() {
+NamedRegion::~NamedRegion() {
     if (data_ != nullptr) {
         UnmapViewOfFile(data_);
     }
@@ -29,7 +29,7 @@ RequestRegion::~RequestRegion() {
     }
 }
 
-SystemError RequestRegion::CreateOrOpen(const std::string& name) {
+SystemError NamedRegion::CreateOrOpen(const std::string& name) {
     name_ = name;
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
                                         0, kRegionBytes, name.c_str());
@@ -54,13 +54,13 @@ SystemError RequestRegion::CreateOrOpen(const std::string& name) {
 }
 
 // A file mapping keeps the size it was created with.
-size_t RequestRegion::Size() const {
+size_t NamedRegion::Size() const {
     return size_;
 }
 
 // The server waits for its client as a Windows server does: without a time limit, whoever
 // started it.
-bool RequestRegion::HeldBy(long) const {
+bool NamedRegion::HeldBy(long) const {
     return false;
 }
 

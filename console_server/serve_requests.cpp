@@ -67,7 +67,7 @@ struct ServerNames {
 // What the loop serves with, made in this order and gone in the reverse one.
 struct ServingSession {
     std::unique_ptr<Console> console;
-    RequestRegion region;
+    NamedRegion region;
     NamedEvent requestEvent;
     NamedEvent replyEvent;
     int waitSliceMs = kWaitForever;

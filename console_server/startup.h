@@ -30,7 +30,7 @@ std::string ConsoleRefusal();
 // ends: a signal when the parent dies, and a look at the parent every kClientCheckMs of the
 // request wait. Returns the wait's slice (kWaitForever when nobody is followed). A server
 // started by hand has a parent (the shell) that holds none of the objects; it is not affected.
-int FollowStartingClient(const RequestRegion& region);
+int FollowStartingClient(const NamedRegion& region);
 bool StartingClientGone();
 // POSIX: the signal that comes when the parent dies, and the signal table's hand-over of it:
 // true when a followed client is what it is about (the server then ends by SIGHUP if that

@@ -93,7 +93,7 @@ std::string ConsoleRefusal() {
            "): started in the background";
 }
 
-int FollowStartingClient(const RequestRegion& region) {
+int FollowStartingClient(const NamedRegion& region) {
     if (!region.HeldBy(startingParent)) {
         return kWaitForever;
     }

@@ -20,7 +20,7 @@ std::string ConsoleRefusal() {
     return std::string();
 }
 
-int FollowStartingClient(const RequestRegion&) {
+int FollowStartingClient(const NamedRegion&) {
     return kWaitForever;
 }
 

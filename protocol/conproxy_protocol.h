@@ -120,6 +120,10 @@ static_assert(offsetof(InputRecord, event) + offsetof(KeyEventRecord, asciiChar)
 static_assert(offsetof(InputRecord, event) + offsetof(KeyEventRecord, controlKeyState) == 16,
               "control key state at 16");
 
+// The bytes of the data area that ConGetScreenInfo and ConPeekInput / ConReadInput fill.
+constexpr size_t kScreenInfoBytes = sizeof(ConsoleScreenBufferInfo);
+constexpr size_t kInputRecordBytes = sizeof(InputRecord);
+
 // EventType values.
 constexpr uint16_t kKeyEvent = 0x0001;
 constexpr uint16_t kWindowBufferSizeEvent = 0x0004;

@@ -65,7 +65,7 @@ TEST(Rendezvous, SecondProcessOpensWhatTheFirstCreatedAndOnlyTheCreatorUnlinks) 
     const std::string regionName = UniqueName("region");
     const std::string eventName = UniqueName("event");
     {
-        RequestRegion region;
+        NamedRegion region;
         NamedEvent event;
         ASSERT_EQ(region.CreateOrOpen(regionName), 0u);
         ASSERT_EQ(event.CreateOrOpen(eventName), 0u);
@@ -75,7 +75,7 @@ TEST(Rendezvous, SecondProcessOpensWhatTheFirstCreatedAndOnlyTheCreatorUnlinks) 
         EXPECT_EQ(region.Data()[kRegionBytes - 1], 0);
 
         const int child = InChild([&] {
-            RequestRegion sameRegion;
+            NamedRegion sameRegion;
             NamedEvent sameEvent;
             if (sameRegion.CreateOrOpen(regionName) != 0 ||
                 sameEvent.CreateOrOpen(eventName) != 0 || sameRegion.Created() ||
@@ -135,7 +135,7 @@ TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {
     ASSERT_EQ(ftruncate(fd, 100), 0);
     close(fd);
     {
-        RequestRegion region;
+        NamedRegion region;
         ASSERT_EQ(region.CreateOrOpen(name), 0u);
         EXPECT_FALSE(region.Created());
         EXPECT_EQ(region.Size(), kRegionBytes);
@@ -149,7 +149,7 @@ TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {
 // questions, shrinking or growing, must show in the very next answer.
 TEST(Rendezvous, SizeFollowsEveryResizeAnotherProcessMakes) {
     const std::string name = UniqueName("resized");
-    RequestRegion region;
+    NamedRegion region;
     ASSERT_EQ(region.CreateOrOpen(name), 0u);
     ASSERT_EQ(region.Size(), kRegionBytes);
     const struct {
@@ -192,7 +192,7 @@ TEST(Rendezvous, RefusedNamesCreateNothing) {
         {base + std::string(251 - base.size(), 'n'), ENAMETOOLONG},
     };
     for (const auto& c : cases) {
-        RequestRegion region;
+        NamedRegion region;
         NamedEvent event;
         EXPECT_EQ(region.CreateOrOpen(c.name), c.error) << c.name;
         EXPECT_EQ(event.CreateOrOpen(c.name), c.error) << c.name;
