@@ -14,7 +14,7 @@
 
 #include "client_platform.h"
 #include "conproxy_client.h"
-#include "region_win32.h"
+#include "named_object_win32.h"
 
 namespace conclient {
 namespace {
@@ -92,35 +92,24 @@ class WindowsLink : public PlatformLink {
             UnmapViewOfFile(region_);
             region_ = nullptr;
         }
-        mapping_ = OwnedHandle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
-                                                  PAGE_READWRITE | SEC_COMMIT, 0, kRegionBytes,
-                                                  regionName.c_str()));
-        if (!mapping_) {
-            *error = LastError(regionName);
+        // The protocol's create-or-open: a mapping someone else made too short is refused, as
+        // conproxy refuses it.
+        conproxy_protocol::OpenedRegion opened;
+        const bool usable = conproxy_protocol::CreateOrOpenRegion(regionName, opened);
+        const DWORD code = GetLastError();
+        mapping_ = OwnedHandle(opened.mapping);
+        if (!usable) {
+            *error = regionName + (opened.refusal.empty() ? ": error " + std::to_string(code)
+                                                          : ": it " + opened.refusal);
             return false;
         }
-        // The whole mapping, as conproxy maps it: a smaller one is then measured, not failed.
-        region_ =
-            static_cast<uint8_t*>(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-        if (region_ == nullptr) {
-            *error = LastError(regionName);
-            return false;
-        }
-        // A mapping someone else made smaller, or with SEC_RESERVE, is refused as conproxy
-        // refuses it.
-        const std::string refusal = conproxy_protocol::RegionViewRefusal(region_);
-        if (!refusal.empty()) {
-            *error = regionName + ": it " + refusal;
-            UnmapViewOfFile(region_);
-            region_ = nullptr;
-            return false;
-        }
-        requestEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, requestEvent.c_str()));
+        region_ = static_cast<uint8_t*>(opened.view);
+        requestEvent_ = OwnedHandle(conproxy_protocol::CreateOrOpenEvent(requestEvent));
         if (!requestEvent_) {
             *error = LastError(requestEvent);
             return false;
         }
-        replyEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, replyEvent.c_str()));
+        replyEvent_ = OwnedHandle(conproxy_protocol::CreateOrOpenEvent(replyEvent));
         if (!replyEvent_) {
             *error = LastError(replyEvent);
             return false;

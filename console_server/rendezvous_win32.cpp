@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "console_records.h"
-#include "region_win32.h"
+#include "named_object_win32.h"
 #include "rendezvous.h"
 
 namespace conproxy {
@@ -29,28 +29,23 @@ NamedRegion::~NamedRegion() {
     }
 }
 
+// The protocol's create-or-open: a mapping the client made too short is refused, as the client
+// library refuses it.
 SystemError NamedRegion::CreateOrOpen(const std::string& name) {
     name_ = name;
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
-                                        0, kRegionBytes, name.c_str());
-    if (mapping == nullptr) {
-        return GetLastError();
+    conproxy_protocol::OpenedRegion opened;
+    const bool usable = conproxy_protocol::CreateOrOpenRegion(name, opened);
+    const SystemError error = usable ? 0 : GetLastError();
+    if (opened.mapping != nullptr) {
+        native_ = reinterpret_cast<intptr_t>(opened.mapping);
     }
-    created_ = GetLastError() != ERROR_ALREADY_EXISTS;
-    native_ = reinterpret_cast<intptr_t>(mapping);
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    if (view == nullptr) {
-        return GetLastError();
+    data_ = static_cast<unsigned char*>(opened.view);
+    created_ = opened.created;
+    refusal_ = opened.refusal;
+    if (usable) {
+        size_ = kRegionBytes;
     }
-    data_ = static_cast<unsigned char*>(view);
-    // A mapping the client created keeps its size: one that cannot hold the whole region is
-    // refused, as the client library refuses it.
-    refusal_ = conproxy_protocol::RegionViewRefusal(view);
-    if (!refusal_.empty()) {
-        return ERROR_ACCESS_DENIED;
-    }
-    size_ = kRegionBytes;
-    return 0;
+    return error;
 }
 
 // A file mapping keeps the size it was created with.
@@ -72,11 +67,10 @@ NamedEvent::~NamedEvent() {
 
 SystemError NamedEvent::CreateOrOpen(const std::string& name) {
     name_ = name;
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    void* event = conproxy_protocol::CreateOrOpenEvent(name, &created_);
     if (event == nullptr) {
         return GetLastError();
     }
-    created_ = GetLastError() != ERROR_ALREADY_EXISTS;
     native_ = reinterpret_cast<intptr_t>(event);
     return 0;
 }
