@@ -80,12 +80,12 @@ bool CheckArguments(int argc, char** argv, ServerNames& names, int& status) {
     if (AnswerInformationRequest(argc, argv, status)) {
         return false;
     }
-    if (argc < 4) {
+    if (argc < 1 + conproxy_protocol::kServerNameArguments) {
         ShowUsage();
         status = kExitTooFewArguments;
         return false;
     }
-    const conproxy_protocol::ObjectNames given{argv[1], argv[2], argv[3]};
+    const conproxy_protocol::ObjectNames given = conproxy_protocol::NamesFromArguments(argv);
     names.region = conproxy_protocol::RegionName(given.suffix);
     names.request = given.request;
     names.reply = given.reply;

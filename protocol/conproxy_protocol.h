@@ -175,7 +175,12 @@ NameFault CheckNames(const ObjectNames& names);
 // A short English description of a fault, for the reports of either end.
 const char* DescribeNameFault(NameFault fault);
 
-// The server's command line: program, suffix, RequestEvent, ReplyEvent, in this order.
+// The server's command line: program, suffix, RequestEvent, ReplyEvent, in this order; further
+// arguments are ignored.
+constexpr int kServerNameArguments = 3;
 std::vector<std::string> ServerArguments(const std::string& program, const ObjectNames& names);
+// The names from a command line as the server gets it (argv[0] the program), which holds at
+// least 1 + kServerNameArguments arguments.
+ObjectNames NamesFromArguments(const char* const* argv);
 
 }  // namespace conproxy_protocol

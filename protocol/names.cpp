@@ -44,4 +44,8 @@ std::vector<std::string> ServerArguments(const std::string& program, const Objec
     return {program, names.suffix, names.request, names.reply};
 }
 
+ObjectNames NamesFromArguments(const char* const* argv) {
+    return {argv[1], argv[2], argv[3]};
+}
+
 }  // namespace conproxy_protocol
