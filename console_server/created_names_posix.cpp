@@ -1,6 +1,7 @@
 #include "created_names_posix.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -41,6 +42,28 @@ const conproxy_protocol::CreatedNameHooks kHooks{Remember, Forget};
 
 const conproxy_protocol::CreatedNameHooks& CreatedNames() {
     return kHooks;
+}
+
+int OpenObject(const std::string& name, size_t minBytes, std::string& path, bool& created,
+               std::string& refusal) {
+    conproxy_protocol::OpenedObject opened;
+    const int fd = conproxy_protocol::CreateOrOpenObject(name, minBytes, opened, kHooks);
+    path = opened.path;
+    created = opened.created;
+    refusal = opened.refusal;
+    return fd;
+}
+
+void CloseObject(intptr_t fd, intptr_t watch, const std::string& path, bool created) {
+    if (fd >= 0) {
+        close(static_cast<int>(fd));
+    }
+    if (watch >= 0) {
+        close(static_cast<int>(watch));
+    }
+    if (created) {
+        conproxy_protocol::RemoveObjectName(path, kHooks);
+    }
 }
 
 void RemoveCreatedNames() {

@@ -30,23 +30,11 @@ NamedEvent::~NamedEvent() {
         UnguardPage(word_);
         munmap(word_, kEventBytes);
     }
-    if (native_ >= 0) {
-        close(static_cast<int>(native_));
-    }
-    if (resizeWatch_ >= 0) {
-        close(static_cast<int>(resizeWatch_));
-    }
-    if (created_) {
-        conproxy_protocol::RemoveObjectName(name_, CreatedNames());
-    }
+    CloseObject(native_, resizeWatch_, name_, created_);
 }
 
 SystemError NamedEvent::CreateOrOpen(const std::string& name) {
-    conproxy_protocol::OpenedObject opened;
-    const int fd = conproxy_protocol::CreateOrOpenObject(name, kEventBytes, opened, CreatedNames());
-    name_ = opened.path;
-    created_ = opened.created;
-    refusal_ = opened.refusal;
+    const int fd = OpenObject(name, kEventBytes, name_, created_, refusal_);
     if (fd < 0) {
         return LastSystemError();
     }

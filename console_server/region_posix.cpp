@@ -16,24 +16,11 @@ NamedRegion::~NamedRegion() {
     if (data_ != nullptr) {
         munmap(data_, kRegionBytes);
     }
-    if (native_ >= 0) {
-        close(static_cast<int>(native_));
-    }
-    if (resizeWatch_ >= 0) {
-        close(static_cast<int>(resizeWatch_));
-    }
-    if (created_) {
-        conproxy_protocol::RemoveObjectName(name_, CreatedNames());
-    }
+    CloseObject(native_, resizeWatch_, name_, created_);
 }
 
 SystemError NamedRegion::CreateOrOpen(const std::string& name) {
-    conproxy_protocol::OpenedObject opened;
-    const int fd =
-        conproxy_protocol::CreateOrOpenObject(name, kRegionBytes, opened, CreatedNames());
-    name_ = opened.path;
-    created_ = opened.created;
-    refusal_ = opened.refusal;
+    const int fd = OpenObject(name, kRegionBytes, name_, created_, refusal_);
     if (fd < 0) {
         return LastSystemError();
     }

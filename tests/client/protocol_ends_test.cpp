@@ -38,6 +38,7 @@ std::string Stem(const char* what, size_t length = 0) {
     return stem;
 }
 
+// Unlike e2e::ShmExists, a name no object can have (with a slash, or too long) is no object.
 bool NameExists(const std::string& name) {
     const int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
     if (fd < 0) {
