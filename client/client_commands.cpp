@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "client_platform.h"
 #include "conproxy_client.h"
@@ -137,19 +136,21 @@ WaitResult ConproxyClient::WaitReady(int timeoutMs) {
     return impl_->link->WaitReply(ReplyTimeout(timeoutMs));
 }
 
-std::optional<WaitResult> ConproxyClient::TurnRefused() {
+bool ConproxyClient::MayTakeTurn(WaitResult* refusal) {
     PlatformLink& link = *impl_->link;
     if (link.Region() == nullptr) {
-        return WaitResult::kFailed;
+        *refusal = WaitResult::kFailed;
+        return false;
     }
     if (impl_->outOfStep) {
         // The late reply has come since: the server waits for a request again.
         if (!link.ReplyEventIsSet()) {
-            return WaitResult::kOutOfStep;
+            *refusal = WaitResult::kOutOfStep;
+            return false;
         }
         impl_->outOfStep = false;
     }
-    return std::nullopt;
+    return true;
 }
 
 WaitResult ConproxyClient::Turn(int timeoutMs) {
@@ -174,8 +175,9 @@ WaitResult ConproxyClient::Send(ConsoleRequest* request, int timeoutMs) {
 }
 
 WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
-    if (const auto refused = TurnRefused())
-        return *refused;
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
     return Send(request, timeoutMs);
 }
 
@@ -206,8 +208,9 @@ ClientNames UniqueNames() {
 
 WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t count,
                                ConsoleRequest* out, int timeoutMs) {
-    if (const auto refused = TurnRefused())
-        return *refused;
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
     // Only these three fields are ours; status and result go as they stand in the region.
     uint8_t* record = Region();
     std::memcpy(record + offsetof(ConsoleRequest, command), &command, sizeof command);
@@ -237,8 +240,9 @@ WaitResult ConproxyClient::Exit(int32_t* status) {
 }
 
 WaitResult ConproxyClient::GetScreenInfo(ScreenInfo* info) {
-    if (const auto refused = TurnRefused())
-        return *refused;
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
     std::memset(Region() + kDefaultDataOffset, 0, kScreenInfoBytes);
     ConsoleRequest r = MakeRequest(ConGetScreenInfo, kDefaultDataOffset, 0);
     WaitResult w = Send(&r, kClientReplyTimeout);
@@ -260,8 +264,9 @@ WaitResult ConproxyClient::Nop(int32_t code) {
 
 WaitResult ConproxyClient::InputRecordRequest(int32_t command, InputRecord* record,
                                               uint32_t* result, int timeoutMs) {
-    if (const auto refused = TurnRefused())
-        return *refused;
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
     std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
     ConsoleRequest r = MakeRequest(command, kDefaultDataOffset, 0);
     r.result = 0xFFFFFFFFu;
@@ -301,8 +306,9 @@ WaitResult ConproxyClient::WriteText(const std::string& bytes) {
     const size_t room = kRegionBytes - kDefaultDataOffset;
     size_t done = 0;
     do {
-        if (const auto refused = TurnRefused())
-            return *refused;
+        WaitResult refusal;
+        if (!MayTakeTurn(&refusal))
+            return refusal;
         size_t n = bytes.size() - done < room ? bytes.size() - done : room;
         std::memcpy(Region() + kDefaultDataOffset, bytes.data() + done, n);
         ConsoleRequest r = MakeRequest(ConWriteText, kDefaultDataOffset, static_cast<uint32_t>(n));

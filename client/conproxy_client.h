@@ -17,7 +17,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "conproxy_protocol.h"
@@ -188,13 +187,14 @@ class ConproxyClient {
                                   int timeoutMs);
     // Sends a request whose only answer is `status` (clear screen, exit).
     WaitResult StatusRequest(int32_t command, int32_t* status);
-    // Why no new request may be sent now (kOutOfStep, or kFailed without a region); nothing
-    // when the region may be used. Every public call asks once, before it touches the region.
-    std::optional<WaitResult> TurnRefused();
-    // After TurnRefused(): writes *request to the region, takes the turn, and on kReplied reads the
+    // True when the region may be used for a new request; else false with *refusal saying why
+    // (kOutOfStep, or kFailed without a region). Every public call asks once, before it
+    // touches the region.
+    bool MayTakeTurn(WaitResult* refusal);
+    // After MayTakeTurn(): writes *request to the region, takes the turn, and on kReplied reads the
     // record back into *request.
     WaitResult Send(ConsoleRequest* request, int timeoutMs);
-    // After TurnRefused(), with the record already in the region: announces it and waits.
+    // After MayTakeTurn(), with the record already in the region: announces it and waits.
     WaitResult Turn(int timeoutMs);
 
     friend class ClientTestAccess;  // the project's own tests (not installed)
