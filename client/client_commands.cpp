@@ -31,14 +31,8 @@ ConsoleRequest MakeRequest(int32_t command, int32_t dataOffset, uint32_t count) 
     return r;
 }
 
-constexpr char kRegionPrefix[] = "Mapping";
-// The server keeps "Mapping" + suffix in an 80-byte buffer.
-constexpr size_t kMaxSuffixBytes = 72;
-constexpr size_t kMaxNameBytes = 250;
-
-bool NameIsUsable(const std::string& name) {
-    return !name.empty() && name.size() <= kMaxNameBytes && name.find('/') == std::string::npos &&
-           name.find('\\') == std::string::npos;
+conproxy_protocol::ObjectNames ProtocolNames(const ClientNames& names) {
+    return {names.suffix, names.requestEvent, names.replyEvent};
 }
 
 }  // namespace
@@ -50,36 +44,47 @@ void StopWaiting() {
     gStopWaiting.store(true);
 }
 
+// Offsets from the protocol's layout of the two records, read little-endian.
 InputRecord DecodeInputRecord(const uint8_t* b) {
+    using Wire = conproxy_protocol::InputRecord;
+    using Key = conproxy_protocol::KeyEventRecord;
+    constexpr size_t kEvent = offsetof(Wire, event);
     InputRecord r;
-    r.eventType = U16(b + 0);
+    r.eventType = U16(b + offsetof(Wire, eventType));
     if (r.eventType == kKeyEvent) {
-        r.keyDown = U32(b + 4) != 0;
-        r.repeatCount = U16(b + 8);
-        r.virtualKeyCode = U16(b + 10);
-        r.virtualScanCode = U16(b + 12);
-        r.asciiChar = b[14];
-        r.controlKeyState = U32(b + 16);
+        r.keyDown = U32(b + kEvent + offsetof(Key, keyDown)) != 0;
+        r.repeatCount = U16(b + kEvent + offsetof(Key, repeatCount));
+        r.virtualKeyCode = U16(b + kEvent + offsetof(Key, virtualKeyCode));
+        r.virtualScanCode = U16(b + kEvent + offsetof(Key, virtualScanCode));
+        r.asciiChar = b[kEvent + offsetof(Key, asciiChar)];
+        r.controlKeyState = U32(b + kEvent + offsetof(Key, controlKeyState));
     } else if (r.eventType == kWindowBufferSizeEvent) {
-        r.sizeX = I16(b + 4);
-        r.sizeY = I16(b + 6);
+        constexpr size_t kSize = kEvent + offsetof(conproxy_protocol::WindowBufferSizeRecord, size);
+        r.sizeX = I16(b + kSize + offsetof(conproxy_protocol::ConsoleCoord, x));
+        r.sizeY = I16(b + kSize + offsetof(conproxy_protocol::ConsoleCoord, y));
     }
     return r;
 }
 
 ScreenInfo DecodeScreenInfo(const uint8_t* b) {
+    using Wire = conproxy_protocol::ConsoleScreenBufferInfo;
+    using Coord = conproxy_protocol::ConsoleCoord;
+    using Rect = conproxy_protocol::ConsoleRect;
+    constexpr size_t kX = offsetof(Coord, x);
+    constexpr size_t kY = offsetof(Coord, y);
+    constexpr size_t kWindow = offsetof(Wire, window);
     ScreenInfo s;
-    s.sizeX = I16(b + 0);
-    s.sizeY = I16(b + 2);
-    s.cursorX = I16(b + 4);
-    s.cursorY = I16(b + 6);
-    s.attributes = U16(b + 8);
-    s.left = I16(b + 10);
-    s.top = I16(b + 12);
-    s.right = I16(b + 14);
-    s.bottom = I16(b + 16);
-    s.maxX = I16(b + 18);
-    s.maxY = I16(b + 20);
+    s.sizeX = I16(b + offsetof(Wire, size) + kX);
+    s.sizeY = I16(b + offsetof(Wire, size) + kY);
+    s.cursorX = I16(b + offsetof(Wire, cursorPosition) + kX);
+    s.cursorY = I16(b + offsetof(Wire, cursorPosition) + kY);
+    s.attributes = U16(b + offsetof(Wire, attributes));
+    s.left = I16(b + kWindow + offsetof(Rect, left));
+    s.top = I16(b + kWindow + offsetof(Rect, top));
+    s.right = I16(b + kWindow + offsetof(Rect, right));
+    s.bottom = I16(b + kWindow + offsetof(Rect, bottom));
+    s.maxX = I16(b + offsetof(Wire, maximumWindowSize) + kX);
+    s.maxY = I16(b + offsetof(Wire, maximumWindowSize) + kY);
     return s;
 }
 
@@ -106,18 +111,15 @@ ConproxyClient::ConproxyClient() : impl_(new Impl) {}
 // The link's owner kills a server we started that is still running and removes our names.
 ConproxyClient::~ConproxyClient() = default;
 
+// The rules every platform shares are the protocol's, applied before anything is made; the
+// platform's own (POSIX: no '/', at most 250 bytes) fail in the link's Open as its calls do.
 bool ConproxyClient::Open(const ClientNames& names, std::string* error) {
-    const std::string regionName = kRegionPrefix + names.suffix;
-    if (names.suffix.size() > kMaxSuffixBytes || !NameIsUsable(regionName) ||
-        !NameIsUsable(names.requestEvent) || !NameIsUsable(names.replyEvent)) {
-        *error = "unusable name (empty, with '/' or '\\', or too long)";
+    const conproxy_protocol::NameFault fault = conproxy_protocol::CheckNames(ProtocolNames(names));
+    if (fault != conproxy_protocol::NameFault::kNone) {
+        *error = std::string("unusable names: ") + conproxy_protocol::DescribeNameFault(fault);
         return false;
     }
-    if (names.requestEvent == names.replyEvent || names.requestEvent == regionName ||
-        names.replyEvent == regionName) {
-        *error = "two of the names are the same";
-        return false;
-    }
+    const std::string regionName = conproxy_protocol::RegionName(names.suffix);
     impl_->names = names;
     impl_->outOfStep = false;
     return impl_->link->Open(regionName, names.requestEvent, names.replyEvent, error);
@@ -126,7 +128,7 @@ bool ConproxyClient::Open(const ClientNames& names, std::string* error) {
 bool ConproxyClient::StartServer(const StartOptions& options, std::string* error) {
     const ClientNames& names = impl_->names;
     return impl_->link->Spawn(
-        {options.serverPath, names.suffix, names.requestEvent, names.replyEvent}, options,
+        conproxy_protocol::ServerArguments(options.serverPath, ProtocolNames(names)), options,
         ServerStdio{}, error);
 }
 
@@ -134,19 +136,21 @@ WaitResult ConproxyClient::WaitReady(int timeoutMs) {
     return impl_->link->WaitReply(ReplyTimeout(timeoutMs));
 }
 
-WaitResult ConproxyClient::InStep() {
+bool ConproxyClient::MayTakeTurn(WaitResult* refusal) {
     PlatformLink& link = *impl_->link;
     if (link.Region() == nullptr) {
-        return WaitResult::kFailed;
+        *refusal = WaitResult::kFailed;
+        return false;
     }
     if (impl_->outOfStep) {
         // The late reply has come since: the server waits for a request again.
         if (!link.ReplyEventIsSet()) {
-            return WaitResult::kOutOfStep;
+            *refusal = WaitResult::kOutOfStep;
+            return false;
         }
         impl_->outOfStep = false;
     }
-    return WaitResult::kReplied;
+    return true;
 }
 
 WaitResult ConproxyClient::Turn(int timeoutMs) {
@@ -171,8 +175,10 @@ WaitResult ConproxyClient::Send(ConsoleRequest* request, int timeoutMs) {
 }
 
 WaitResult ConproxyClient::Transact(ConsoleRequest* request, int timeoutMs) {
-    const WaitResult step = InStep();
-    return step != WaitResult::kReplied ? step : Send(request, timeoutMs);
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
+    return Send(request, timeoutMs);
 }
 
 uint8_t* ConproxyClient::Region() {
@@ -202,9 +208,9 @@ ClientNames UniqueNames() {
 
 WaitResult ConproxyClient::Raw(int32_t command, int32_t dataOffset, uint32_t count,
                                ConsoleRequest* out, int timeoutMs) {
-    const WaitResult step = InStep();
-    if (step != WaitResult::kReplied)
-        return step;
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
     // Only these three fields are ours; status and result go as they stand in the region.
     uint8_t* record = Region();
     std::memcpy(record + offsetof(ConsoleRequest, command), &command, sizeof command);
@@ -234,9 +240,9 @@ WaitResult ConproxyClient::Exit(int32_t* status) {
 }
 
 WaitResult ConproxyClient::GetScreenInfo(ScreenInfo* info) {
-    const WaitResult step = InStep();
-    if (step != WaitResult::kReplied)
-        return step;
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
     std::memset(Region() + kDefaultDataOffset, 0, kScreenInfoBytes);
     ConsoleRequest r = MakeRequest(ConGetScreenInfo, kDefaultDataOffset, 0);
     WaitResult w = Send(&r, kClientReplyTimeout);
@@ -258,9 +264,9 @@ WaitResult ConproxyClient::Nop(int32_t code) {
 
 WaitResult ConproxyClient::InputRecordRequest(int32_t command, InputRecord* record,
                                               uint32_t* result, int timeoutMs) {
-    const WaitResult step = InStep();
-    if (step != WaitResult::kReplied)
-        return step;
+    WaitResult refusal;
+    if (!MayTakeTurn(&refusal))
+        return refusal;
     std::memset(Region() + kDefaultDataOffset, 0, kInputRecordBytes);
     ConsoleRequest r = MakeRequest(command, kDefaultDataOffset, 0);
     r.result = 0xFFFFFFFFu;
@@ -300,9 +306,9 @@ WaitResult ConproxyClient::WriteText(const std::string& bytes) {
     const size_t room = kRegionBytes - kDefaultDataOffset;
     size_t done = 0;
     do {
-        const WaitResult step = InStep();
-        if (step != WaitResult::kReplied)
-            return step;
+        WaitResult refusal;
+        if (!MayTakeTurn(&refusal))
+            return refusal;
         size_t n = bytes.size() - done < room ? bytes.size() - done : room;
         std::memcpy(Region() + kDefaultDataOffset, bytes.data() + done, n);
         ConsoleRequest r = MakeRequest(ConWriteText, kDefaultDataOffset, static_cast<uint32_t>(n));

@@ -1,47 +1,24 @@
 // Inside the client library (not installed): the few primitives each platform file provides
 // (client_posix.cpp, client_win32.cpp) for the named objects and the server process, on which
-// client_commands.cpp builds the turn, the names and the commands once; and the library's one
-// deadline.
+// client_commands.cpp builds the turn, the names and the commands once.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "conproxy_client.h"
+#include "time_limit.h"
 
 namespace conclient {
 
 // Set by StopWaiting(), possibly from a signal handler; every wait looks at it.
 extern std::atomic<bool> gStopWaiting;
 
-// A point on the monotonic clock, or never (a negative time-out).
-class Deadline {
-  public:
-    explicit Deadline(int timeoutMs)
-        : never_(timeoutMs < 0),
-          end_(std::chrono::steady_clock::now() +
-               std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs)) {}
-    bool Expired() const { return !never_ && std::chrono::steady_clock::now() >= end_; }
-    // Milliseconds left, at most capMs (also when never); rounded up, so that a last fraction
-    // of a millisecond does not become a zero-length wait that spins.
-    int RemainingMs(int capMs) const {
-        if (never_) {
-            return capMs;
-        }
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
-        const long long ms = left.count() < 0 ? 0 : left.count();
-        return ms < capMs ? static_cast<int>(ms) : capMs;
-    }
-
-  private:
-    bool never_;
-    std::chrono::steady_clock::time_point end_;
-};
+// The time limit of a wait, counted as conproxy counts it (a negative time-out: no limit).
+using conproxy_protocol::Deadline;
 
 // Standard descriptors for a started server (POSIX; -1 keeps ours). Tests only.
 struct ServerStdio {

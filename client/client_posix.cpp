@@ -1,15 +1,13 @@
-// POSIX stand-in for the named region and events: each is a shared-memory object; an event is
-// the 32-bit word at offset 0 (0 = not signalled, 1 = signalled), woken through a shared futex.
-// Whoever creates an object unlinks it at the end; names only opened are left alone. An object
-// that exists already is used only when it is ours and closed to other users.
+// POSIX stand-in for the named region and events: each is a shared-memory object made or opened
+// as the protocol does it (named_object_posix.h: safely ours, grown, its pages reserved); an
+// event is the protocol's event word (event_word_posix.h). Whoever creates an object unlinks it
+// at the end; names only opened are left alone.
 #include <fcntl.h>
-#include <linux/futex.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,18 +23,19 @@
 
 #include "client_platform.h"
 #include "conproxy_client.h"
+#include "event_word_posix.h"
+#include "named_object_posix.h"
 
 extern char** environ;
 
 namespace conclient {
 namespace {
 
-constexpr size_t kEventBytes = 4;
+constexpr size_t kEventBytes = conproxy_protocol::kEventBytes;
 // The reply wait wakes this often to see whether the server has died.
 constexpr int kLivenessSliceMs = 50;
 constexpr int kReapPollMs = 5;
 constexpr int kTermGraceMs = 1000;
-constexpr mode_t kOwnerOnlyMode = 0600;
 
 // A file we may run: a regular file with an execute bit for us.
 bool IsProgram(const std::string& path) {
@@ -92,21 +91,6 @@ std::string ProgramDirectory(const char* argv0) {
     return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
 }
 
-// Empty when an object someone made before us is safe to use: our own, and nobody else may
-// read or write it (its maker could otherwise read the keys, write to the terminal, end us).
-std::string Unsafe(const struct stat& st) {
-    if (!S_ISREG(st.st_mode))
-        return "is not a shared-memory object";
-    if (st.st_uid != geteuid())
-        return "belongs to another user (uid " + std::to_string(st.st_uid) + ")";
-    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        return std::string("is open to other users (mode ") + mode + ")";
-    }
-    return std::string();
-}
-
 // A mapped shared-memory object; move-only, unmapped/closed/unlinked in one place.
 class SharedObject {
   public:
@@ -127,41 +111,23 @@ class SharedObject {
     }
     ~SharedObject() { Release(); }
 
-    // Create-or-open with mode 0600, grown to `size` when smaller, mapped shared.
+    // The protocol's create-or-open (0600, safely ours, grown to `size`, its pages reserved),
+    // then mapped shared. An object created here and failed later is removed again.
     bool Open(const std::string& name, size_t size, std::string* error) {
         Release();
-        std::string path = "/" + name;
-        int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, kOwnerOnlyMode);
-        bool created = fd >= 0;
-        if (fd < 0 && errno == EEXIST)
-            fd = shm_open(path.c_str(), O_RDWR | O_NOFOLLOW, kOwnerOnlyMode);
+        conproxy_protocol::OpenedObject opened;
+        const int fd = conproxy_protocol::CreateOrOpenObject(name, size, opened);
         if (fd < 0) {
-            *error = path + ": " + std::strerror(errno);
+            *error = "/" + name + ": " +
+                     (opened.refusal.empty() ? std::strerror(errno) : "it " + opened.refusal);
             return false;
         }
-        name_ = path;
+        name_ = opened.path;
         fd_ = fd;
-        created_ = created;
-        struct stat st {};
-        if (fstat(fd, &st) != 0) {
-            *error = path + ": " + std::strerror(errno);
-            Release();
-            return false;
-        }
-        const std::string unsafe = created ? std::string() : Unsafe(st);
-        if (!unsafe.empty()) {
-            *error = path + ": it " + unsafe;
-            Release();
-            return false;
-        }
-        if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, size) != 0) {
-            *error = path + ": " + std::strerror(errno);
-            Release();
-            return false;
-        }
+        created_ = opened.created;
         void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (map == MAP_FAILED) {
-            *error = path + ": " + std::strerror(errno);
+            *error = name_ + ": " + std::strerror(errno);
             Release();
             return false;
         }
@@ -179,7 +145,7 @@ class SharedObject {
         if (fd_ >= 0)
             close(fd_);
         if (created_)
-            shm_unlink(name_.c_str());
+            conproxy_protocol::RemoveObjectName(name_);
         map_ = nullptr;
         fd_ = -1;
         created_ = false;
@@ -192,16 +158,62 @@ class SharedObject {
     bool created_ = false;
 };
 
-void SetEvent(uint32_t* word) {
-    __atomic_store_n(word, 1u, __ATOMIC_RELEASE);
-    syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-}
-void ResetEvent(uint32_t* word) {
-    __atomic_store_n(word, 0u, __ATOMIC_RELEASE);
-}
-bool EventIsSet(uint32_t* word) {
-    return __atomic_load_n(word, __ATOMIC_ACQUIRE) != 0;
-}
+// What the server starts with: the signal state, the session, and its descriptors 0-2.
+struct SpawnSettings {
+    SpawnSettings(const StartOptions& options, const ServerStdio& stdio) {
+        posix_spawnattr_init(&attributes);
+        posix_spawn_file_actions_init(&actions);
+        SetSignalsAndSession(options.newSession);
+        SetDescriptors(options.ttyPath, stdio);
+    }
+    ~SpawnSettings() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+
+  private:
+    // Nothing blocked, and the signals a caller of ours may have caught or ignored back at their
+    // defaults, so that the server can be ended and sees its terminal's hang-up.
+    void SetSignalsAndSession(bool newSession) {
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        if (newSession)
+            flags |= POSIX_SPAWN_SETSID;
+        posix_spawnattr_setflags(&attributes, flags);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        sigemptyset(&defaults);
+        for (int s : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGWINCH}) sigaddset(&defaults, s);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+    }
+
+    void SetDescriptors(const std::string& ttyPath, const ServerStdio& stdio) {
+        int in = stdio.stdinFd, out = stdio.stdoutFd, err = stdio.stderrFd;
+        if (!ttyPath.empty()) {
+            // Opened after setsid and without O_NOCTTY, so it becomes the controlling terminal.
+            posix_spawn_file_actions_addopen(&actions, 0, ttyPath.c_str(), O_RDWR, 0);
+            in = -1;
+            if (out < 0)
+                posix_spawn_file_actions_adddup2(&actions, 0, 1);
+            if (err < 0)
+                posix_spawn_file_actions_adddup2(&actions, 0, 2);
+        }
+        if (in >= 0)
+            posix_spawn_file_actions_adddup2(&actions, in, 0);
+        if (out >= 0)
+            posix_spawn_file_actions_adddup2(&actions, out, 1);
+        if (err >= 0)
+            posix_spawn_file_actions_adddup2(&actions, err, 2);
+        // Only the three standard descriptors cross: a terminal the caller holds open must hang
+        // up when the caller closes it, and nothing else of ours is the server's business.
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    }
+};
 
 class PosixLink : public PlatformLink {
   public:
@@ -225,9 +237,11 @@ class PosixLink : public PlatformLink {
                replyEvent_.Open(replyEvent, kEventBytes, error);
     }
     uint8_t* Region() const override { return region_.Bytes(); }
-    void SetRequestEvent() override { SetEvent(requestEvent_.Word()); }
-    void ResetReplyEvent() override { ResetEvent(replyEvent_.Word()); }
-    bool ReplyEventIsSet() override { return EventIsSet(replyEvent_.Word()); }
+    void SetRequestEvent() override { conproxy_protocol::SetEventWord(requestEvent_.Word()); }
+    void ResetReplyEvent() override { conproxy_protocol::ResetEventWord(replyEvent_.Word()); }
+    bool ReplyEventIsSet() override {
+        return conproxy_protocol::EventWordIsSet(replyEvent_.Word());
+    }
 
     WaitResult WaitReply(int timeoutMs) override {
         uint32_t* word = replyEvent_.Word();
@@ -238,14 +252,15 @@ class PosixLink : public PlatformLink {
         // the way in, it would add a system call to every turn (a tenth of a Nop's round trip).
         bool askServer = false;
         for (;;) {
-            if (EventIsSet(word))
+            if (conproxy_protocol::EventWordIsSet(word))
                 return WaitResult::kReplied;
             if (gStopWaiting.load())
                 return WaitResult::kStopped;
             // A reply given just before the server ended still counts, so the event is
             // checked once more after the server is seen gone.
             if (askServer ? ServerEnded() : exit_.ended)
-                return EventIsSet(word) ? WaitResult::kReplied : WaitResult::kServerDied;
+                return conproxy_protocol::EventWordIsSet(word) ? WaitResult::kReplied
+                                                               : WaitResult::kServerDied;
             if (deadline.Expired()) {
                 if (!askServer) {
                     askServer = true;  // one last look, so a dead server is not a time-out
@@ -253,71 +268,30 @@ class PosixLink : public PlatformLink {
                 }
                 return WaitResult::kTimedOut;
             }
-            const int sliceMs = deadline.RemainingMs(kLivenessSliceMs);
-            struct timespec ts {
-                sliceMs / 1000, static_cast<long>(sliceMs % 1000) * 1000000L
-            };
-            long r = syscall(SYS_futex, word, FUTEX_WAIT, 0, &ts, nullptr, 0);
-            if (r != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT) {
+            const conproxy_protocol::WordWait slept =
+                conproxy_protocol::WaitOnEventWord(word, deadline.RemainingMs(kLivenessSliceMs));
+            if (slept == conproxy_protocol::WordWait::kFailed) {
                 return WaitResult::kFailed;
             }
-            askServer = r != 0 && errno == ETIMEDOUT;
+            askServer = slept == conproxy_protocol::WordWait::kTimedOut;
         }
     }
 
     bool Spawn(const std::vector<std::string>& args, const StartOptions& options,
                const ServerStdio& stdio, std::string* error) override {
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-        if (options.newSession)
-            flags |= POSIX_SPAWN_SETSID;
-        posix_spawnattr_setflags(&attr, flags);
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&attr, &none);
-        sigemptyset(&defaults);
-        for (int s : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGWINCH}) sigaddset(&defaults, s);
-        posix_spawnattr_setsigdefault(&attr, &defaults);
-
-        int in = stdio.stdinFd, out = stdio.stdoutFd, err = stdio.stderrFd;
-        if (!options.ttyPath.empty()) {
-            // Opened after setsid and without O_NOCTTY, so it becomes the controlling terminal.
-            posix_spawn_file_actions_addopen(&actions, 0, options.ttyPath.c_str(), O_RDWR, 0);
-            in = -1;
-            if (out < 0)
-                posix_spawn_file_actions_adddup2(&actions, 0, 1);
-            if (err < 0)
-                posix_spawn_file_actions_adddup2(&actions, 0, 2);
-        }
-        if (in >= 0)
-            posix_spawn_file_actions_adddup2(&actions, in, 0);
-        if (out >= 0)
-            posix_spawn_file_actions_adddup2(&actions, out, 1);
-        if (err >= 0)
-            posix_spawn_file_actions_adddup2(&actions, err, 2);
-        // Only the three standard descriptors cross: a terminal the caller holds open must hang
-        // up when the caller closes it, and nothing else of ours is the server's business.
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-
         // posix_spawn takes a name without a slash from the current directory: never that.
         const std::string program = FindProgram(args[0]);
         if (program.empty()) {
-            posix_spawn_file_actions_destroy(&actions);
-            posix_spawnattr_destroy(&attr);
             *error = args[0] + ": not found on PATH";
             return false;
         }
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        SpawnSettings settings(options, stdio);
         pid_t pid = 0;
-        int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
+        const int rc = posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes,
+                                   argv.data(), environ);
         if (rc != 0) {
             *error = program + ": " + std::strerror(rc);
             return false;

@@ -7,11 +7,11 @@ namespace conclient {
 bool ClientTestAccess::StartServer(ConproxyClient& client, const TestStartOptions& options,
                                    std::string* error) {
     const ClientNames& names = client.impl_->names;
-    std::vector<std::string> args = {options.serverPath};
+    std::vector<std::string> args = conproxy_protocol::ServerArguments(
+        options.serverPath, {names.suffix, names.requestEvent, names.replyEvent});
     if (options.argsOverride) {
+        args = {options.serverPath};
         args.insert(args.end(), options.argsOverride->begin(), options.argsOverride->end());
-    } else {
-        args.insert(args.end(), {names.suffix, names.requestEvent, names.replyEvent});
     }
     const ServerStdio stdio{options.stdinFd, options.stdoutFd, options.stderrFd};
     return client.impl_->link->Spawn(args, options, stdio, error);

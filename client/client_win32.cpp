@@ -14,6 +14,7 @@
 
 #include "client_platform.h"
 #include "conproxy_client.h"
+#include "named_object_win32.h"
 
 namespace conclient {
 namespace {
@@ -91,35 +92,24 @@ class WindowsLink : public PlatformLink {
             UnmapViewOfFile(region_);
             region_ = nullptr;
         }
-        mapping_ = OwnedHandle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
-                                                  PAGE_READWRITE | SEC_COMMIT, 0, kRegionBytes,
-                                                  regionName.c_str()));
-        if (!mapping_) {
-            *error = LastError(regionName);
+        // The protocol's create-or-open: a mapping someone else made too short is refused, as
+        // conproxy refuses it.
+        conproxy_protocol::OpenedRegion opened;
+        const bool usable = conproxy_protocol::CreateOrOpenRegion(regionName, opened);
+        const DWORD code = GetLastError();
+        mapping_ = OwnedHandle(opened.mapping);
+        if (!usable) {
+            *error = regionName + (opened.refusal.empty() ? ": error " + std::to_string(code)
+                                                          : ": it " + opened.refusal);
             return false;
         }
-        region_ = static_cast<uint8_t*>(
-            MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRegionBytes));
-        if (region_ == nullptr) {
-            *error = LastError(regionName);
-            return false;
-        }
-        // A mapping someone else made with SEC_RESERVE has no committed pages to touch.
-        MEMORY_BASIC_INFORMATION memory{};
-        if (VirtualQuery(region_, &memory, sizeof memory) == 0 || memory.State != MEM_COMMIT ||
-            memory.RegionSize < kRegionBytes) {
-            *error = regionName + ": it has fewer than " + std::to_string(kRegionBytes) +
-                     " committed bytes";
-            UnmapViewOfFile(region_);
-            region_ = nullptr;
-            return false;
-        }
-        requestEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, requestEvent.c_str()));
+        region_ = static_cast<uint8_t*>(opened.view);
+        requestEvent_ = OwnedHandle(conproxy_protocol::CreateOrOpenEvent(requestEvent));
         if (!requestEvent_) {
             *error = LastError(requestEvent);
             return false;
         }
-        replyEvent_ = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, replyEvent.c_str()));
+        replyEvent_ = OwnedHandle(conproxy_protocol::CreateOrOpenEvent(replyEvent));
         if (!replyEvent_) {
             *error = LastError(replyEvent);
             return false;
@@ -184,7 +174,8 @@ class WindowsLink : public PlatformLink {
 
     ServerExit WaitServerExit(int timeoutMs) override {
         if (process_ && !exit_.ended) {
-            WaitForSingleObject(process_.Get(), static_cast<DWORD>(timeoutMs));
+            WaitForSingleObject(process_.Get(),
+                                timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
             ServerEnded();
         }
         return exit_;

@@ -13,55 +13,48 @@
 // is the caller's part (conclient does it for its scripts and answers).
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "conproxy_protocol.h"
+
 namespace conclient {
 
-// Our own copy of the request record: conproxy and its clients share no code, only this layout.
-struct ConsoleRequest {
-    int32_t command;     // command code, 1..10
-    int32_t status;      // 0 after commands 1 and 2, otherwise untouched
-    int32_t dataOffset;  // byte offset of the data in the region, or the cursor column
-    uint32_t count;      // characters (8, 9) or the cursor row (4)
-    uint32_t result;     // records or characters delivered (6, 7, 8)
-};
-static_assert(sizeof(ConsoleRequest) == 20, "request record is 20 bytes");
-static_assert(offsetof(ConsoleRequest, status) == 4, "status at 4");
-static_assert(offsetof(ConsoleRequest, dataOffset) == 8, "dataOffset at 8");
-static_assert(offsetof(ConsoleRequest, count) == 12, "count at 12");
-static_assert(offsetof(ConsoleRequest, result) == 16, "result at 16");
-
-constexpr size_t kRegionBytes = 8192;
+// The record, the codes, the sizes and the records' layout are the protocol's, which conproxy
+// compiles too (conproxy_protocol.h, installed beside this header); here under the client's names.
+using ConsoleRequest = conproxy_protocol::ConsoleRequest;
+constexpr size_t kRegionBytes = conproxy_protocol::kRegionBytes;
 // Data goes past the record (an offset below 20 would overlay it).
 constexpr int32_t kDefaultDataOffset = 64;
 constexpr int kDefaultReplyTimeoutMs = 10000;
-// As a time-out argument: the client's own reply time-out (SetReplyTimeout).
-constexpr int kClientReplyTimeout = -1;
-// As a time-out argument: wait as long as the server lives (a person at the keyboard).
-constexpr int kNoTimeout = -2;
+// Time-outs are milliseconds; a negative one means no limit, as for conproxy: wait as long as
+// the server lives (a person at the keyboard). kNoTimeout says so by name.
+constexpr int kNoTimeout = conproxy_protocol::kNoTimeLimit;
+// As a time-out argument, and only there: the client's own reply time-out (SetReplyTimeout).
+// Not a time and not "no limit"; every other negative value is.
+constexpr int kClientReplyTimeout = INT_MIN;
 
-enum CommandCode : int32_t {
-    ConClearScreen = 1,
-    ConExit = 2,
-    ConGetScreenInfo = 3,
-    ConSetCursor = 4,
-    ConNop5 = 5,
-    ConPeekInput = 6,
-    ConReadInput = 7,
-    ConReadText = 8,
-    ConWriteText = 9,
-    ConNop10 = 10,
-};
+using CommandCode = conproxy_protocol::CommandCode;
+using conproxy_protocol::ConClearScreen;
+using conproxy_protocol::ConExit;
+using conproxy_protocol::ConGetScreenInfo;
+using conproxy_protocol::ConNop10;
+using conproxy_protocol::ConNop5;
+using conproxy_protocol::ConPeekInput;
+using conproxy_protocol::ConReadInput;
+using conproxy_protocol::ConReadText;
+using conproxy_protocol::ConSetCursor;
+using conproxy_protocol::ConWriteText;
 
-// Windows records as conproxy places them in the region (little-endian, packed offsets).
-constexpr size_t kInputRecordBytes = 20;
-constexpr size_t kScreenInfoBytes = 22;
-constexpr uint16_t kKeyEvent = 1;
-constexpr uint16_t kWindowBufferSizeEvent = 4;
-constexpr uint32_t kEnhancedKey = 0x100;
+// The Windows records as conproxy places them in the region, decoded into plain fields.
+using conproxy_protocol::kEnhancedKey;
+using conproxy_protocol::kInputRecordBytes;
+using conproxy_protocol::kKeyEvent;
+using conproxy_protocol::kScreenInfoBytes;
+using conproxy_protocol::kWindowBufferSizeEvent;
 
 struct InputRecord {
     uint16_t eventType = 0;
@@ -88,7 +81,7 @@ struct ScreenInfo {
 ScreenInfo DecodeScreenInfo(const uint8_t* bytes);
 
 struct ClientNames {
-    std::string suffix;        // region is "Mapping" + suffix
+    std::string suffix;        // region is conproxy_protocol::RegionName(suffix)
     std::string requestEvent;  // RequestEvent's name
     std::string replyEvent;    // ReplyEvent's name
 };
@@ -155,7 +148,7 @@ class ConproxyClient {
 
     // One turn: reset ReplyEvent, write the record, set RequestEvent, wait for ReplyEvent.
     // *request is sent as given and updated from the region afterwards. Time-outs are in
-    // milliseconds, or kClientReplyTimeout, or kNoTimeout.
+    // milliseconds, or kClientReplyTimeout, or negative (kNoTimeout): no limit.
     WaitResult Transact(ConsoleRequest* request, int timeoutMs = kClientReplyTimeout);
     // The raw request for any code; status/result fields are sent as currently in the region.
     // *out is the record as the region holds it after the turn.
@@ -180,7 +173,7 @@ class ConproxyClient {
 
     // POSIX pid / Windows process id of the server we started, 0 if none.
     long ServerPid() const;
-    // Wait up to timeoutMs for the started server to end.
+    // Wait up to timeoutMs (negative: no limit) for the started server to end.
     ServerExit WaitServerExit(int timeoutMs);
     // Ask the started server to end (POSIX: the given signal; Windows: terminate).
     void SignalServer(int signalNumber);
@@ -194,13 +187,14 @@ class ConproxyClient {
                                   int timeoutMs);
     // Sends a request whose only answer is `status` (clear screen, exit).
     WaitResult StatusRequest(int32_t command, int32_t* status);
-    // kReplied when the region may be used for a new request, else kOutOfStep (or kFailed).
-    // Every public call asks once, before it touches the region.
-    WaitResult InStep();
-    // After InStep(): writes *request to the region, takes the turn, and on kReplied reads the
+    // True when the region may be used for a new request; else false with *refusal saying why
+    // (kOutOfStep, or kFailed without a region). Every public call asks once, before it
+    // touches the region.
+    bool MayTakeTurn(WaitResult* refusal);
+    // After MayTakeTurn(): writes *request to the region, takes the turn, and on kReplied reads the
     // record back into *request.
     WaitResult Send(ConsoleRequest* request, int timeoutMs);
-    // After InStep(), with the record already in the region: announces it and waits.
+    // After MayTakeTurn(), with the record already in the region: announces it and waits.
     WaitResult Turn(int timeoutMs);
 
     friend class ClientTestAccess;  // the project's own tests (not installed)

@@ -1,31 +1,15 @@
-// A point in time on the monotonic clock, and how many milliseconds remain until it: the one
-// place where time-outs are computed.
+// The server's time limits are the protocol's (time_limit.h): a negative time-out means no
+// limit, as it does for the client library.
 #pragma once
 
-#include <chrono>
+#include "conproxy_protocol.h"
+#include "time_limit.h"
 
 namespace conproxy {
 
 // A time limit that means none, for the waits that take one.
-constexpr int kWaitForever = -1;
+constexpr int kWaitForever = conproxy_protocol::kNoTimeLimit;
 
-class Deadline {
-  public:
-    explicit Deadline(int timeoutMs)
-        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
-
-    // Milliseconds left, 0 once passed; rounded up so a wait never ends just short of it.
-    int RemainingMs() const {
-        const auto left = end_ - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) {
-            return 0;
-        }
-        return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-    }
-    bool Expired() const { return RemainingMs() == 0; }
-
-  private:
-    std::chrono::steady_clock::time_point end_;
-};
+using conproxy_protocol::Deadline;
 
 }  // namespace conproxy

@@ -12,32 +12,34 @@
 
 namespace conproxy {
 
-// The shared bytes a request stands in. The handlers ask Size() once per request and again
-// after a command has waited for keys, since a client may shrink the region meanwhile (POSIX).
-class SharedBytes {
+// The request region as the handlers see it: the shared bytes a request stands in. The handlers
+// ask Size() once per request and again after a command has waited for keys, since a client may
+// shrink the region meanwhile (POSIX). NamedRegion is the one the server serves; tests and the
+// fuzzer put plain bytes behind it.
+class RequestRegion {
   public:
-    virtual ~SharedBytes() = default;
+    virtual ~RequestRegion() = default;
     virtual unsigned char* Data() const = 0;
     virtual size_t Size() const = 0;  // the bytes behind Data() that exist now
 };
 
-// The shared request region: created, or opened when the client made it first. An object
+// The request region as a named object: created, or opened when the client made it first. An object
 // that already exists is accepted only when it is our own and closed to everyone else
-// (POSIX: owned by the effective user, no group or other bits; Windows: committed pages);
+// (POSIX: owned by the effective user, no group or other bits; Windows: kRegionBytes committed);
 // otherwise CreateOrOpen fails and Refusal() says why.
-class RequestRegion : public SharedBytes {
+class NamedRegion : public RequestRegion {
   public:
-    RequestRegion() = default;
-    ~RequestRegion();
-    RequestRegion(const RequestRegion&) = delete;
-    RequestRegion& operator=(const RequestRegion&) = delete;
+    NamedRegion() = default;
+    ~NamedRegion();
+    NamedRegion(const NamedRegion&) = delete;
+    NamedRegion& operator=(const NamedRegion&) = delete;
 
-    // Creates or opens the region with the full name and maps kRequestRegionBytes of it.
+    // Creates or opens the region with the full name and maps kRegionBytes of it.
     SystemError CreateOrOpen(const std::string& name);
 
     unsigned char* Data() const override { return data_; }
-    // The bytes that really exist behind Data(): at most kRequestRegionBytes, fewer when the
-    // client made a smaller object. Nothing beyond them may be touched. Where the object can
+    // The bytes that really exist behind Data(): at most kRegionBytes, fewer when the
+    // client shrank the object (POSIX). Nothing beyond them may be touched. Where the object can
     // shrink under the mapping (POSIX) the answer follows every resize made before the call, so
     // ask before each request; it costs a system call only after a resize.
     size_t Size() const override;

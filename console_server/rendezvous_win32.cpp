@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "console_records.h"
+#include "named_object_win32.h"
 #include "rendezvous.h"
 
 namespace conproxy {
@@ -19,7 +20,7 @@ HANDLE AsHandle(intptr_t native) {
 
 void RemoveCreatedNames() {}
 
-RequestRegion::~RequestRegion() {
+NamedRegion::~NamedRegion() {
     if (data_ != nullptr) {
         UnmapViewOfFile(data_);
     }
@@ -28,43 +29,33 @@ RequestRegion::~RequestRegion() {
     }
 }
 
-SystemError RequestRegion::CreateOrOpen(const std::string& name) {
+// The protocol's create-or-open: a mapping the client made too short is refused, as the client
+// library refuses it.
+SystemError NamedRegion::CreateOrOpen(const std::string& name) {
     name_ = name;
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
-                                        0, kRequestRegionBytes, name.c_str());
-    if (mapping == nullptr) {
-        return GetLastError();
+    conproxy_protocol::OpenedRegion opened;
+    const bool usable = conproxy_protocol::CreateOrOpenRegion(name, opened);
+    const SystemError error = usable ? 0 : GetLastError();
+    if (opened.mapping != nullptr) {
+        native_ = reinterpret_cast<intptr_t>(opened.mapping);
     }
-    created_ = GetLastError() != ERROR_ALREADY_EXISTS;
-    native_ = reinterpret_cast<intptr_t>(mapping);
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    if (view == nullptr) {
-        return GetLastError();
+    data_ = static_cast<unsigned char*>(opened.view);
+    created_ = opened.created;
+    refusal_ = opened.refusal;
+    if (usable) {
+        size_ = kRegionBytes;
     }
-    data_ = static_cast<unsigned char*>(view);
-    // A mapping the client created may be smaller than ours: serve only what the view holds,
-    // and only pages that are committed (one made with SEC_RESERVE has none until its maker
-    // commits them; touching one would be an access violation).
-    MEMORY_BASIC_INFORMATION memory{};
-    if (VirtualQuery(view, &memory, sizeof memory) == 0) {
-        return GetLastError();
-    }
-    if (memory.State != MEM_COMMIT) {
-        refusal_ = "has no committed pages";
-        return ERROR_ACCESS_DENIED;
-    }
-    size_ = memory.RegionSize < kRequestRegionBytes ? memory.RegionSize : kRequestRegionBytes;
-    return 0;
+    return error;
 }
 
 // A file mapping keeps the size it was created with.
-size_t RequestRegion::Size() const {
+size_t NamedRegion::Size() const {
     return size_;
 }
 
 // The server waits for its client as a Windows server does: without a time limit, whoever
 // started it.
-bool RequestRegion::HeldBy(long) const {
+bool NamedRegion::HeldBy(long) const {
     return false;
 }
 
@@ -76,11 +67,10 @@ NamedEvent::~NamedEvent() {
 
 SystemError NamedEvent::CreateOrOpen(const std::string& name) {
     name_ = name;
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    void* event = conproxy_protocol::CreateOrOpenEvent(name, &created_);
     if (event == nullptr) {
         return GetLastError();
     }
-    created_ = GetLastError() != ERROR_ALREADY_EXISTS;
     native_ = reinterpret_cast<intptr_t>(event);
     return 0;
 }

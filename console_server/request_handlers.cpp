@@ -8,17 +8,14 @@ namespace conproxy {
 
 namespace {
 
-// Bytes of the data area each command touches.
-constexpr uint64_t kScreenInfoBytes = sizeof(ConsoleScreenBufferInfo);
-constexpr uint64_t kInputRecordBytes = sizeof(InputRecord);
-
-// The region as the handlers see it: the request copied out once (so a client writing during
-// the command changes nothing we decided on) and bounds-checked access to the rest.
-struct Region {
+// One request as the handlers serve it: the record copied out of the region once (so a client
+// writing during the command changes nothing we decided on) and bounds-checked access to the
+// rest of the region.
+struct ServedRequest {
     unsigned char* bytes;
     size_t size;
     ConsoleRequest request;
-    const SharedBytes& shared;
+    const RequestRegion& shared;
 
     // The data area [dataOffset, dataOffset + length), or null when any of it lies outside.
     unsigned char* Data(uint64_t length) const {
@@ -51,7 +48,7 @@ struct Region {
     }
 };
 
-void HandleClearScreen(Region& region, Console& console) {
+void HandleClearScreen(ServedRequest& region, Console& console) {
     ConsoleScreenBufferInfo info{};
     if (console.GetScreenInfo(info)) {
         // Width and height are signed 16-bit; a product that is not positive fills nothing
@@ -66,7 +63,7 @@ void HandleClearScreen(Region& region, Console& console) {
     region.SetStatus(0);
 }
 
-void HandleGetScreenInfo(Region& region, Console& console) {
+void HandleGetScreenInfo(ServedRequest& region, Console& console) {
     if (region.Data(kScreenInfoBytes) == nullptr) {
         return;
     }
@@ -82,14 +79,14 @@ void HandleGetScreenInfo(Region& region, Console& console) {
     }
 }
 
-void HandleSetCursor(const Region& region, Console& console) {
+void HandleSetCursor(const ServedRequest& region, Console& console) {
     // Column and row are the low halves, signed; the high halves are ignored.
     const auto column = static_cast<int16_t>(static_cast<uint32_t>(region.request.dataOffset));
     const auto row = static_cast<int16_t>(region.request.count);
     console.SetCursor(ConsoleCoord{column, row});
 }
 
-void HandleInputRecord(Region& region, Console& console, bool remove) {
+void HandleInputRecord(ServedRequest& region, Console& console, bool remove) {
     if (region.Data(kInputRecordBytes) == nullptr) {
         region.SetResult(0);
         return;
@@ -115,8 +112,8 @@ void HandleInputRecord(Region& region, Console& console, bool remove) {
     region.SetResult(count);
 }
 
-void HandleReadText(Region& region, Console& console) {
-    char text[kRequestRegionBytes];
+void HandleReadText(ServedRequest& region, Console& console) {
+    char text[kRegionBytes];
     if (region.Data(region.request.count) == nullptr || region.request.count > sizeof text) {
         region.SetResult(0);
         return;
@@ -137,7 +134,7 @@ void HandleReadText(Region& region, Console& console) {
     region.SetResult(count);
 }
 
-void HandleWriteText(const Region& region, Console& console) {
+void HandleWriteText(const ServedRequest& region, Console& console) {
     const unsigned char* data = region.Data(region.request.count);
     if (data == nullptr || region.request.count == 0) {
         return;
@@ -145,7 +142,7 @@ void HandleWriteText(const Region& region, Console& console) {
     console.WriteText(reinterpret_cast<const char*>(data), region.request.count);
 }
 
-void ShowUnknownCommand(const Region& region, Console& console) {
+void ShowUnknownCommand(const ServedRequest& region, Console& console) {
     char line[48];
     std::snprintf(line, sizeof line, "***error*** Unknown command: %x",
                   static_cast<unsigned>(static_cast<uint32_t>(region.request.command)));
@@ -154,13 +151,13 @@ void ShowUnknownCommand(const Region& region, Console& console) {
 
 }  // namespace
 
-bool HandleRequest(const SharedBytes& shared, Console& console) {
+bool HandleRequest(const RequestRegion& shared, Console& console) {
     unsigned char* bytes = shared.Data();
     const size_t size = shared.Size();
     if (bytes == nullptr || size < sizeof(ConsoleRequest)) {
         return false;  // no request can stand in it
     }
-    Region region{bytes, size, {}, shared};
+    ServedRequest region{bytes, size, {}, shared};
     std::memcpy(&region.request, bytes, sizeof region.request);
 
     switch (region.request.command) {
@@ -199,7 +196,7 @@ bool HandleRequest(const SharedBytes& shared, Console& console) {
 }
 
 bool HandleRequest(unsigned char* bytes, size_t size, Console& console) {
-    struct FixedBytes : SharedBytes {
+    struct FixedBytes : RequestRegion {
         unsigned char* data;
         size_t size;
         FixedBytes(unsigned char* d, size_t s) : data(d), size(s) {}

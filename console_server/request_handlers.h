@@ -11,7 +11,7 @@
 namespace conproxy {
 
 // Serves the request standing in the region. Returns true when it was ConExit.
-bool HandleRequest(const SharedBytes& region, Console& console);
+bool HandleRequest(const RequestRegion& region, Console& console);
 // The same over bytes whose size never changes.
 bool HandleRequest(unsigned char* region, size_t size, Console& console);
 

@@ -14,10 +14,6 @@ namespace conproxy {
 
 namespace {
 
-// The region's name is formed in a buffer of this many characters, terminator included.
-constexpr size_t kRegionNameBufferChars = 80;
-constexpr char kRegionNamePrefix[] = "Mapping";
-
 // A name as the client chose it, shown so that it cannot drive the terminal the line lands on:
 // control bytes, and the backslash that introduces an escape, as \xNN.
 std::string ShowName(const std::string& name) {
@@ -61,24 +57,6 @@ int ReportEventFailure(const char* what, const NamedEvent& event, const std::str
     return kExitWaitFailed;
 }
 
-// Two names alike would make the server wake itself (one event for both) or take an event's
-// word for the request; refused before anything is made. True after reporting it.
-bool NamesCoincide(const std::string& regionName, const std::string& requestName,
-                   const std::string& replyName) {
-    const char* why = nullptr;
-    const std::string* name = &requestName;
-    if (requestName == replyName) {
-        why = "names both the request and the reply event";
-    } else if (requestName == regionName || replyName == regionName) {
-        why = "names both the region and an event";
-        name = &regionName;
-    }
-    if (why != nullptr) {
-        std::fprintf(stderr, "conproxy: \"%s\" %s\n", ShowName(*name).c_str(), why);
-    }
-    return why != nullptr;
-}
-
 // The three names as the command line gives them, checked before anything is made.
 struct ServerNames {
     std::string region;
@@ -89,7 +67,7 @@ struct ServerNames {
 // What the loop serves with, made in this order and gone in the reverse one.
 struct ServingSession {
     std::unique_ptr<Console> console;
-    RequestRegion region;
+    NamedRegion region;
     NamedEvent requestEvent;
     NamedEvent replyEvent;
     int waitSliceMs = kWaitForever;
@@ -102,31 +80,49 @@ bool CheckArguments(int argc, char** argv, ServerNames& names, int& status) {
     if (AnswerInformationRequest(argc, argv, status)) {
         return false;
     }
-    if (argc < 4) {
+    if (argc < 1 + conproxy_protocol::kServerNameArguments) {
         ShowUsage();
         status = kExitTooFewArguments;
         return false;
     }
-    names.region = std::string(kRegionNamePrefix) + argv[1];
-    names.request = argv[2];
-    names.reply = argv[3];
+    const conproxy_protocol::ObjectNames given = conproxy_protocol::NamesFromArguments(argv);
+    names.region = conproxy_protocol::RegionName(given.suffix);
+    names.request = given.request;
+    names.reply = given.reply;
     status = kExitStartupFailed;
-    if (names.region.size() >= kRegionNameBufferChars) {
-        std::fprintf(stderr, "conproxy: region name \"%s\" longer than %zu characters\n",
-                     ShowName(names.region).c_str(), kRegionNameBufferChars - 1);
-        return false;
+    switch (conproxy_protocol::CheckNames(given)) {
+        case conproxy_protocol::NameFault::kNone:
+            return true;
+        case conproxy_protocol::NameFault::kSuffixTooLong:
+            std::fprintf(stderr, "conproxy: region name \"%s\" longer than %zu characters\n",
+                         ShowName(names.region).c_str(),
+                         conproxy_protocol::kRegionNameBufferChars - 1);
+            return false;
+        case conproxy_protocol::NameFault::kEventNameEmpty:
+            std::fprintf(stderr, "conproxy: an event name is empty\n");
+            return false;
+        case conproxy_protocol::NameFault::kEventsCoincide:
+            std::fprintf(stderr, "conproxy: \"%s\" %s\n", ShowName(names.request).c_str(),
+                         DescribeNameFault(conproxy_protocol::NameFault::kEventsCoincide));
+            return false;
+        case conproxy_protocol::NameFault::kEventNamedAsRegion:
+            std::fprintf(stderr, "conproxy: \"%s\" %s\n", ShowName(names.region).c_str(),
+                         DescribeNameFault(conproxy_protocol::NameFault::kEventNamedAsRegion));
+            return false;
     }
-    if (names.request.empty() || names.reply.empty()) {
-        std::fprintf(stderr, "conproxy: an event name is empty\n");
-        return false;
-    }
-    return !NamesCoincide(names.region, names.request, names.reply);
+    return false;
 }
 
 // Step two: the console, then the three objects. An ending signal from here on restores the
 // terminal and removes the names this process created. False after reporting a failure.
 bool StartUp(const ServerNames& names, ServingSession& session) {
     SetEndingCleanUp(RemoveCreatedNames);
+    if (!InstallSignalOwners()) {
+        const SystemError error = LastSystemError();
+        std::fprintf(stderr, "conproxy: cannot install the signal handlers: error %lu (%s)\n",
+                     error, DescribeSystemError(error).c_str());
+        return false;
+    }
     const std::string refusal = ConsoleRefusal();
     if (!refusal.empty()) {
         std::fprintf(stderr, "conproxy: cannot take the terminal on standard input: %s\n",

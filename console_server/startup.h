@@ -9,6 +9,10 @@
 
 namespace conproxy {
 
+// Installs the one signal table (POSIX: signal_owners_posix.cpp), before anything that a
+// signal's ending must undo is made. False with the system's reason in LastSystemError().
+bool InstallSignalOwners();
+
 // Puts /dev/null on each of descriptors 0-2 that is closed, before anything else is opened:
 // otherwise a named object would take the number and console text would be written into it.
 void OpenClosedStandardDescriptors();
@@ -26,8 +30,14 @@ std::string ConsoleRefusal();
 // ends: a signal when the parent dies, and a look at the parent every kClientCheckMs of the
 // request wait. Returns the wait's slice (kWaitForever when nobody is followed). A server
 // started by hand has a parent (the shell) that holds none of the objects; it is not affected.
-int FollowStartingClient(const RequestRegion& region);
+int FollowStartingClient(const NamedRegion& region);
 bool StartingClientGone();
+// POSIX: the signal that comes when the parent dies, and the signal table's hand-over of it:
+// true when a followed client is what it is about (the server then ends by SIGHUP if that
+// client is really gone), false before anybody is followed (then it ends the server as any
+// real-time signal does).
+int ParentDeathSignal();
+bool TakeParentDeathSignal();
 // Ends the process as a hang-up does (terminal restored, created names removed).
 int EndForLostClient();
 

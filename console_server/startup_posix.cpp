@@ -22,19 +22,23 @@ constexpr int kClientCheckMs = 1000;
 const pid_t startingParent = getppid();
 volatile sig_atomic_t followingClient = 0;
 
-// The parent-death signal also comes when the thread that started us ends while its process
-// lives on; only a parent that is really gone ends the server.
+}  // namespace
+
 int ParentDeathSignal() {
     return SIGRTMIN + 1;
 }
 
-void OnParentDeath(int) {
-    if (followingClient && getppid() != startingParent) {
+// The parent-death signal also comes when the thread that started us ends while its process
+// lives on; only a parent that is really gone ends the server.
+bool TakeParentDeathSignal() {
+    if (!followingClient) {
+        return false;
+    }
+    if (getppid() != startingParent) {
         raise(SIGHUP);
     }
+    return true;
 }
-
-}  // namespace
 
 void OpenClosedStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -89,16 +93,16 @@ std::string ConsoleRefusal() {
            "): started in the background";
 }
 
-int FollowStartingClient(const RequestRegion& region) {
-    struct sigaction action {};
-    action.sa_handler = OnParentDeath;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    if (!region.HeldBy(startingParent) || sigaction(ParentDeathSignal(), &action, nullptr) != 0 ||
-        prctl(PR_SET_PDEATHSIG, ParentDeathSignal()) != 0) {
+int FollowStartingClient(const NamedRegion& region) {
+    if (!region.HeldBy(startingParent)) {
         return kWaitForever;
     }
+    // Followed before the signal is asked for, so that it is taken as the parent's death.
     followingClient = 1;
+    if (prctl(PR_SET_PDEATHSIG, ParentDeathSignal()) != 0) {
+        followingClient = 0;
+        return kWaitForever;
+    }
     // Gone before the signal was asked for: it will not come.
     if (StartingClientGone()) {
         EndForLostClient();

@@ -3,6 +3,11 @@
 
 namespace conproxy {
 
+// No signals: a console control event ends the process with its objects.
+bool InstallSignalOwners() {
+    return true;
+}
+
 void OpenClosedStandardDescriptors() {}
 
 bool AnswerInformationRequest(int, char**, int&) {
@@ -15,7 +20,7 @@ std::string ConsoleRefusal() {
     return std::string();
 }
 
-int FollowStartingClient(const RequestRegion&) {
+int FollowStartingClient(const NamedRegion&) {
     return kWaitForever;
 }
 

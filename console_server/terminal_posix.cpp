@@ -19,14 +19,6 @@ constexpr cc_t kCtrlBackslash = 0x1c;
 struct termios savedMode;
 volatile sig_atomic_t modeSaved = 0;
 
-// Every signal whose default ends the process: requests to end (from a person, a limit, a
-// timer, the terminal's Ctrl+C and Ctrl+\) and faults (a client that shrinks the region under
-// us, memory running out). None may leave the user's terminal raw or our names behind. SIGIO is
-// here too until the region's resize watch takes it over; the real-time signals come on top.
-constexpr int kExitSignals[] = {SIGTERM, SIGHUP,  SIGINT,    SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
-                                SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT,
-                                SIGSYS,  SIGTRAP, SIGBUS,    SIGSEGV, SIGABRT, SIGFPE,  SIGILL};
-
 // Registered by the layer that owns what else must go on the way out (the named objects).
 void (*volatile endingCleanUp)() = nullptr;
 
@@ -36,7 +28,9 @@ void RestoreTerminal() {
     }
 }
 
-void OnExitSignal(int signalNumber) {
+}  // namespace
+
+void EndBySignal(int signalNumber) {
     RestoreTerminal();
     if (void (*cleanUp)() = endingCleanUp) {
         cleanUp();
@@ -46,32 +40,10 @@ void OnExitSignal(int signalNumber) {
     raise(signalNumber);
 }
 
-// SIGPIPE that our own write to a reader that went away raised (the kernel sends it as from
-// us) only makes that write fail, as on Windows; one sent by another process ends us.
-void OnBrokenPipe(int signalNumber, siginfo_t* info, void*) {
-    if (info != nullptr && info->si_code == SI_USER && info->si_pid == getpid()) {
-        return;
-    }
-    OnExitSignal(signalNumber);
+// The kernel sends it as from us when our own write finds the reader gone.
+bool IsOwnBrokenPipe(const siginfo_t* info) {
+    return info != nullptr && info->si_code == SI_USER && info->si_pid == getpid();
 }
-
-bool Install(int signalNumber, void (*handler)(int)) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return sigaction(signalNumber, &action, nullptr) == 0;
-}
-
-bool InstallWithInfo(int signalNumber, void (*handler)(int, siginfo_t*, void*)) {
-    struct sigaction action {};
-    action.sa_sigaction = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART | SA_SIGINFO;
-    return sigaction(signalNumber, &action, nullptr) == 0;
-}
-
-}  // namespace
 
 void SetEndingCleanUp(void (*cleanUp)()) {
     endingCleanUp = cleanUp;
@@ -102,19 +74,6 @@ ssize_t ReadSome(int fd, char* buffer, size_t size) {
 }
 
 bool TerminalSession::Start() {
-    for (int signalNumber : kExitSignals) {
-        if (!Install(signalNumber, OnExitSignal)) {
-            return false;
-        }
-    }
-    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
-        if (!Install(signalNumber, OnExitSignal)) {
-            return false;
-        }
-    }
-    if (!InstallWithInfo(SIGPIPE, OnBrokenPipe)) {
-        return false;
-    }
     struct termios mode {};
     inputIsTerminal_ = tcgetattr(STDIN_FILENO, &mode) == 0;
     if (!inputIsTerminal_) {

@@ -1,15 +1,23 @@
 // The POSIX terminal underneath the console: raw input mode switched on at start and restored
 // on every way out (object end; every signal whose default ends the process, the terminal's own
-// Ctrl+C and Ctrl+\ among them, which then run the clean-up registered by the layer above and
-// end the process by that signal: SetEndingCleanUp in console.h), and the EINTR and short-write
-// loops for descriptors.
+// Ctrl+C and Ctrl+\ among them: the signal table, signal_owners_posix.cpp, hands them to
+// EndBySignal, which restores the mode, runs the clean-up registered by the layer above
+// (SetEndingCleanUp in console.h) and ends the process by that signal), and the EINTR and
+// short-write loops for descriptors.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 
 #include <sys/types.h>
 
 namespace conproxy {
+
+// Restores the terminal, runs the ending clean-up and ends the process by signalNumber, from
+// its handler.
+void EndBySignal(int signalNumber);
+// A SIGPIPE our own write raised (it then only fails, as on Windows), not one sent to us.
+bool IsOwnBrokenPipe(const siginfo_t* info);
 
 // Writes all bytes, looping over short writes and EINTR. False on an error.
 bool WriteAll(int fd, const char* data, size_t size);
@@ -23,8 +31,8 @@ class TerminalSession {
     TerminalSession(const TerminalSession&) = delete;
     TerminalSession& operator=(const TerminalSession&) = delete;
 
-    // Puts a terminal on standard input into raw input mode (output processing is left alone)
-    // and installs the exit-signal handlers. False with errno when a handler cannot be set up.
+    // Puts a terminal on standard input into raw input mode (output processing is left alone).
+    // False with errno when the mode cannot be set.
     bool Start();
 
     bool InputIsTerminal() const { return inputIsTerminal_; }

@@ -86,7 +86,7 @@ struct CallRecord {
 };
 
 // The region as the handler measures it: its size may drop during a read.
-class FuzzedRegion : public SharedBytes {
+class FuzzedRegion : public RequestRegion {
   public:
     FuzzedRegion(unsigned char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
     unsigned char* Data() const override { return bytes_; }
@@ -529,8 +529,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 3) {
         return 0;
     }
-    const std::size_t regionSize =
-        (data[0] | (std::size_t{data[1]} << 8)) % (kRequestRegionBytes + 1);
+    const std::size_t regionSize = (data[0] | (std::size_t{data[1]} << 8)) % (kRegionBytes + 1);
     const std::size_t scriptSize = std::min<std::size_t>(data[2], size - 3);
     Script script(data + 3, scriptSize);
     const std::uint8_t* contents = data + 3 + scriptSize;

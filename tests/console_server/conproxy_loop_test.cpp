@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "conproxy_loop_support.h"
+#include "conproxy_protocol.h"
 
 namespace {
 
@@ -75,7 +76,8 @@ class ConproxyCreatedNames : public ::testing::TestWithParam<int> {};
 TEST_P(ConproxyCreatedNames, GoAwayWhenTheServerEnds) {
     const int signalNumber = GetParam();
     const conclient::ClientNames names = NewNames();
-    const NamesRemover remover{{"Mapping" + names.suffix, names.requestEvent, names.replyEvent}};
+    const NamesRemover remover{
+        {conproxy_protocol::RegionName(names.suffix), names.requestEvent, names.replyEvent}};
     Server server({names.suffix, names.requestEvent, names.replyEvent}, false);
     // Opened as the client would, after the server made them.
     ASSERT_TRUE(WaitForObject(names.replyEvent, 4));
@@ -91,7 +93,7 @@ TEST_P(ConproxyCreatedNames, GoAwayWhenTheServerEnds) {
             EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
         }
     }
-    EXPECT_FALSE(NameExists("Mapping" + names.suffix));
+    EXPECT_FALSE(NameExists(conproxy_protocol::RegionName(names.suffix)));
     EXPECT_FALSE(NameExists(names.requestEvent));
     EXPECT_FALSE(NameExists(names.replyEvent));
 }
@@ -125,12 +127,13 @@ TEST(ConproxyLoop, ObjectsSomeoneElseMadeAreRefusedWith33) {
     };
     for (const auto& c : cases) {
         const std::string suffix = UniqueName("m");
-        const std::string names[] = {"Mapping" + suffix, UniqueName("req"), UniqueName("rep")};
+        const std::string names[] = {conproxy_protocol::RegionName(suffix), UniqueName("req"),
+                                     UniqueName("rep")};
         const NamesRemover remover{{names[0], names[1], names[2]}};
         const std::string& premade = names[c.which];
         const int fd = shm_open(("/" + premade).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
         ASSERT_GE(fd, 0) << c.what;
-        ASSERT_EQ(ftruncate(fd, c.which == kRegion ? kRequestRegionBytes : 4), 0);
+        ASSERT_EQ(ftruncate(fd, c.which == kRegion ? kRegionBytes : 4), 0);
         ASSERT_EQ(fchmod(fd, c.mode), 0);
         if (c.otherOwner) {
             ASSERT_EQ(fchown(fd, kOtherUser, kOtherUser), 0) << "the tests run as root";
@@ -168,17 +171,17 @@ TEST(ConproxyLoop, NamesThatCoincideAreRefusedWith33) {
         std::string request, reply;
     } cases[] = {
         {"one event for both", event, event},
-        {"request named as the region", "Mapping" + suffix, other},
-        {"reply named as the region", other, "Mapping" + suffix},
+        {"request named as the region", conproxy_protocol::RegionName(suffix), other},
+        {"reply named as the region", other, conproxy_protocol::RegionName(suffix)},
     };
     for (const auto& c : cases) {
-        const NamesRemover remover{{"Mapping" + suffix, c.request, c.reply}};
+        const NamesRemover remover{{conproxy_protocol::RegionName(suffix), c.request, c.reply}};
         Server server({suffix, c.request, c.reply}, false);
         EXPECT_EQ(server.ExitCode(), 33) << c.what;
         const std::string errors = server.Errors();
         EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << c.what << ": " << errors;
         EXPECT_EQ(server.Output(""), "") << c.what;
-        EXPECT_FALSE(NameExists("Mapping" + suffix)) << c.what;
+        EXPECT_FALSE(NameExists(conproxy_protocol::RegionName(suffix))) << c.what;
         EXPECT_FALSE(NameExists(c.request)) << c.what;
         EXPECT_FALSE(NameExists(c.reply)) << c.what;
     }
@@ -297,7 +300,8 @@ TEST(ConproxyFaults, RegionShrunkDuringAPendingReadIsNotTouched) {
         ASSERT_TRUE(client.Ready());
         client.Send(ConsoleRequest{command, 0, 4000, 10, 0});
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server waits for keys
-        const int fd = shm_open(("/Mapping" + client.Names().suffix).c_str(), O_RDWR, 0);
+        const int fd = shm_open(
+            ("/" + conproxy_protocol::RegionName(client.Names().suffix)).c_str(), O_RDWR, 0);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, 0), 0);
         const char keys[] = "k\r";
@@ -305,7 +309,7 @@ TEST(ConproxyFaults, RegionShrunkDuringAPendingReadIsNotTouched) {
         ASSERT_TRUE(client.Replied()) << command;
 
         // Back to its size: the next requests are served as usual.
-        ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
+        ASSERT_EQ(ftruncate(fd, kRegionBytes), 0);
         close(fd);
         ASSERT_TRUE(client.Call(ConPeekInput, 4000)) << command;
         ASSERT_TRUE(client.Call(ConExit)) << command;

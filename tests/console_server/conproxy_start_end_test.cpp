@@ -18,6 +18,7 @@
 #include <fstream>
 
 #include "conproxy_loop_support.h"
+#include "conproxy_protocol.h"
 
 namespace {
 
@@ -50,11 +51,11 @@ struct ServerNames {
     std::string suffix = UniqueName("m");
     std::string requestName = UniqueName("req");
     std::string replyName = UniqueName("rep");
-    NamesRemover remover{{"Mapping" + suffix, requestName, replyName}};
+    NamesRemover remover{{conproxy_protocol::RegionName(suffix), requestName, replyName}};
 
     std::vector<std::string> Args() const { return {suffix, requestName, replyName}; }
     bool AllGone() const {
-        return !NameExists("Mapping" + suffix) && !NameExists(requestName) &&
+        return !NameExists(conproxy_protocol::RegionName(suffix)) && !NameExists(requestName) &&
                !NameExists(replyName);
     }
     conclient::ClientNames ClientNames() const { return {suffix, requestName, replyName}; }
@@ -105,7 +106,8 @@ TEST(ConproxyStart, ControlBytesInNamesAreShownEscaped) {
         {"names coincide", {UniqueName("m"), "\x1b[31m", "\x1b[31m"}, "\\x1b[31m"},
     };
     for (const auto& c : cases) {
-        const NamesRemover remover{{"Mapping" + c.args[0], c.args[1], c.args[2]}};
+        const NamesRemover remover{
+            {conproxy_protocol::RegionName(c.args[0]), c.args[1], c.args[2]}};
         Server server(c.args, false);
         EXPECT_EQ(server.ExitCode(), 33) << c.what;
         const std::string errors = server.Errors();
@@ -157,7 +159,8 @@ TEST(ConproxyStart, FullSharedMemoryIsAStartUpFailure) {
     ASSERT_TRUE(info.exited) << test_support::Describe(info);
     EXPECT_EQ(info.exitStatus, 33);
     const std::string errors = server.Errors();
-    EXPECT_NE(errors.find("Mapping" + names.suffix), std::string::npos) << errors;
+    EXPECT_NE(errors.find(conproxy_protocol::RegionName(names.suffix)), std::string::npos)
+        << errors;
     EXPECT_NE(errors.find(std::strerror(ENOSPC)), std::string::npos) << errors;
 }
 
@@ -281,13 +284,14 @@ TEST(ConproxyEnding, RegionShrunkDuringAScreenCallIsNotTouched) {
         ASSERT_TRUE(client.Ready());
         client.Send(ConsoleRequest{command, 0, 4000, 0, 0});
         Server::ReadUntil(server.Terminal(), "\x1b[6n");
-        const int fd = shm_open(("/Mapping" + client.Names().suffix).c_str(), O_RDWR, 0);
+        const int fd = shm_open(
+            ("/" + conproxy_protocol::RegionName(client.Names().suffix)).c_str(), O_RDWR, 0);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, 0), 0);
         ASSERT_EQ(write(server.Terminal(), "\x1b[5;10R", 7), 7);
         ASSERT_TRUE(client.Replied()) << command;
 
-        ASSERT_EQ(ftruncate(fd, kRequestRegionBytes), 0);
+        ASSERT_EQ(ftruncate(fd, kRegionBytes), 0);
         close(fd);
         ASSERT_TRUE(client.Call(ConExit)) << command;
         EXPECT_EQ(server.ExitCode(), 0) << command;
@@ -346,7 +350,9 @@ TEST(ConproxyEnding, ServerStartedByItsClientEndsWithIt) {
         test_support::TempDir folder;
         const std::string pidFile = folder.File("pid");
         // Not the terminal's controlling process: sh's end must not hang up the server.
-        const std::string hold = heldByParent ? "exec 3<>\"/dev/shm/Mapping$1\"; " : "";
+        const std::string hold =
+            heldByParent ? "exec 3<>\"/dev/shm/" + conproxy_protocol::RegionName("$1") + "\"; "
+                         : "";
         Server server(client.Args(), false, [&](test_support::SpawnOptions& options) {
             options.stdinFd = slave;
             options.stdoutFd = slave;

@@ -22,6 +22,7 @@
 #include "child_process.h"
 #include "conproxy_client.h"
 #include "conproxy_client_testing.h"
+#include "conproxy_protocol.h"
 #include "e2e_support.h"
 
 namespace e2e_faults {
@@ -93,7 +94,7 @@ class ServerForClients : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(conclient::ClientTestAccess::StartServer(server_, o, &error)) << error;
         ASSERT_TRUE(e2e::WaitUntil([&] {
-            return e2e::ShmExists("Mapping" + names_.suffix) &&
+            return e2e::ShmExists(conproxy_protocol::RegionName(names_.suffix)) &&
                    e2e::ShmExists(names_.requestEvent) && e2e::ShmExists(names_.replyEvent);
         }));
     }

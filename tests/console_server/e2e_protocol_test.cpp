@@ -1,10 +1,8 @@
 // conproxy as a real process driven by the client library: command line, start-up failures,
 // the ready signal, the turn-taking, unknown codes, the end, and who removes the names.
 // The server's stdin is a pseudo-terminal; its stdout and stderr are pipes the test reads.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,6 +15,7 @@
 
 #include "conproxy_client.h"
 #include "conproxy_client_testing.h"
+#include "conproxy_protocol.h"
 #include "e2e_support.h"
 
 namespace {
@@ -76,7 +75,7 @@ TEST_F(ServerProcess, TooFewArgumentsExit32AndCreateNothing) {
         ASSERT_TRUE(e.ended);
         EXPECT_TRUE(e.exited);
         EXPECT_EQ(e.code, kExitTooFewArgs);
-        EXPECT_FALSE(e2e::ShmExists("Mapping" + names.suffix));
+        EXPECT_FALSE(e2e::ShmExists(conproxy_protocol::RegionName(names.suffix)));
         EXPECT_FALSE(e2e::ShmExists(names.requestEvent));
         EXPECT_FALSE(e2e::ShmExists(names.replyEvent));
     }
@@ -177,8 +176,9 @@ TEST_F(ServerProcess, StartupFailuresExit33WithoutReadySignal) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         // Anything a faulty server made of the odd names goes again; the good ones stay ours.
-        e2e::ShmNamesGuard guard({c.args[0] == good.suffix ? "" : "Mapping" + c.args[0],
-                                  c.args[1] == good.requestEvent ? "" : c.args[1]});
+        e2e::ShmNamesGuard guard(
+            {c.args[0] == good.suffix ? "" : conproxy_protocol::RegionName(c.args[0]),
+             c.args[1] == good.requestEvent ? "" : c.args[1]});
         e2e::OutputPipe err;
         conclient::TestStartOptions o = Options(c.args);
         o.stderrFd = err.WriteEnd();
@@ -202,8 +202,8 @@ TEST_F(ServerProcess, StartupFailsWithExit33WhenAnObjectCannotBeMade) {
         SCOPED_TRACE(which);
         conclient::ClientNames names = conclient::UniqueNames();
         e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
-        const std::string blocked[] = {"Mapping" + names.suffix, names.requestEvent,
-                                       names.replyEvent};
+        const std::string blocked[] = {conproxy_protocol::RegionName(names.suffix),
+                                       names.requestEvent, names.replyEvent};
         std::string dir = "/dev/shm/" + blocked[which];
         ASSERT_EQ(mkdir(dir.c_str(), 0700), 0) << std::strerror(errno);
         ConproxyClient runner;
@@ -227,7 +227,7 @@ TEST_F(ServerProcess, StartupFailsWithExit33WhenAnObjectCannotBeMade) {
 TEST_F(ServerProcess, EachSideRemovesOnlyTheNamesItCreated) {
     conclient::ClientNames names = conclient::UniqueNames();
     e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
-    const std::string region = "Mapping" + names.suffix;
+    const std::string region = conproxy_protocol::RegionName(names.suffix);
     {
         // The server comes first and creates all three; the client only opens them.
         ConproxyClient runner;
@@ -262,17 +262,17 @@ TEST_F(ServerProcess, EachSideRemovesOnlyTheNamesItCreated) {
         StartReady(&client);
         ASSERT_EQ(client.Exit(nullptr), WaitResult::kReplied);
         ASSERT_TRUE(client.WaitServerExit(e2e::kWaitMs).ended);
-        EXPECT_TRUE(e2e::ShmExists("Mapping" + client.Names().suffix));
+        EXPECT_TRUE(e2e::ShmExists(conproxy_protocol::RegionName(client.Names().suffix)));
         names = client.Names();
     }
-    EXPECT_FALSE(e2e::ShmExists("Mapping" + names.suffix));
+    EXPECT_FALSE(e2e::ShmExists(conproxy_protocol::RegionName(names.suffix)));
     EXPECT_FALSE(e2e::ShmExists(names.requestEvent));
 }
 
 TEST_F(ServerProcess, TerminatedServerRemovesTheNamesItCreated) {
     conclient::ClientNames names = conclient::UniqueNames();
     e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
-    const std::string region = "Mapping" + names.suffix;
+    const std::string region = conproxy_protocol::RegionName(names.suffix);
     ConproxyClient runner;
     std::string error;
     ASSERT_TRUE(conclient::ClientTestAccess::StartServer(
@@ -319,97 +319,6 @@ TEST_F(ServerProcess, RawSendsStatusAndResultAsTheRegionHoldsThem) {
     EXPECT_EQ(out.count, 3u);
     EXPECT_EQ(out.status, 1234);
     EXPECT_EQ(out.result, 4321u);
-}
-
-TEST(ClientWithoutServer, WaitsEndAtTheirTimeLimit) {
-    ConproxyClient client;
-    std::string error;
-    ASSERT_TRUE(client.Open(conclient::UniqueNames(), &error)) << error;
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.WaitReady(200), WaitResult::kTimedOut);
-    EXPECT_EQ(client.Raw(conclient::ConNop5, 0, 0, nullptr, 200), WaitResult::kTimedOut);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-}
-
-// The client library's open accepts an existing object only when it is ours and closed to
-// others; the error names the object and why.
-TEST(ClientOpen, ObjectsSomeoneElseMadeAreRefused) {
-    constexpr uid_t kOtherUser = 12345;
-    const struct {
-        const char* what;
-        int which;  // 0 region, 1 request event, 2 reply event
-        mode_t mode;
-        bool otherOwner;
-        const char* reason;
-    } cases[] = {
-        {"region 0666", 0, 0666, false, "open to other users"},
-        {"request event 0606", 1, 0606, false, "open to other users"},
-        {"reply event of another user", 2, 0600, true, "another user"},
-    };
-    for (const auto& c : cases) {
-        const conclient::ClientNames names = conclient::UniqueNames();
-        const std::string objects[] = {"Mapping" + names.suffix, names.requestEvent,
-                                       names.replyEvent};
-        e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
-        const int fd = shm_open(("/" + objects[c.which]).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, c.which == 0 ? conclient::kRegionBytes : 4), 0);
-        ASSERT_EQ(fchmod(fd, c.mode), 0);
-        if (c.otherOwner) {
-            ASSERT_EQ(fchown(fd, kOtherUser, kOtherUser), 0) << "the tests run as root";
-        }
-        close(fd);
-        {
-            ConproxyClient client;
-            std::string error;
-            EXPECT_FALSE(client.Open(names, &error)) << c.what;
-            EXPECT_NE(error.find(objects[c.which]), std::string::npos) << c.what << ": " << error;
-            EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
-        }
-        EXPECT_TRUE(e2e::ShmExists(objects[c.which])) << c.what;
-    }
-}
-
-// Descriptors of the caller (here a pseudo-terminal pair made without close-on-exec) do not
-// cross into the server: when the caller closes its terminal, the server's terminal hangs up.
-TEST(ClientStart, ServerGetsOnlyTheStandardDescriptors) {
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    char slavePath[64];
-    ASSERT_EQ(ptsname_r(master, slavePath, sizeof slavePath), 0);
-    ConproxyClient client;
-    std::string error;
-    ASSERT_TRUE(client.Open(conclient::UniqueNames(), &error)) << error;
-    conclient::StartOptions o;
-    o.serverPath = e2e::ServerPath();
-    o.newSession = true;
-    o.ttyPath = slavePath;
-    ASSERT_TRUE(client.StartServer(o, &error)) << error;
-    ASSERT_EQ(client.WaitReady(e2e::kWaitMs), WaitResult::kReplied);
-
-    const std::string fdDir = "/proc/" + std::to_string(client.ServerPid()) + "/fd";
-    DIR* dir = opendir(fdDir.c_str());
-    ASSERT_NE(dir, nullptr);
-    while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == ".." || std::stoi(name) <= 2) {
-            continue;
-        }
-        char target[256] = {0};
-        const ssize_t n = readlink((fdDir + "/" + name).c_str(), target, sizeof target - 1);
-        ASSERT_GT(n, 0);
-        // The server's own: its shared-memory objects and the watch on the region's size.
-        const std::string link = target;
-        EXPECT_TRUE(link.rfind("/dev/shm/", 0) == 0 || link == "anon_inode:inotify")
-            << name << " -> " << link;
-    }
-    closedir(dir);
-
-    close(slave);
-    close(master);
-    const conclient::ServerExit e = client.WaitServerExit(e2e::kWaitMs);
-    EXPECT_TRUE(e.ended) << "the terminal did not hang up";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // conproxy serving data at the edges of its region: data ending at the last byte or one past it,
 // data over the request record, a region the client shrinks under the server, and one the
 // client made smaller than 8192 bytes before the server started.
+#include "conproxy_protocol.h"
 #include "e2e_client_fixture.h"
 
 namespace {
@@ -165,7 +166,8 @@ TEST_F(RegionEdges, DataOverTheRequestRecordAreWhatTheClientAskedFor) {
 TEST_F(RegionEdges, RegionShrunkUnderTheServerIsServedAsFarAsItGoes) {
     using namespace conclient;
     constexpr size_t kShrunkBytes = 4096;
-    e2e::Fd region(shm_open(("/Mapping" + names_.suffix).c_str(), O_RDWR, 0));
+    e2e::Fd region(
+        shm_open(("/" + conproxy_protocol::RegionName(names_.suffix)).c_str(), O_RDWR, 0));
     ASSERT_GE(region.Get(), 0) << std::strerror(errno);
     ASSERT_EQ(ftruncate(region.Get(), kShrunkBytes), 0);
 
@@ -203,7 +205,7 @@ TEST(SmallRegion, ServerGrowsARegionTheClientMadeSmallerAndServesAllOfIt) {
     ASSERT_TRUE(terminal.Ok());
     conclient::ClientNames names = conclient::UniqueNames();
     e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
-    const std::string path = "/Mapping" + names.suffix;
+    const std::string path = "/" + conproxy_protocol::RegionName(names.suffix);
     e2e::Fd region(shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
     ASSERT_GE(region.Get(), 0) << std::strerror(errno);
     ASSERT_EQ(ftruncate(region.Get(), 4096), 0);
@@ -237,7 +239,7 @@ TEST(SmallRegion, ServerGrowsARegionTheClientMadeSmallerAndServesAllOfIt) {
     ASSERT_TRUE(e.ended);
     EXPECT_EQ(e.code, 0);
     // The region was the client's: the server leaves it; the events were the server's.
-    EXPECT_TRUE(e2e::ShmExists("Mapping" + names.suffix));
+    EXPECT_TRUE(e2e::ShmExists(conproxy_protocol::RegionName(names.suffix)));
     EXPECT_FALSE(e2e::ShmExists(names.requestEvent));
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "conproxy_protocol.h"
 #include "terminal_screen.h"
 
 namespace e2e {
@@ -37,7 +38,7 @@ class ShmNamesGuard {
     // The region and the two events of a server started with these three arguments.
     ShmNamesGuard(const std::string& suffix, const std::string& requestEvent,
                   const std::string& replyEvent)
-        : names_{"Mapping" + suffix, requestEvent, replyEvent} {}
+        : names_{conproxy_protocol::RegionName(suffix), requestEvent, replyEvent} {}
     ShmNamesGuard(const ShmNamesGuard&) = delete;
     ShmNamesGuard& operator=(const ShmNamesGuard&) = delete;
     ~ShmNamesGuard();

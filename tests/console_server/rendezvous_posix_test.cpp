@@ -16,6 +16,7 @@
 
 #include "child_process.h"
 #include "console_records.h"
+#include "startup.h"
 
 namespace {
 
@@ -52,21 +53,29 @@ int InChild(const std::function<int()>& body) {
     return exit.exited ? exit.exitStatus : -1;
 }
 
+// As in the server: the signal table first, so that the resize watch and the guard of the
+// event pages are at work.
+class SignalTable : public ::testing::Environment {
+  public:
+    void SetUp() override { ASSERT_TRUE(InstallSignalOwners()); }
+};
+const auto* const kSignalTable = ::testing::AddGlobalTestEnvironment(new SignalTable);
+
 TEST(Rendezvous, SecondProcessOpensWhatTheFirstCreatedAndOnlyTheCreatorUnlinks) {
     const std::string regionName = UniqueName("region");
     const std::string eventName = UniqueName("event");
     {
-        RequestRegion region;
+        NamedRegion region;
         NamedEvent event;
         ASSERT_EQ(region.CreateOrOpen(regionName), 0u);
         ASSERT_EQ(event.CreateOrOpen(eventName), 0u);
         EXPECT_TRUE(region.Created());
         EXPECT_TRUE(event.Created());
-        EXPECT_EQ(region.Size(), kRequestRegionBytes);
-        EXPECT_EQ(region.Data()[kRequestRegionBytes - 1], 0);
+        EXPECT_EQ(region.Size(), kRegionBytes);
+        EXPECT_EQ(region.Data()[kRegionBytes - 1], 0);
 
         const int child = InChild([&] {
-            RequestRegion sameRegion;
+            NamedRegion sameRegion;
             NamedEvent sameEvent;
             if (sameRegion.CreateOrOpen(regionName) != 0 ||
                 sameEvent.CreateOrOpen(eventName) != 0 || sameRegion.Created() ||
@@ -126,10 +135,10 @@ TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {
     ASSERT_EQ(ftruncate(fd, 100), 0);
     close(fd);
     {
-        RequestRegion region;
+        NamedRegion region;
         ASSERT_EQ(region.CreateOrOpen(name), 0u);
         EXPECT_FALSE(region.Created());
-        EXPECT_EQ(region.Size(), kRequestRegionBytes);
+        EXPECT_EQ(region.Size(), kRegionBytes);
     }
     EXPECT_TRUE(NameExists(name));
     shm_unlink(("/" + name).c_str());
@@ -140,21 +149,21 @@ TEST(Rendezvous, ExistingSmallerRegionIsGrownAndNotUnlinked) {
 // questions, shrinking or growing, must show in the very next answer.
 TEST(Rendezvous, SizeFollowsEveryResizeAnotherProcessMakes) {
     const std::string name = UniqueName("resized");
-    RequestRegion region;
+    NamedRegion region;
     ASSERT_EQ(region.CreateOrOpen(name), 0u);
-    ASSERT_EQ(region.Size(), kRequestRegionBytes);
+    ASSERT_EQ(region.Size(), kRegionBytes);
     const struct {
         std::vector<off_t> resizes;  // made in that order by one other process
         size_t size;
     } steps[] = {
         {{4096}, 4096},
         {{4096}, 4096},  // the same size again
-        {{kRequestRegionBytes}, kRequestRegionBytes},
+        {{kRegionBytes}, kRegionBytes},
         {{100, 6000}, 6000},
         {{0}, 0},
-        {{3 * kRequestRegionBytes}, kRequestRegionBytes},  // never more than is mapped
-        {{20, kRequestRegionBytes, 19}, 19},
-        {{kRequestRegionBytes}, kRequestRegionBytes},
+        {{3 * kRegionBytes}, kRegionBytes},  // never more than is mapped
+        {{20, kRegionBytes, 19}, 19},
+        {{kRegionBytes}, kRegionBytes},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE("to " + std::to_string(step.size));
@@ -183,7 +192,7 @@ TEST(Rendezvous, RefusedNamesCreateNothing) {
         {base + std::string(251 - base.size(), 'n'), ENAMETOOLONG},
     };
     for (const auto& c : cases) {
-        RequestRegion region;
+        NamedRegion region;
         NamedEvent event;
         EXPECT_EQ(region.CreateOrOpen(c.name), c.error) << c.name;
         EXPECT_EQ(event.CreateOrOpen(c.name), c.error) << c.name;

@@ -104,7 +104,7 @@ class RegionFixture : public ::testing::Test {
         std::memset(Region(), 0, size);
     }
     unsigned char* Region() { return buffer_.data() + kGuardBytes; }
-    void SetUp() override { MakeRegion(kRequestRegionBytes); }
+    void SetUp() override { MakeRegion(kRegionBytes); }
 
     void Request(int32_t command, int32_t dataOffset = 0, uint32_t count = 0) {
         ConsoleRequest request{command, static_cast<int32_t>(kUntouched), dataOffset, count,
@@ -287,7 +287,7 @@ TEST_P(OutsideRegion, NothingOutsideIsTouched) {
     EXPECT_EQ(Record().result, c.result);
 }
 
-constexpr size_t kFull = kRequestRegionBytes;
+constexpr size_t kFull = kRegionBytes;
 INSTANTIATE_TEST_SUITE_P(
     Cases, OutsideRegion,
     ::testing::Values(

@@ -28,6 +28,7 @@ bin/conproxy
 bin/devsim
 bin/portboot
 include/conproxy_client.h
+include/conproxy_protocol.h
 @LIBDIR@/cmake/conproxy_client/conproxy_client-config-version.cmake
 @LIBDIR@/cmake/conproxy_client/conproxy_client-config.cmake
 @LIBDIR@/cmake/conproxy_client/conproxy_client-targets.cmake
@@ -60,7 +61,9 @@ done
 # benchmarks (ClientTestAccess) stay in the build tree.
 archive="$prefix/$libdir/libconproxy_client.a"
 members=$(ar t "$archive" | sort | tr '\n' ' ')
-[ "$members" = "client_commands.cpp.o client_posix.cpp.o " ] ||
+expected_members="client_commands.cpp.o client_posix.cpp.o event_word_posix.cpp.o"
+expected_members="$expected_members named_object_posix.cpp.o names.cpp.o "
+[ "$members" = "$expected_members" ] ||
     fail "libconproxy_client.a holds other objects than the library's: $members"
 if nm --defined-only -C "$archive" | grep -q 'ClientTestAccess'; then
     fail "libconproxy_client.a defines test hooks: $(nm --defined-only -C "$archive" | grep ClientTestAccess)"

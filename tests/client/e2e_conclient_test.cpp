@@ -19,6 +19,7 @@
 #include "child_process.h"
 #include "conproxy_client.h"
 #include "conproxy_client_testing.h"
+#include "conproxy_protocol.h"
 #include "e2e_support.h"
 
 namespace {
@@ -28,13 +29,13 @@ using conclient::ConproxyClient;
 // The suffix of the one region in /dev/shm that the process made, or "" when there is not
 // exactly one.
 std::string OnlyStemOf(long pid) {
-    const std::string prefix = "Mappingcpx" + std::to_string(pid) + "_";
+    const std::string prefix = conproxy_protocol::RegionName("cpx" + std::to_string(pid) + "_");
     std::vector<std::string> found;
     if (DIR* dir = opendir("/dev/shm")) {
         while (dirent* entry = readdir(dir)) {
             const std::string name = entry->d_name;
             if (name.compare(0, prefix.size(), prefix) == 0) {
-                found.push_back(name.substr(7));
+                found.push_back(name.substr(conproxy_protocol::RegionName("").size()));
             }
         }
         closedir(dir);
@@ -262,14 +263,14 @@ TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {
     ASSERT_EQ(std::sscanf(stem.c_str(), "cpx%u_%8[0-9a-f]_1%n", &pid, random, &end), 2) << stem;
     ASSERT_EQ(std::string(random).size(), 8u) << stem;
     ASSERT_EQ(static_cast<size_t>(end), stem.size()) << stem;
-    ASSERT_TRUE(e2e::ShmExists("Mapping" + stem));
+    ASSERT_TRUE(e2e::ShmExists(conproxy_protocol::RegionName(stem)));
 
     conclientProcess->SignalServer(SIGTERM);
     conclient::ServerExit e = conclientProcess->WaitServerExit(e2e::kWaitMs);
     ASSERT_TRUE(e.ended);
     EXPECT_EQ(e.code, 1);
     EXPECT_EQ(Output(), "ready\nerror read: interrupted\n");
-    EXPECT_FALSE(e2e::ShmExists("Mapping" + stem));
+    EXPECT_FALSE(e2e::ShmExists(conproxy_protocol::RegionName(stem)));
     EXPECT_FALSE(e2e::ShmExists(stem + "_req"));
     EXPECT_FALSE(e2e::ShmExists(stem + "_rep"));
     termios after{};
