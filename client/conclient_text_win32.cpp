@@ -1,22 +1,17 @@
-// Windows: the console and the scripts made for it are in code page 866 already, so text passes
-// through as bytes, and answers escape what is not ASCII, as the program always did there.
+// Windows: the user's text is UTF-8, whatever the ANSI code page (scripts saved by Notepad).
 #include <io.h>
 
 #include <cstdio>
 
 #include "conclient_text.h"
+#include "conproxy_text_utf8.h"
 
 namespace conclient_text {
 
 void UseLocale() {}
 
-bool To866(const std::string& text, std::string* bytes, std::string*) {
-    *bytes = text;
-    return true;
-}
-
-std::string Shown866(unsigned char byte) {
-    return byte < 0x80 ? std::string(1, static_cast<char>(byte)) : std::string();
+size_t UserCharacter(const std::string& text, size_t at, char32_t* c) {
+    return conclient::utf8::Decode(text, at, c);
 }
 
 bool StdinIsTerminal() {
