@@ -56,9 +56,7 @@ std::string Shown(const std::string& text) {
             ++at;
             continue;
         }
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (conclient::utf8::Printable(c)) {
+        if (conclient::utf8::Printable(c)) {
             out.append(text, at, length);
         } else {
             for (size_t i = 0; i < length; ++i)

@@ -21,7 +21,8 @@ size_t UserCharacter(const std::string& text, size_t at, char32_t* c);
 // \xhh for every other control byte and for a byte the user's text cannot show.
 std::string ShownConsoleText(const std::string& bytes);
 // The user's text (a script line, a path, an error naming one) with \xhh for every byte of a
-// control character (C0, DEL, C1) and for bytes that are no text; `\` itself as \\.
+// control character (C0, DEL, C1) and for bytes that are no text. A backslash stays as it is,
+// since Windows paths are full of them.
 std::string Shown(const std::string& text);
 
 }  // namespace conclient_text

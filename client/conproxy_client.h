@@ -95,14 +95,14 @@ struct ClientNames {
 // Names unique to this process and call, and hard to guess: pid, random bits and a counter.
 ClientNames UniqueNames();
 // conproxy beside the running program (Linux: /proc/self/exe, argv0 only without /proc;
-// Windows: GetModuleFileName); on Linux, where there is none, the bare name, which StartServer
-// looks up on PATH.
+// Windows: GetModuleFileName); where there is none, the bare name, which StartServer looks up
+// on PATH (never in the current folder).
 std::string DefaultServerPath(const char* argv0);
 
 // The server gets our standard descriptors 0-2 (POSIX: no others) and our console (Windows).
 struct StartOptions {
-    // POSIX: a path with a slash is run as it is; a bare name is looked up on PATH (never taken
-    // from the current directory).
+    // A path with a slash (Windows: or a backslash or a drive) is run as it is; a bare name is
+    // looked up on PATH (never taken from the current directory).
     std::string serverPath;
     // POSIX only: start the server in its own session; with ttyPath it opens that terminal
     // as its standard input, output and error, making it its controlling terminal.
