@@ -40,6 +40,8 @@ if(WIN32)
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT
                  @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT DESTINATION .)
+  # The example client beside the library's sources; README.TXT gives its build line.
+  install(FILES examples/hello_client.cpp examples/README.md DESTINATION examples)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(package_platform win32)
@@ -72,6 +74,9 @@ else()
   install(FILES tools/devsim/README.md DESTINATION ${package_docdir}/tools/devsim)
   # The -dev package's own: the protocol its library speaks, and the Debian documents.
   install(FILES docs/conproxy-protocol.md DESTINATION ${dev_docdir} COMPONENT dev)
+  # The example client, built from there by pkg-config or by its own CMakeLists.txt.
+  install(FILES examples/hello_client.cpp examples/CMakeLists.txt examples/README.md
+          DESTINATION ${dev_docdir}/examples COMPONENT dev)
   include(cmake/manpages.cmake)
 
   find_program(DPKG_PROGRAM dpkg)
