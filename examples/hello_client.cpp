@@ -3,10 +3,10 @@
 // page, or refused by name when the code page lacks a character), asks for the screen's size and
 // ends the server. Exits 0 when every step was answered.
 //
-// Usage: hello_client [CONPROXY] [TEXT]
+// Usage: hello_client [CONPROXY]
 //   CONPROXY: the server to start (default: the one beside this program, else on PATH)
-//   TEXT:     what to write (default: a greeting in Russian); UTF-8 on Windows, the locale's
-//             text on Linux
+// The greeting is written here in UTF-8, the user's text on Windows and in a UTF-8 locale (or
+// the C locale) on Linux.
 #include <conproxy_client.h>
 #include <conproxy_text.h>
 
@@ -26,7 +26,7 @@ int Fail(const char* step, const std::string& why) {
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "");  // the user's text is the locale's (Linux)
     const std::string server = argc > 1 ? argv[1] : conclient::DefaultServerPath(argv[0]);
-    const std::string text = argc > 2 ? argv[2] : "Привет от hello_client";
+    const std::string text = "Привет от hello_client";
 
     // The line in the console's code page, before anything starts: a character it lacks is
     // the user's to change.
