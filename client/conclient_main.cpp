@@ -409,7 +409,7 @@ Parsed ParseOptions(int argc, char** argv, Options* o, std::string* error) {
                 return Parsed::kBad;
             if (!ParseWhole(argv[++i], 1, INT_MAX, &ms)) {
                 *error = "--timeout-ms takes a whole number of milliseconds from 1 to " +
-                         std::to_string(INT_MAX) + ", not \"" + Shown(argv[i]) + "\"";
+                         std::to_string(INT_MAX) + ", not \"" + argv[i] + "\"";
                 return Parsed::kBad;
             }
             o->timeoutMs = static_cast<int>(ms);
@@ -417,12 +417,12 @@ Parsed ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         } else if (a == "--dump") {
             o->dump = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            *error = "unknown option " + Shown(a);
+            *error = "unknown option " + a;
             return Parsed::kBad;
         } else if (o->scriptPath.empty()) {
             o->scriptPath = a;
         } else {
-            *error = "one script only: " + Shown(o->scriptPath) + " and " + Shown(a);
+            *error = "one script only: " + o->scriptPath + " and " + a;
             return Parsed::kBad;
         }
     }
@@ -475,12 +475,18 @@ std::FILE* OpenScript(const std::string& path, std::string* error) {
         errno = reason;
     }
     if (file == nullptr) {
-        *error = "cannot read " + Shown(path) + ": " + std::strerror(errno);
+        *error = "cannot read " + path + ": " + std::strerror(errno);
         return nullptr;
     }
     if (c != EOF)
         std::ungetc(c, file);
     return file;
+}
+
+// A line on standard error. Its names come from the command line or the system, so it is shown
+// as they are (escaped where they could drive the terminal).
+void Complain(const std::string& message) {
+    std::fprintf(stderr, "conclient: %s\n", conclient_text::ShownArgument(message).c_str());
 }
 
 // The client's server started (or attached to) and ready; false once an error line is printed.
@@ -489,14 +495,14 @@ bool StartClient(ConproxyClient& client, const Options& o, std::ostream& out) {
     conclient::StopWaitingOnSignals();
     std::string error;
     if (!client.Open(o.names, &error)) {
-        std::fprintf(stderr, "conclient: %s\n", Shown(error).c_str());
+        Complain(error);
         return false;
     }
     if (!o.attach) {
         conclient::StartOptions options;
         options.serverPath = o.serverPath;
         if (!client.StartServer(options, &error)) {
-            std::fprintf(stderr, "conclient: %s\n", Shown(error).c_str());
+            Complain(error);
             return false;
         }
     }
@@ -528,7 +534,7 @@ int RunScript(Runner& runner, ScriptReader& script) {
 
 int UsageError(const std::string& error) {
     if (!error.empty())
-        std::fprintf(stderr, "conclient: %s\n", error.c_str());
+        Complain(error);
     Usage(stderr);
     return kExitUsage;
 }
@@ -558,7 +564,7 @@ int main(int argc, char** argv) {
         return UsageError("");
     std::FILE* scriptFile = OpenScript(options.scriptPath, &error);
     if (scriptFile == nullptr) {
-        std::fprintf(stderr, "conclient: %s\n", error.c_str());
+        Complain(error);
         return kExitUsage;
     }
     ScriptReader script(scriptFile);
@@ -567,8 +573,8 @@ int main(int argc, char** argv) {
         errno = 0;
         outFile.open(options.outPath);
         if (!outFile) {
-            std::fprintf(stderr, "conclient: cannot write %s: %s\n", Shown(options.outPath).c_str(),
-                         std::strerror(errno != 0 ? errno : EACCES));
+            Complain("cannot write " + options.outPath + ": " +
+                     std::strerror(errno != 0 ? errno : EACCES));
             return kExitUsage;
         }
     }

@@ -24,5 +24,9 @@ std::string ShownConsoleText(const std::string& bytes);
 // control character (C0, DEL, C1) and for bytes that are no text. A backslash stays as it is,
 // since Windows paths are full of them.
 std::string Shown(const std::string& text);
+// A text of the command line or the system (a path, an option, an error message) as Shown makes
+// it, for standard error. On Windows such texts are in the ANSI code page: shown in the
+// console's, as Windows' own tools show them, with \xhh (\uhhhh) for what it cannot show.
+std::string ShownArgument(const std::string& text);
 
 }  // namespace conclient_text

@@ -28,6 +28,10 @@ size_t UserCharacter(const std::string& text, size_t at, char32_t* c) {
     return used == 0 ? 1 : used;  // a NUL byte is one character
 }
 
+std::string ShownArgument(const std::string& text) {
+    return Shown(text);
+}
+
 bool StdinIsTerminal() {
     return isatty(STDIN_FILENO) == 1;
 }

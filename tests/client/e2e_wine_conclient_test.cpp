@@ -131,4 +131,23 @@ TEST(WineConclient, ServerFoundBesideItOrOnPathNeverInTheCurrentFolder) {
     }
 }
 
+// A name from the command line (ANSI, 1251) on standard error is shown in the console's code
+// page (866), as Windows' own tools show it, with the reason in words.
+TEST(WineConclient, NamesOnStandardErrorAreInTheConsolesCodePage) {
+    const e2e::WineSetup wine = e2e::WineSetupFromBuild();
+    test_support::TempDir dir;
+    test_support::SpawnOptions options;
+    options.argv = {wine.wine, wine.programDir + "/conclient.exe", "нет.txt"};
+    options.extraEnv = wine.Environment();
+    options.workDir = dir.File("");
+    options.timeLimit = std::chrono::milliseconds(e2e::kWaitMs * 3);
+    test_support::Child client(options);
+    const test_support::ExitInfo& end = client.Wait();
+    EXPECT_TRUE(end.exited && end.exitStatus == 3) << test_support::Describe(end);
+    std::string error = client.Stderr();
+    for (size_t at; (at = error.find('\r')) != std::string::npos;) error.erase(at, 1);
+    EXPECT_EQ(error, "conclient: cannot read \xad\xa5\xe2.txt: No such file or directory\n");
+    EXPECT_EQ(client.Stdout(), "");
+}
+
 }  // namespace
