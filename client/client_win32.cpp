@@ -53,8 +53,8 @@ std::string SystemMessage(DWORD code) {
     char text[512];
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                              code, 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' ||
-                     text[n - 1] == '.'))
+    while (n > 0 &&
+           (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.'))
         --n;
     const std::string words(text, n);
     return (words.empty() ? "error" : words + " (error") + " " + std::to_string(code) +
@@ -74,7 +74,8 @@ bool IsFile(const std::string& path) {
 // current folder, or one below it, a place programs are taken from.
 bool IsAbsoluteFolder(const std::string& dir) {
     return (dir.size() >= 3 && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/')) ||
-           (dir.size() >= 2 && (dir[0] == '\\' || dir[0] == '/') && (dir[1] == '\\' || dir[1] == '/'));
+           (dir.size() >= 2 && (dir[0] == '\\' || dir[0] == '/') &&
+            (dir[1] == '\\' || dir[1] == '/'));
 }
 
 // A name with a folder in it as it is; a bare name is looked up in PATH's absolute folders,

@@ -44,10 +44,10 @@ TEST_P(ConsoleText, RefusalsNameTheCharacterOrTheByte) {
         {"ab€", "\"€\" (U+20AC) is not in code page 866", "ab"},
         {"a\xc2\x9b", "(U+009B) is not in code page 866", "a"},
         {"\xf4\x90\x80\x80", "byte 0xf4 is no text in this locale", ""},
-        {"x\xc0\x80", "byte 0xc0 is no text in this locale", "x"},       // overlong NUL
-        {"\xed\xa0\x80", "byte 0xed is no text in this locale", ""},     // a surrogate
-        {"\xd0", "byte 0xd0 is no text in this locale", ""},             // cut short
-        {"\x9b[2J", "byte 0x9b is no text in this locale", ""},          // a lone C1 byte
+        {"x\xc0\x80", "byte 0xc0 is no text in this locale", "x"},    // overlong NUL
+        {"\xed\xa0\x80", "byte 0xed is no text in this locale", ""},  // a surrogate
+        {"\xd0", "byte 0xd0 is no text in this locale", ""},          // cut short
+        {"\x9b[2J", "byte 0x9b is no text in this locale", ""},       // a lone C1 byte
         {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\" (U+1F600) is not in code page 866", ""},
     };
     for (const auto& c : cases) {
@@ -67,8 +67,12 @@ TEST_P(ConsoleText, TextsNotOursAreShownEscaped) {
     } cases[] = {
         {"frobnicate Привет", "frobnicate Привет"},
         {"a\x1b[2J\x1b]2;t\x07", "a\\x1b[2J\\x1b]2;t\\x07"},
-        {"\x9b" "2J", "\\x9b2J"},
-        {"\xc2\x9b" "2J \xc2\x85", "\\xc2\\x9b2J \\xc2\\x85"},
+        {"\x9b"
+         "2J",
+         "\\x9b2J"},
+        {"\xc2\x9b"
+         "2J \xc2\x85",
+         "\\xc2\\x9b2J \\xc2\\x85"},
         {"\xf4\x90\x80\x80!", "\\xf4\\x90\\x80\\x80!"},
         {"del\x7f", "del\\x7f"},
         {"C:\\dir\\a b", "C:\\dir\\a b"},

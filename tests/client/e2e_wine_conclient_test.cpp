@@ -44,7 +44,8 @@ TEST(WineConclient, ScriptsAndAnswersAreUtf8) {
     const std::string script = dir.File("script");
     const std::string out = dir.File("out");
     std::ofstream(script, std::ios::binary)
-        << "\xEF\xBB\xBF" "clear\r\ncursor 0 1\r\nwrite Привет, мир\r\nwrite 5 €\r\n"
+        << "\xEF\xBB\xBF"
+           "clear\r\ncursor 0 1\r\nwrite Привет, мир\r\nwrite 5 €\r\n"
            "readtext 10\r\nexit\r\n";
 
     e2e::EmulatedTerminal terminal;
@@ -54,8 +55,10 @@ TEST(WineConclient, ScriptsAndAnswersAreUtf8) {
         test_support::Child client(
             e2e::OnTerminal({wine.wine, wine.programDir + "/conclient.exe", "--out", out, script},
                             wine.Environment(), terminal.SlavePath()));
-        ASSERT_TRUE(e2e::WaitUntil([&] { return Answers(out).find("error write") != std::string::npos; }))
-            << Answers(out) << terminal.ScreenText();
+        ASSERT_TRUE(e2e::WaitUntil([&] {
+            return Answers(out).find("error write") != std::string::npos;
+        })) << Answers(out)
+            << terminal.ScreenText();
         // Wine's console takes keys only once it reads the terminal raw.
         ASSERT_TRUE(e2e::WaitUntil([&] {
             termios modes{};
@@ -102,7 +105,10 @@ TEST(WineConclient, ServerFoundBesideItOrOnPathNeverInTheCurrentFolder) {
         {{}, true, 0, "ready\nnop ok\nexit status=0 server-exit=0\n", ""},
         {{"--server", "CONPROXY.EXE"}, true, 0, "ready\nnop ok\nexit status=0 server-exit=0\n", ""},
         {{}, false, 1, "", "conclient: conproxy.exe: not found beside this program or on PATH"},
-        {{"--server", "Z:\\nowhere\\CONPROXY.EXE"}, true, 1, "",
+        {{"--server", "Z:\\nowhere\\CONPROXY.EXE"},
+         true,
+         1,
+         "",
          "conclient: Z:\\nowhere\\CONPROXY.EXE: "},
     };
     for (const auto& c : cases) {
