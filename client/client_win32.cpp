@@ -222,7 +222,7 @@ class WindowsLink : public PlatformLink {
         // inherited.
         const std::string program = FindProgram(args[0]);
         if (program.empty()) {
-            *error = args[0] + ": not found beside this program or on PATH";
+            *error = args[0] + ": not found on PATH";
             return false;
         }
         if (!CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,

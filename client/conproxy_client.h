@@ -9,8 +9,8 @@
 // again; so the answer to one request is never taken for the answer to the next.
 //
 // Text is bytes, in the server's console code page (866): WriteText sends its bytes as given and
-// ReadText returns the bytes the server delivered. Converting from and to the user's encoding
-// is the caller's part (conclient does it for its scripts and answers).
+// ReadText returns the bytes the server delivered. conproxy_text.h converts the user's text to
+// those bytes and back.
 #pragma once
 
 #include <cstddef>

@@ -104,7 +104,7 @@ TEST(WineConclient, ServerFoundBesideItOrOnPathNeverInTheCurrentFolder) {
     } cases[] = {
         {{}, true, 0, "ready\nnop ok\nexit status=0 server-exit=0\n", ""},
         {{"--server", "CONPROXY.EXE"}, true, 0, "ready\nnop ok\nexit status=0 server-exit=0\n", ""},
-        {{}, false, 1, "", "conclient: conproxy.exe: not found beside this program or on PATH"},
+        {{}, false, 1, "", "conclient: conproxy.exe: not found on PATH"},
         {{"--server", "Z:\\nowhere\\CONPROXY.EXE"},
          true,
          1,
