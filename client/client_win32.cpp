@@ -49,8 +49,60 @@ class OwnedHandle {
     HANDLE h_ = nullptr;
 };
 
+// The system's own words for an error, with its number for a search ("... (error 2)").
+std::string SystemMessage(DWORD code) {
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, text, sizeof text, nullptr);
+    while (n > 0 &&
+           (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.'))
+        --n;
+    const std::string words(text, n);
+    return (words.empty() ? "error" : words + " (error") + " " + std::to_string(code) +
+           (words.empty() ? "" : ")");
+}
+
 std::string LastError(const std::string& what) {
-    return what + ": error " + std::to_string(GetLastError());
+    return what + ": " + SystemMessage(GetLastError());
+}
+
+bool IsFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// A folder named from the root (C:\..., \\server\...): a relative PATH entry would make the
+// current folder, or one below it, a place programs are taken from.
+bool IsAbsoluteFolder(const std::string& dir) {
+    return (dir.size() >= 3 && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/')) ||
+           (dir.size() >= 2 && (dir[0] == '\\' || dir[0] == '/') &&
+            (dir[1] == '\\' || dir[1] == '/'));
+}
+
+// A name with a folder in it as it is; a bare name is looked up in PATH's absolute folders,
+// never in the current folder (CreateProcess alone would take it from there). Empty when not found.
+std::string FindProgram(const std::string& name) {
+    if (name.find_first_of("\\/:") != std::string::npos)
+        return name;
+    const char* env = std::getenv("PATH");
+    const std::string path = env != nullptr ? env : "";
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find(';', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string dir = path.substr(start, end - start);
+        if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"')
+            dir = dir.substr(1, dir.size() - 2);
+        if (IsAbsoluteFolder(dir)) {
+            const char last = dir.back();
+            const std::string candidate = dir + (last == '\\' || last == '/' ? "" : "\\") + name;
+            if (IsFile(candidate))
+                return candidate;
+        }
+        start = end + 1;
+    }
+    return std::string();
 }
 
 // Windows quoting for one argument of a CreateProcess command line.
@@ -158,9 +210,14 @@ class WindowsLink : public PlatformLink {
         std::memset(&info, 0, sizeof info);
         // The server shares our console: that is the console it serves. No handle of ours is
         // inherited.
-        if (!CreateProcessA(args[0].c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+        const std::string program = FindProgram(args[0]);
+        if (program.empty()) {
+            *error = args[0] + ": not found on PATH";
+            return false;
+        }
+        if (!CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             nullptr, &startup, &info)) {
-            *error = LastError(args[0]);
+            *error = LastError(program);
             return false;
         }
         CloseHandle(info.hThread);
@@ -231,13 +288,16 @@ uint32_t RandomBits() {
     return bits;
 }
 
+// Beside this program, else the bare name, which StartServer looks up on PATH (as on Linux).
 std::string DefaultServerPath(const char*) {
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     std::string path(self, n < sizeof self ? n : 0);
     size_t slash = path.find_last_of("\\/");
     const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return dir + kServerFileName;
+    if (!dir.empty() && IsFile(dir + kServerFileName))
+        return dir + kServerFileName;
+    return kServerFileName;
 }
 
 namespace {

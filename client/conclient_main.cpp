@@ -4,9 +4,15 @@
 // --attach. With --dump each answer is followed by the raw bytes the reply left in the region
 // (status, result and the command's data area as hex), so that two servers can be compared byte
 // for byte.
-// Scripts and answers are the user's text (on Linux the locale's encoding, UTF-8 as a rule);
-// `write` sends it to the server in code page 866, `writehex` and `raw` send bytes as given.
+// Scripts and answers are the user's text (Windows: UTF-8; Linux: the locale's encoding, UTF-8
+// as a rule; a byte order mark before the first line is skipped); `write` sends it to the server
+// in the console's code page (conproxy_text.h), `writehex` and `raw` send bytes as given.
+// Every script line and option is checked before it is used: a bad one is named, with the form
+// it should have, and never reaches the library as a number it did not mean.
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,14 +21,17 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "conclient_text.h"
 #include "conproxy_client.h"
+#include "conproxy_text.h"
 
 namespace {
 
 using conclient::ConproxyClient;
 using conclient::WaitResult;
+using conclient_text::Shown;
 
 constexpr int kExitOk = 0;
 constexpr int kExitNoServer = 1;
@@ -43,37 +52,16 @@ void Usage(std::FILE* to) {
                  "--timeout-ms is given\n");
 }
 
-// Text from the server (code page 866) as the user's text; escapes only for control bytes,
-// the quote and the backslash, and characters the locale cannot show.
-std::string Escape(const std::string& bytes) {
-    std::string out;
-    char hex[8];
-    for (unsigned char c : bytes) {
-        const std::string shown = c >= 0x80 ? conclient_text::Shown866(c) : std::string();
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\\' || c == '"')
-            out += std::string("\\") + static_cast<char>(c);
-        else if (c >= 0x20 && c < 0x7F)
-            out += static_cast<char>(c);
-        else if (!shown.empty())
-            out += shown;
-        else {
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
 std::string FormatRecord(const conclient::InputRecord& r) {
     char line[160];
     if (r.eventType == conclient::kKeyEvent) {
-        std::snprintf(line, sizeof line, "key %s vk=0x%x scan=0x%x char=0x%x state=0x%x repeat=%u",
-                      r.keyDown ? "down" : "up", r.virtualKeyCode, r.virtualScanCode, r.asciiChar,
-                      static_cast<unsigned>(r.controlKeyState), r.repeatCount);
+        // The character as the user's text, as readtext shows it, not as a code page's byte.
+        const std::string character =
+            conclient_text::ShownConsoleText(std::string(1, static_cast<char>(r.asciiChar)));
+        std::snprintf(line, sizeof line,
+                      "key %s vk=0x%x scan=0x%x char=\"%s\" state=0x%x repeat=%u",
+                      r.keyDown ? "down" : "up", r.virtualKeyCode, r.virtualScanCode,
+                      character.c_str(), static_cast<unsigned>(r.controlKeyState), r.repeatCount);
     } else if (r.eventType == conclient::kWindowBufferSizeEvent) {
         std::snprintf(line, sizeof line, "resize %dx%d", r.sizeX, r.sizeY);
     } else {
@@ -82,13 +70,26 @@ std::string FormatRecord(const conclient::InputRecord& r) {
     return line;
 }
 
-bool ParseHex(const std::string& text, std::string* bytes) {
-    std::istringstream in(text);
-    std::string token;
-    while (in >> token) {
+// A whole decimal number from min to max, nothing before or after it.
+bool ParseWhole(const std::string& word, long long min, long long max, long long* value) {
+    if (word.empty() || word.size() > 20)
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(word.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || !(std::isdigit(static_cast<unsigned char>(word.back()))) ||
+        v < min || v > max)
+        return false;
+    *value = v;
+    return true;
+}
+
+// The bytes of writehex: each word one byte in hexadecimal, 00 to FF.
+bool ParseHex(const std::vector<std::string>& words, std::string* bytes) {
+    for (const std::string& word : words) {
         char* end = nullptr;
-        unsigned long v = std::strtoul(token.c_str(), &end, 16);
-        if (token.empty() || *end != '\0' || v > 0xFF)
+        const unsigned long v = std::strtoul(word.c_str(), &end, 16);
+        if (word.empty() || word[0] == '-' || word[0] == '+' || *end != '\0' || v > 0xFF)
             return false;
         bytes->push_back(static_cast<char>(v));
     }
@@ -113,14 +114,36 @@ std::string DumpLine(ConproxyClient& client, size_t dataBytes) {
 
 // One script line's words after the verb, and what a verb tells the runner back.
 struct Step {
-    std::istringstream& in;   // the arguments, for >> parsing
-    const std::string& rest;  // the text after the verb and one blank (write)
+    const std::vector<std::string>& words;  // the arguments
+    const std::string& rest;                // the text after the verb and one blank (write)
     WaitResult result = WaitResult::kReplied;
     size_t dataBytes = 0;                 // the data area this command's reply fills (--dump)
     bool requested = true;                // a request went out (not a sleep)
-    bool bad = false;                     // the arguments did not parse
+    bool bad = false;                     // the arguments do not have the verb's form
     std::string refused = std::string();  // why the line was not sent (the script goes on)
+
+    // The arguments as whole numbers within their ranges, exactly as many as given; else the
+    // step is bad.
+    bool Numbers(std::initializer_list<std::pair<long long, long long>> ranges,
+                 std::vector<long long>* values) {
+        bad = words.size() != ranges.size();
+        size_t i = 0;
+        for (const auto& range : ranges) {
+            long long v = 0;
+            if (bad || !ParseWhole(words[i++], range.first, range.second, &v)) {
+                bad = true;
+                return false;
+            }
+            values->push_back(v);
+        }
+        return !bad;
+    }
 };
+
+constexpr std::pair<long long, long long> kInt16Range{INT16_MIN, INT16_MAX};
+constexpr std::pair<long long, long long> kInt32Range{INT32_MIN, INT32_MAX};
+constexpr std::pair<long long, long long> kUint32Range{0, UINT32_MAX};
+constexpr std::pair<long long, long long> kMsRange{0, INT_MAX};
 
 struct Runner;
 using VerbAction = void (*)(Runner&, const std::string& verb, Step&);
@@ -133,6 +156,7 @@ struct Runner {
     // Reads wait for the person at the keyboard: no time-out unless one was given.
     int keyTimeoutMs;
     bool dump;
+    unsigned long lineNumber = 0;
 
     // Runs one script line; false once the server can no longer be reached.
     bool Line(const std::string& line, bool* badLine);
@@ -141,11 +165,11 @@ struct Runner {
 void DoWrite(Runner& r, const std::string& verb, Step& step) {
     std::string bytes;
     if (verb == "writehex") {
-        if (!ParseHex(step.rest, &bytes)) {
+        if (!ParseHex(step.words, &bytes)) {
             step.bad = true;
             return;
         }
-    } else if (!conclient_text::To866(step.rest, &bytes, &step.refused)) {
+    } else if (!conclient::TextToConsole(step.rest, &bytes, &step.refused)) {
         return;
     }
     step.result = r.client.WriteText(bytes);
@@ -154,14 +178,12 @@ void DoWrite(Runner& r, const std::string& verb, Step& step) {
 }
 
 void DoCursor(Runner& r, const std::string&, Step& step) {
-    int col = 0, row = 0;
-    if (!(step.in >> col >> row)) {
-        step.bad = true;
+    std::vector<long long> v;
+    if (!step.Numbers({kInt16Range, kInt16Range}, &v))
         return;
-    }
-    step.result = r.client.SetCursor(static_cast<int16_t>(col), static_cast<int16_t>(row));
+    step.result = r.client.SetCursor(static_cast<int16_t>(v[0]), static_cast<int16_t>(v[1]));
     if (step.result == WaitResult::kReplied)
-        r.out << "cursor " << col << "," << row << " ok\n";
+        r.out << "cursor " << v[0] << "," << v[1] << " ok\n";
 }
 
 void DoInfo(Runner& r, const std::string&, Step& step) {
@@ -193,16 +215,16 @@ void DoInputRecord(Runner& r, const std::string& verb, Step& step) {
 }
 
 void DoReadText(Runner& r, const std::string&, Step& step) {
-    unsigned long count = 0;
-    if (!(step.in >> count)) {
-        step.bad = true;
+    std::vector<long long> v;
+    if (!step.Numbers({kUint32Range}, &v))
         return;
-    }
     std::string text;
-    step.result = r.client.ReadText(static_cast<uint32_t>(count), &text, r.keyTimeoutMs);
+    step.result = r.client.ReadText(static_cast<uint32_t>(v[0]), &text, r.keyTimeoutMs);
     step.dataBytes = text.size();
-    if (step.result == WaitResult::kReplied)
-        r.out << "readtext result=" << text.size() << " text=\"" << Escape(text) << "\"\n";
+    if (step.result == WaitResult::kReplied) {
+        r.out << "readtext result=" << text.size() << " text=\""
+              << conclient_text::ShownConsoleText(text) << "\"\n";
+    }
 }
 
 void DoClear(Runner& r, const std::string&, Step& step) {
@@ -237,17 +259,14 @@ void DoExit(Runner& r, const std::string&, Step& step) {
 }
 
 void DoRaw(Runner& r, const std::string&, Step& step) {
-    long long cmd = 0, offset = 0;
-    unsigned long long count = 0;
-    if (!(step.in >> cmd >> offset >> count)) {
-        step.bad = true;
+    std::vector<long long> v;
+    if (!step.Numbers({kInt32Range, kInt32Range, kUint32Range}, &v))
         return;
-    }
     conclient::ConsoleRequest record{};
     // Reading an input record or text waits for the keyboard, as read and readtext do.
-    const bool keyWait = cmd == conclient::ConReadInput || cmd == conclient::ConReadText;
-    step.result = r.client.Raw(static_cast<int32_t>(cmd), static_cast<int32_t>(offset),
-                               static_cast<uint32_t>(count), &record,
+    const bool keyWait = v[0] == conclient::ConReadInput || v[0] == conclient::ConReadText;
+    step.result = r.client.Raw(static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]),
+                               static_cast<uint32_t>(v[2]), &record,
                                keyWait ? r.keyTimeoutMs : conclient::kClientReplyTimeout);
     if (step.result == WaitResult::kReplied) {
         r.out << "raw cmd=" << record.command << " status=" << record.status
@@ -256,47 +275,74 @@ void DoRaw(Runner& r, const std::string&, Step& step) {
 }
 
 void DoSleep(Runner& r, const std::string&, Step& step) {
-    int ms = 0;
-    if (!(step.in >> ms)) {
+    std::vector<long long> v;
+    if (!step.Numbers({kMsRange}, &v))
+        return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(v[0]));
+    r.out << "sleep ok\n";
+    step.requested = false;
+}
+
+// A verb that takes no arguments.
+void DoBare(Runner& r, const std::string& verb, Step& step, VerbAction action) {
+    if (!step.words.empty()) {
         step.bad = true;
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    r.out << "sleep ok\n";
-    step.requested = false;
+    action(r, verb, step);
 }
 
 struct Verb {
     const char* name;
     VerbAction action;
+    bool bare;         // takes no arguments
+    const char* form;  // as a bad line's error names it
 };
 constexpr Verb kVerbs[] = {
-    {"write", DoWrite},      {"writehex", DoWrite},   {"cursor", DoCursor},     {"info", DoInfo},
-    {"peek", DoInputRecord}, {"read", DoInputRecord}, {"readtext", DoReadText}, {"clear", DoClear},
-    {"nop", DoNop},          {"nop10", DoNop},        {"exit", DoExit},         {"raw", DoRaw},
-    {"sleep", DoSleep},
+    {"write", DoWrite, false, "write TEXT"},
+    {"writehex", DoWrite, false, "writehex HEX.., bytes 00 to FF"},
+    {"cursor", DoCursor, false, "cursor COL ROW, whole numbers from -32768 to 32767"},
+    {"info", DoInfo, true, "info"},
+    {"peek", DoInputRecord, true, "peek"},
+    {"read", DoInputRecord, true, "read"},
+    {"readtext", DoReadText, false, "readtext COUNT, a whole number from 0 to 4294967295"},
+    {"clear", DoClear, true, "clear"},
+    {"nop", DoNop, true, "nop"},
+    {"nop10", DoNop, true, "nop10"},
+    {"exit", DoExit, true, "exit"},
+    {"raw", DoRaw, false, "raw CMD OFFSET COUNT, whole numbers"},
+    {"sleep", DoSleep, false, "sleep MS, a whole number from 0 to 2147483647"},
 };
 
 bool Runner::Line(const std::string& line, bool* badLine) {
     std::istringstream in(line);
     std::string verb;
     in >> verb;
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) words.push_back(word);
     std::string rest;
     if (line.size() > verb.size() + 1)
-        rest = line.substr(line.find(verb) + verb.size() + 1);
-    Step step{in, rest};
-    VerbAction action = nullptr;
+        rest = line.substr(verb.size() + 1);
+    Step step{words, rest};
+    const Verb* known = nullptr;
     for (const Verb& v : kVerbs) {
         if (verb == v.name)
-            action = v.action;
+            known = &v;
     }
-    if (action != nullptr)
-        action(*this, verb, step);
-    if (action == nullptr || step.bad || !step.refused.empty()) {
-        if (step.refused.empty())
-            out << "error bad line: " << line << "\n";
+    if (known != nullptr && known->bare)
+        DoBare(*this, verb, step, known->action);
+    else if (known != nullptr)
+        known->action(*this, verb, step);
+    if (known == nullptr || step.bad || !step.refused.empty()) {
+        out << "error ";
+        if (!step.refused.empty())
+            out << verb << ": " << Shown(step.refused) << "\n";
+        else if (known == nullptr)
+            out << "bad line " << lineNumber << ": " << Shown(line)
+                << " (unknown request: see conclient --help)\n";
         else
-            out << "error " << verb << ": " << step.refused << "\n";
+            out << "bad line " << lineNumber << ": " << Shown(line) << " (expected: " << known->form
+                << ")\n";
         out.flush();
         *badLine = true;
         return true;
@@ -312,110 +358,236 @@ bool Runner::Line(const std::string& line, bool* badLine) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    conclient_text::UseLocale();
-    std::string serverPath = conclient::DefaultServerPath(argv[0]);
-    std::string outPath, scriptPath;
-    conclient::ClientNames names = conclient::UniqueNames();
+// What the command line asks for.
+struct Options {
+    std::string serverPath;
+    std::string outPath;
+    std::string scriptPath;
+    conclient::ClientNames names;
     bool attach = false;
     bool dump = false;
     int timeoutMs = conclient::kDefaultReplyTimeoutMs;
     bool timeoutGiven = false;
+};
+
+enum class Parsed { kRun, kHelp, kVersion, kBad };
+
+// The options into *o, each checked before anything starts; kBad with *error naming the option.
+Parsed ParseOptions(int argc, char** argv, Options* o, std::string* error) {
+    const auto value = [&](int i, const char* what) {
+        if (i + 1 < argc && argv[i + 1][0] != '\0')
+            return true;
+        *error = std::string(argv[i]) + " needs " + what;
+        return false;
+    };
     for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
+        const std::string a = argv[i];
         if (a == "--help") {
-            Usage(stdout);
-            return kExitOk;
+            return Parsed::kHelp;
         } else if (a == "--version") {
-            std::printf("conclient %s\n", PROGRAM_VERSION);
-            return kExitOk;
-        } else if (a == "--server" && i + 1 < argc) {
-            serverPath = argv[++i];
-        } else if (a == "--attach" && i + 3 < argc) {
-            attach = true;
-            names = {argv[i + 1], argv[i + 2], argv[i + 3]};
+            return Parsed::kVersion;
+        } else if (a == "--server") {
+            if (!value(i, "a PATH"))
+                return Parsed::kBad;
+            o->serverPath = argv[++i];
+        } else if (a == "--attach") {
+            if (i + 3 >= argc || !value(i, "three names: SUFFIX REQUEST REPLY") ||
+                argv[i + 2][0] == '\0' || argv[i + 3][0] == '\0') {
+                *error = "--attach needs three names: SUFFIX REQUEST REPLY";
+                return Parsed::kBad;
+            }
+            o->attach = true;
+            o->names = {argv[i + 1], argv[i + 2], argv[i + 3]};
             i += 3;
-        } else if (a == "--out" && i + 1 < argc) {
-            outPath = argv[++i];
-        } else if (a == "--timeout-ms" && i + 1 < argc) {
-            timeoutMs = std::atoi(argv[++i]);
-            timeoutGiven = true;
+        } else if (a == "--out") {
+            if (!value(i, "a FILE"))
+                return Parsed::kBad;
+            o->outPath = argv[++i];
+        } else if (a == "--timeout-ms") {
+            long long ms = 0;
+            if (!value(i, "a number of milliseconds"))
+                return Parsed::kBad;
+            if (!ParseWhole(argv[++i], 1, INT_MAX, &ms)) {
+                *error = "--timeout-ms takes a whole number of milliseconds from 1 to " +
+                         std::to_string(INT_MAX) + ", not \"" + argv[i] + "\"";
+                return Parsed::kBad;
+            }
+            o->timeoutMs = static_cast<int>(ms);
+            o->timeoutGiven = true;
         } else if (a == "--dump") {
-            dump = true;
+            o->dump = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            Usage(stderr);
-            return kExitUsage;
-        } else if (scriptPath.empty()) {
-            scriptPath = a;
+            *error = "unknown option " + a;
+            return Parsed::kBad;
+        } else if (o->scriptPath.empty()) {
+            o->scriptPath = a;
         } else {
-            Usage(stderr);
-            return kExitUsage;
+            *error = "one script only: " + o->scriptPath + " and " + a;
+            return Parsed::kBad;
         }
+    }
+    return Parsed::kRun;
+}
+
+// Lines of a script file or of standard input, read as they come (a pipe may feed them slowly).
+class ScriptReader {
+  public:
+    explicit ScriptReader(std::FILE* from) : from_(from) {}
+    ~ScriptReader() {
+        if (from_ != nullptr && from_ != stdin)
+            std::fclose(from_);
+    }
+    ScriptReader(const ScriptReader&) = delete;
+    ScriptReader& operator=(const ScriptReader&) = delete;
+
+    // The next line without its line end (LF or CR LF); false at the end.
+    bool Next(std::string* line) {
+        line->clear();
+        int c = EOF;
+        while ((c = std::getc(from_)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
+        if (c == EOF && line->empty())
+            return false;
+        if (!line->empty() && line->back() == '\r')
+            line->pop_back();
+        // An editor's byte order mark before the first line is no part of the script.
+        if (first_ && line->compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line->erase(0, 3);
+        first_ = false;
+        return true;
     }
 
-    // The server takes the keys of this terminal: nothing typed here would reach the script.
-    if (scriptPath.empty() && conclient_text::StdinIsTerminal()) {
-        Usage(stderr);
-        return kExitUsage;
-    }
-    std::ifstream scriptFile;
-    if (!scriptPath.empty()) {
-        scriptFile.open(scriptPath);
-        if (!scriptFile) {
-            std::fprintf(stderr, "conclient: cannot read %s\n", scriptPath.c_str());
-            return kExitUsage;
-        }
-    }
-    std::istream& script = scriptPath.empty() ? std::cin : scriptFile;
-    std::ofstream outFile;
-    if (!outPath.empty()) {
-        outFile.open(outPath);
-        if (!outFile) {
-            std::fprintf(stderr, "conclient: cannot write %s\n", outPath.c_str());
-            return kExitUsage;
-        }
-    }
-    std::ostream& out = outPath.empty() ? std::cout : outFile;
+  private:
+    std::FILE* from_;
+    bool first_ = true;
+};
 
+// The script named (or standard input) opened and its first byte read, so that a folder or an
+// unreadable file is refused before the server starts; nullptr with *error naming the reason.
+std::FILE* OpenScript(const std::string& path, std::string* error) {
+    if (path.empty())
+        return stdin;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    int c = EOF;
+    if (file != nullptr && (c = std::getc(file)) == EOF && std::ferror(file)) {
+        const int reason = errno;
+        std::fclose(file);
+        file = nullptr;
+        errno = reason;
+    }
+    if (file == nullptr) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (c != EOF)
+        std::ungetc(c, file);
+    return file;
+}
+
+// A line on standard error. Its names come from the command line or the system, so it is shown
+// as they are (escaped where they could drive the terminal).
+void Complain(const std::string& message) {
+    std::fprintf(stderr, "conclient: %s\n", conclient_text::ShownArgument(message).c_str());
+}
+
+// The client's server started (or attached to) and ready; false once an error line is printed.
+bool StartClient(ConproxyClient& client, const Options& o, std::ostream& out) {
     // Ctrl+C or a hang-up ends the waits; the client then stops its server and removes its names.
     conclient::StopWaitingOnSignals();
-    ConproxyClient client;
     std::string error;
-    if (!client.Open(names, &error)) {
-        std::fprintf(stderr, "conclient: %s\n", error.c_str());
-        return kExitNoServer;
+    if (!client.Open(o.names, &error)) {
+        Complain(error);
+        return false;
     }
-    if (!attach) {
+    if (!o.attach) {
         conclient::StartOptions options;
-        options.serverPath = serverPath;
+        options.serverPath = o.serverPath;
         if (!client.StartServer(options, &error)) {
-            std::fprintf(stderr, "conclient: %s\n", error.c_str());
-            return kExitNoServer;
+            Complain(error);
+            return false;
         }
     }
-    client.SetReplyTimeout(timeoutMs);
-    WaitResult ready = client.WaitReady();
+    client.SetReplyTimeout(o.timeoutMs);
+    const WaitResult ready = client.WaitReady();
     if (ready != WaitResult::kReplied) {
         out << "error ready: " << conclient::WaitResultName(ready) << "\n";
-        return kExitNoServer;
+        return false;
     }
     out << "ready\n";
     out.flush();
+    return true;
+}
 
-    Runner runner{client, out, !attach, timeoutMs, timeoutGiven ? timeoutMs : conclient::kNoTimeout,
-                  dump};
+// The script's lines, one request each; the program's exit status.
+int RunScript(Runner& runner, ScriptReader& script) {
     bool badLine = false;
     std::string line;
-    while (std::getline(script, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t first = line.find_first_not_of(" \t");
+    while (script.Next(&line)) {
+        ++runner.lineNumber;
+        const size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#')
             continue;
         if (!runner.Line(line.substr(first), &badLine))
             return kExitNoServer;
     }
     return badLine ? kExitBadScript : kExitOk;
+}
+
+int UsageError(const std::string& error) {
+    if (!error.empty())
+        Complain(error);
+    Usage(stderr);
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    conclient_text::UseLocale();
+    Options options;
+    options.serverPath = conclient::DefaultServerPath(argv[0]);
+    options.names = conclient::UniqueNames();
+    std::string error;
+    switch (ParseOptions(argc, argv, &options, &error)) {
+        case Parsed::kHelp:
+            Usage(stdout);
+            return kExitOk;
+        case Parsed::kVersion:
+            std::printf("conclient %s\n", PROGRAM_VERSION);
+            return kExitOk;
+        case Parsed::kBad:
+            return UsageError(error);
+        case Parsed::kRun:
+            break;
+    }
+    // The server takes the keys of this terminal: nothing typed here would reach the script.
+    if (options.scriptPath.empty() && conclient_text::StdinIsTerminal())
+        return UsageError("");
+    std::FILE* scriptFile = OpenScript(options.scriptPath, &error);
+    if (scriptFile == nullptr) {
+        Complain(error);
+        return kExitUsage;
+    }
+    ScriptReader script(scriptFile);
+    std::ofstream outFile;
+    if (!options.outPath.empty()) {
+        errno = 0;
+        outFile.open(options.outPath);
+        if (!outFile) {
+            Complain("cannot write " + options.outPath + ": " +
+                     std::strerror(errno != 0 ? errno : EACCES));
+            return kExitUsage;
+        }
+    }
+    std::ostream& out = options.outPath.empty() ? std::cout : outFile;
+
+    ConproxyClient client;
+    if (!StartClient(client, options, out))
+        return kExitNoServer;
+    Runner runner{client,
+                  out,
+                  !options.attach,
+                  options.timeoutMs,
+                  options.timeoutGiven ? options.timeoutMs : conclient::kNoTimeout,
+                  options.dump};
+    return RunScript(runner, script);
 }

@@ -1,22 +1,51 @@
-// Windows: the console and the scripts made for it are in code page 866 already, so text passes
-// through as bytes, and answers escape what is not ASCII, as the program always did there.
+// Windows: the user's text is UTF-8, whatever the ANSI code page (scripts saved by Notepad).
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0501
+#endif
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
 #include "conclient_text.h"
+#include "conproxy_text.h"
+#include "conproxy_text_utf8.h"
 
 namespace conclient_text {
 
 void UseLocale() {}
 
-bool To866(const std::string& text, std::string* bytes, std::string*) {
-    *bytes = text;
-    return true;
+size_t UserCharacter(const std::string& text, size_t at, char32_t* c) {
+    return conclient::utf8::Decode(text, at, c);
 }
 
-std::string Shown866(unsigned char byte) {
-    return byte < 0x80 ? std::string(1, static_cast<char>(byte)) : std::string();
+std::string ShownArgument(const std::string& text) {
+    const int count =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(count > 0 ? count : 0), L'\0');
+    if (count > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+    const UINT codePage = conclient::ConsoleCodePage();
+    std::string out;
+    for (const wchar_t w : wide) {
+        char bytes[8];
+        BOOL usedDefault = FALSE;
+        int n = 0;
+        if (conclient::utf8::Printable(w) && (w < 0xD800 || w > 0xDFFF)) {
+            n = WideCharToMultiByte(codePage, codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, &w, 1,
+                                    bytes, sizeof bytes, nullptr,
+                                    codePage == CP_UTF8 ? nullptr : &usedDefault);
+        }
+        if (n > 0 && !usedDefault) {
+            out.append(bytes, static_cast<size_t>(n));
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, w < 0x100 ? "\\x%02x" : "\\u%04x",
+                          static_cast<unsigned>(w));
+            out += escape;
+        }
+    }
+    return out;
 }
 
 bool StdinIsTerminal() {

@@ -9,8 +9,8 @@
 // again; so the answer to one request is never taken for the answer to the next.
 //
 // Text is bytes, in the server's console code page (866): WriteText sends its bytes as given and
-// ReadText returns the bytes the server delivered. Converting from and to the user's encoding
-// is the caller's part (conclient does it for its scripts and answers).
+// ReadText returns the bytes the server delivered. conproxy_text.h converts the user's text to
+// those bytes and back.
 #pragma once
 
 #include <climits>
@@ -88,14 +88,14 @@ struct ClientNames {
 // Names unique to this process and call, and hard to guess: pid, random bits and a counter.
 ClientNames UniqueNames();
 // conproxy beside the running program (Linux: /proc/self/exe, argv0 only without /proc;
-// Windows: GetModuleFileName); on Linux, where there is none, the bare name, which StartServer
-// looks up on PATH.
+// Windows: GetModuleFileName); where there is none, the bare name, which StartServer looks up
+// on PATH (never in the current folder).
 std::string DefaultServerPath(const char* argv0);
 
 // The server gets our standard descriptors 0-2 (POSIX: no others) and our console (Windows).
 struct StartOptions {
-    // POSIX: a path with a slash is run as it is; a bare name is looked up on PATH (never taken
-    // from the current directory).
+    // A path with a slash (Windows: or a backslash or a drive) is run as it is; a bare name is
+    // looked up on PATH (never taken from the current directory).
     std::string serverPath;
     // POSIX only: start the server in its own session; with ttyPath it opens that terminal
     // as its standard input, output and error, making it its controlling terminal.

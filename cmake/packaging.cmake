@@ -40,6 +40,8 @@ if(WIN32)
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT
                  @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/LICENSE.TXT DESTINATION .)
+  # The example client beside the library's sources; README.TXT gives its build line.
+  install(FILES examples/hello_client.cpp examples/README.md DESTINATION examples)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(package_platform win32)
@@ -70,6 +72,9 @@ else()
   install(FILES docs/windows-differences.md DESTINATION ${package_docdir}/docs)
   install(FILES tools/devsim/README.md DESTINATION ${package_docdir}/tools/devsim)
   # The manual pages, the protocol document (in both packages) and the Debian documents.
+  # The example client, built from there by pkg-config or by its own CMakeLists.txt.
+  install(FILES examples/hello_client.cpp examples/CMakeLists.txt examples/README.md
+          DESTINATION ${dev_docdir}/examples COMPONENT dev)
   include(cmake/manpages.cmake)
 
   find_program(DPKG_PROGRAM dpkg)

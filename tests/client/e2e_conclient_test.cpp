@@ -125,8 +125,9 @@ TEST_F(ConclientScript, BadLinesAreReportedAndTheScriptGoesOn) {
     EXPECT_EQ(e.code, 2);
     EXPECT_EQ(Output(),
               "ready\n"
-              "error bad line: frobnicate\n"
-              "error bad line: cursor x y\n"
+              "error bad line 1: frobnicate (unknown request: see conclient --help)\n"
+              "error bad line 2: cursor x y (expected: cursor COL ROW, whole numbers from -32768 "
+              "to 32767)\n"
               "nop ok\n"
               "exit status=0 server-exit=0\n");
 }
@@ -185,9 +186,13 @@ TEST_F(ConclientScript, WriteAndReadTextAreTheUsersText) {
         "write Привет, мир °√№\n"
         "write price 5 €\n"
         "writehex 41\n"
+        "read\n"
         "readtext 10\n"
         "exit\n");
     ASSERT_TRUE(e2e::WaitUntil([&] { return Output().find("writehex ok\n") != std::string::npos; }))
+        << Output();
+    terminal_.Type("ж");
+    ASSERT_TRUE(e2e::WaitUntil([&] { return Output().find("read result=1") != std::string::npos; }))
         << Output();
     terminal_.Type("абв\\\"\r");
     conclient::ServerExit e = conclientProcess->WaitServerExit(e2e::kWaitMs);
@@ -199,6 +204,7 @@ TEST_F(ConclientScript, WriteAndReadTextAreTheUsersText) {
               "write ok\n"
               "error write: \"€\" (U+20AC) is not in code page 866\n"
               "writehex ok\n"
+              "read result=1 key down vk=0x0 scan=0x0 char=\"ж\" state=0x0 repeat=1\n"
               "readtext result=7 text=\"абв\\\\\\\"\\r\\n\"\n"
               "exit status=0 server-exit=0\n");
     EXPECT_EQ(terminal_.Row(2).rfind("Привет, мир °√№A", 0), 0u) << terminal_.ScreenText();

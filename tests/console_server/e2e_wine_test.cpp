@@ -102,14 +102,14 @@ TEST_F(WineConproxy, KeysTypedAreReadAsRecordsAndLines) {
     // A read waits for the key.
     p.Send("read");
     p.Type("a");
-    EXPECT_EQ(p.Answer(), (Lines{"read result=1 key down vk=0x41 scan=0x1e char=0x61 state=0x0 "
+    EXPECT_EQ(p.Answer(), (Lines{"read result=1 key down vk=0x41 scan=0x1e char=\"a\" state=0x0 "
                                  "repeat=1",
                                  "dump status=0 result=1 data="
                                  "0100000001000000010041001e00610000000000"}));
     EXPECT_EQ(Head(p.Request("peek")),
-              "peek result=1 key up vk=0x41 scan=0x1e char=0x61 state=0x0 repeat=1");
+              "peek result=1 key up vk=0x41 scan=0x1e char=\"a\" state=0x0 repeat=1");
     EXPECT_EQ(Head(p.Request("read")),
-              "read result=1 key up vk=0x41 scan=0x1e char=0x61 state=0x0 repeat=1");
+              "read result=1 key up vk=0x41 scan=0x1e char=\"a\" state=0x0 repeat=1");
 
     // A whole line, in the console's default line mode, echoed on the terminal.
     p.Send("readtext 10");

@@ -36,10 +36,11 @@ dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./usr/||' >"$work/deb.list"
 dpkg-deb -c "$dev" | awk '{print $NF}' | sed 's|^\./usr/||' >"$work/dev.list"
 programs="bin/portboot bin/conproxy bin/conclient bin/devsim share/doc/portboot-conproxy/README.md
 share/doc/portboot-conproxy/docs/windows-differences.md share/man/man1/conclient.1.gz"
-library="include/conproxy_client.h include/conproxy_protocol.h lib/$multiarch/libconproxy_client.a
+library="include/conproxy_client.h include/conproxy_protocol.h include/conproxy_text.h lib/$multiarch/libconproxy_client.a
 lib/$multiarch/pkgconfig/conproxy_client.pc
 lib/$multiarch/cmake/conproxy_client/conproxy_client-config.cmake
-share/doc/libconproxy-client-dev/conproxy-protocol.md share/doc/libconproxy-client-dev/copyright"
+share/doc/libconproxy-client-dev/conproxy-protocol.md share/doc/libconproxy-client-dev/copyright
+share/doc/libconproxy-client-dev/examples/hello_client.cpp"
 for path in $programs $library; do
     grep -qx "$path" "$work/tgz.list" || fail "$(basename "$tgz") lacks $path"
 done

@@ -3,11 +3,12 @@
 # the client library with its header, pkg-config file and CMake package, the documents and the
 # manual pages land there (no test program, no test hooks in the library), every directory is
 # 0755, and the installed documents link only to installed files. conclient, run through PATH from a folder that holds
-# a decoy `conproxy`, starts the installed server; and a client built outside the tree from the
-# installed files alone, through pkg-config and through find_package, drives it.
-# Usage: check_install.sh <cmake> <build dir> <c++ compiler> <c++ flags> <installed_client.cpp>
+# a decoy `conproxy`, starts the installed server; and the installed example client, built
+# outside the tree from the installed files alone, through pkg-config and through find_package
+# (its own CMakeLists.txt), drives it.
+# Usage: check_install.sh <cmake> <build dir> <c++ compiler> <c++ flags>
 set -eu
-cmake=$1 build=$2 cxx=$3 cxx_flags=$4 client_source=$5
+cmake=$1 build=$2 cxx=$3 cxx_flags=$4
 work=$(mktemp -d "${TMPDIR:-/tmp}/check-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 prefix="$work/prefix"
@@ -29,6 +30,7 @@ bin/devsim
 bin/portboot
 include/conproxy_client.h
 include/conproxy_protocol.h
+include/conproxy_text.h
 @LIBDIR@/cmake/conproxy_client/conproxy_client-config-version.cmake
 @LIBDIR@/cmake/conproxy_client/conproxy_client-config.cmake
 @LIBDIR@/cmake/conproxy_client/conproxy_client-targets.cmake
@@ -37,6 +39,9 @@ include/conproxy_protocol.h
 share/doc/libconproxy-client-dev/changelog.gz
 share/doc/libconproxy-client-dev/conproxy-protocol.md
 share/doc/libconproxy-client-dev/copyright
+share/doc/libconproxy-client-dev/examples/CMakeLists.txt
+share/doc/libconproxy-client-dev/examples/README.md
+share/doc/libconproxy-client-dev/examples/hello_client.cpp
 share/doc/portboot-conproxy/README.md
 share/doc/portboot-conproxy/changelog.gz
 share/doc/portboot-conproxy/copyright
@@ -61,7 +66,8 @@ done
 # benchmarks (ClientTestAccess) stay in the build tree.
 archive="$prefix/$libdir/libconproxy_client.a"
 members=$(ar t "$archive" | sort | tr '\n' ' ')
-expected_members="client_commands.cpp.o client_posix.cpp.o event_word_posix.cpp.o"
+expected_members="client_commands.cpp.o client_posix.cpp.o conproxy_text_posix.cpp.o"
+expected_members="$expected_members conproxy_text_utf8.cpp.o event_word_posix.cpp.o"
 expected_members="$expected_members named_object_posix.cpp.o names.cpp.o "
 [ "$members" = "$expected_members" ] ||
     fail "libconproxy_client.a holds other objects than the library's: $members"
@@ -111,36 +117,36 @@ if run_conclient "$work/lonely/conclient" "/usr/bin:/bin"; then
 fi
 [ -e "$work/decoy-ran" ] && fail "conclient ran the conproxy of the current folder"
 
-# A client writer's build, outside the tree, from the installed files alone. librt for shm_open
-# on older C libraries comes from the .pc and the target.
+# A client writer's build, outside the tree, from the installed files alone: the installed
+# example, by its README's pkg-config line and by its own CMakeLists.txt. librt for shm_open on
+# older C libraries comes from the .pc and the target. Its greeting is Russian: the text
+# conversion of conproxy_text.h reaches the server's terminal as UTF-8 again.
+examples="$prefix/share/doc/libconproxy-client-dev/examples"
 test_client() { # <how> <program>: the program must drive the installed conproxy
-    timeout 20 setsid "$2" "$prefix/bin/conproxy" </dev/null ||
-        fail "the client built with $1 could not drive bin/conproxy"
+    if timeout 20 setsid "$2" "$prefix/bin/conproxy" </dev/null >"$work/example.out" 2>&1; then
+        grep -q 'Привет от hello_client' "$work/example.out" ||
+            fail "the example built with $1 did not show its greeting: $(cat "$work/example.out")"
+    else
+        fail "the example built with $1 could not drive bin/conproxy: $(cat "$work/example.out")"
+    fi
 }
 # shellcheck disable=SC2086 # the flags are lists of words
 if flags=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs conproxy_client) &&
-    "$cxx" $cxx_flags -std=c++17 "$client_source" $flags -o "$work/client_pc" 2>"$work/compile.log"; then
+    "$cxx" $cxx_flags -std=c++17 "$examples/hello_client.cpp" $flags -o "$work/client_pc" 2>"$work/compile.log"; then
     test_client pkg-config "$work/client_pc"
 else
     cat "$work/compile.log" >&2 2>/dev/null || true
-    fail "a client does not build with pkg-config --cflags --libs conproxy_client"
+    fail "the example does not build with pkg-config --cflags --libs conproxy_client"
 fi
-mkdir "$work/project"
-cp "$client_source" "$work/project/installed_client.cpp"
-cat >"$work/project/CMakeLists.txt" <<'PROJECT'
-cmake_minimum_required(VERSION 3.20)
-project(installed_client LANGUAGES CXX)
-set(CMAKE_CXX_STANDARD 17)
-find_package(conproxy_client 1.0 REQUIRED CONFIG)
-add_executable(installed_client installed_client.cpp)
-target_link_libraries(installed_client PRIVATE conproxy_client::conproxy_client)
-PROJECT
+grep -qF 'c++ -std=c++17 hello_client.cpp $(pkg-config --cflags --libs conproxy_client)' \
+    "$examples/README.md" || fail "examples/README.md lost its pkg-config line"
+cp -r "$examples" "$work/project"
 if "$cmake" -S "$work/project" -B "$work/project/build" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxx_flags" >"$work/project.log" 2>&1 &&
     "$cmake" --build "$work/project/build" >>"$work/project.log" 2>&1; then
-    test_client find_package "$work/project/build/installed_client"
+    test_client find_package "$work/project/build/hello_client"
 else
     cat "$work/project.log" >&2
-    fail "a client does not build with find_package(conproxy_client)"
+    fail "the example does not build with find_package(conproxy_client)"
 fi
 exit $status
