@@ -3,7 +3,8 @@
 # .tar.gz, unpacked anywhere: its documents name the folders relative to where it is unpacked.
 # The .debs install with the prefix /usr (and DESTDIR), so theirs name /usr/... .
 # Set by the caller: GZIP_PROGRAM, PROJECT_VERSION, CMAKE_INSTALL_BINDIR,
-# CMAKE_INSTALL_INCLUDEDIR, documents_package_docdir, documents_files, documents_destinations,
+# CMAKE_INSTALL_INCLUDEDIR, documents_package_docdir, documents_dev_docdir, documents_files,
+# documents_destinations,
 # documents_gzip (ON/OFF per file) and documents_work_dir.
 cmake_policy(PUSH)
 cmake_policy(VERSION 3.20)
@@ -22,15 +23,18 @@ endfunction()
 documents_installed_path(BIN_DIR "${CMAKE_INSTALL_BINDIR}")
 documents_installed_path(INCLUDE_DIR "${CMAKE_INSTALL_INCLUDEDIR}")
 documents_installed_path(DOC_DIR "${documents_package_docdir}")
+documents_installed_path(DEV_DOC_DIR "${documents_dev_docdir}")
 
 file(MAKE_DIRECTORY "${documents_work_dir}")
 foreach(source destination gzip IN ZIP_LISTS documents_files documents_destinations documents_gzip)
   get_filename_component(name "${source}" NAME)
   set(filled "${documents_work_dir}/${name}")
   if(name MATCHES "\\.md$")
-    # Markdown may hold any @ text: only the one path a reader is told to run is replaced.
+    # Markdown may hold any @ text: only the paths a reader is sent to are replaced.
     file(READ "${source}" text)
     string(REPLACE "`build/bin/conproxy`" "`${BIN_DIR}/conproxy`" text "${text}")
+    string(REPLACE "`/usr/share/doc/libconproxy-client-dev/examples/`" "`${DEV_DOC_DIR}/examples/`"
+           text "${text}")
     file(WRITE "${filled}" "${text}")
   else()
     configure_file("${source}" "${filled}" @ONLY)

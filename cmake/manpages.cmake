@@ -17,6 +17,7 @@ function(install_configured_documents component)
   endforeach()
   string(APPEND code
     "set(documents_package_docdir \"${package_docdir}\")\n"
+    "set(documents_dev_docdir \"${dev_docdir}\")\n"
     "set(documents_files \"${arg_FILES}\")\n"
     "set(documents_destinations \"${arg_DESTINATIONS}\")\n"
     "set(documents_gzip \"${arg_GZIP}\")\n"
