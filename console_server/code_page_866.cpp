@@ -4,34 +4,17 @@
 #include <cstdint>
 #include <cstring>
 
+#include "code_page_866_table.h"
+
 namespace conproxy {
 
 namespace {
 
-// Unicode for bytes 0x80-0xFF of code page 866, in byte order.
-constexpr char16_t kUpperHalf[128] = {
-    // 0x80-0x9F: А-Я
-    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,  //
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,  //
-    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,  //
-    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,  //
-    // 0xA0-0xAF: а-п
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,  //
-    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,  //
-    // 0xB0-0xDF: shades, box drawing, blocks
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  //
-    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,  //
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  //
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,  //
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  //
-    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,  //
-    // 0xE0-0xEF: р-я
-    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,  //
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,  //
-    // 0xF0-0xFF: Ё ё Є є Ї ї Ў ў ° ∙ · √ № ¤ ■ NBSP
-    0x0401, 0x0451, 0x0404, 0x0454, 0x0407, 0x0457, 0x040E, 0x045E,  //
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,  //
-};
+// A byte's character in code page 866: the Basic Multilingual Plane's, so one UTF-16 unit.
+constexpr char16_t CharacterOf(int byte) {
+    return static_cast<char16_t>(
+        conproxy_protocol::Cp866CharacterOf(static_cast<unsigned char>(byte)));
+}
 
 // The glyphs of the control bytes 0x00-0x1F in the console's font (NUL is blank).
 constexpr char16_t kControlGlyphs[32] = {
@@ -70,7 +53,7 @@ constexpr Form EncodeUtf8(char16_t codePoint) {
 
 constexpr char16_t ShownCodePoint(int byte) {
     if (byte >= 0x80) {
-        return kUpperHalf[byte - 0x80];
+        return CharacterOf(byte);
     }
     if (byte == kDelete) {
         return kDeleteGlyph;
@@ -83,8 +66,7 @@ struct ScreenTables {
     Form plain[256]{};  // every byte as its character, control bytes unchanged
     constexpr ScreenTables() {
         for (int byte = 0; byte < 256; ++byte) {
-            plain[byte] =
-                EncodeUtf8(byte < 0x80 ? static_cast<char16_t>(byte) : kUpperHalf[byte - 0x80]);
+            plain[byte] = EncodeUtf8(CharacterOf(byte));
             shown[byte] = Acts(static_cast<uint8_t>(byte))
                               ? EncodeUtf8(static_cast<char16_t>(byte)) | kActs
                               : EncodeUtf8(ShownCodePoint(byte));
@@ -209,16 +191,8 @@ char* AppendScreenText(const char* data, size_t size, ScreenCursor& cursor, char
 }
 
 char UnicodeToCp866(char32_t codePoint) {
-    if (codePoint < 0x80) {
-        return static_cast<char>(codePoint);
-    }
-    // 128 entries, searched once per typed character: a plain scan is quick enough.
-    for (int i = 0; i < 128; ++i) {
-        if (kUpperHalf[i] == codePoint) {
-            return static_cast<char>(0x80 + i);
-        }
-    }
-    return '?';
+    const int byte = conproxy_protocol::Cp866ByteOf(codePoint);
+    return byte < 0 ? '?' : static_cast<char>(byte);
 }
 
 }  // namespace conproxy

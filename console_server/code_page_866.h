@@ -1,5 +1,6 @@
-// Code page 866 (DOS Cyrillic) against Unicode: one table of the upper half, read forwards for
-// output and searched backwards for typed characters. The lower half is ASCII.
+// Code page 866 (DOS Cyrillic) as conproxy's terminal shows and types it, through the protocol's
+// one table (code_page_866_table.h): text out as UTF-8 and as a Windows console draws it, typed
+// characters in.
 #pragma once
 
 #include <cstddef>

@@ -117,7 +117,7 @@ constexpr unsigned char kEscape = 0x1B;
 
 // Waits up to timeoutMs (-1: for ever) for the terminal; false on time-out, or when an ending
 // signal came first (then noted in the input).
-bool TerminalReady(KeyInput& input, int timeoutMs) {
+bool InputBeforeTimeOutOrSignal(KeyInput& input, int timeoutMs) {
     struct pollfd p[2] = {{input.tty, POLLIN, 0}, {input.signals.Fd(), POLLIN, 0}};
     const nfds_t count = input.signals.Fd() >= 0 ? 2 : 1;
     int ready;
@@ -146,7 +146,7 @@ bool ReadByte(int fd, unsigned char& byte) {
 
 // One more byte of the key begun, if it follows at once.
 bool NextKeyByte(KeyInput& input, unsigned char& byte) {
-    return TerminalReady(input, kKeyGapMs) && ReadByte(input.tty, byte);
+    return InputBeforeTimeOutOrSignal(input, kKeyGapMs) && ReadByte(input.tty, byte);
 }
 
 // How many bytes follow a UTF-8 lead byte.
@@ -165,7 +165,7 @@ int ContinuationBytes(unsigned char lead) {
 // with a key (ESC and that key).
 void ReadOneKey(KeyInput& input) {
     unsigned char byte = 0;
-    if (!TerminalReady(input, -1) || !ReadByte(input.tty, byte)) {
+    if (!InputBeforeTimeOutOrSignal(input, -1) || !ReadByte(input.tty, byte)) {
         return;
     }
     int taken = 1;
