@@ -16,16 +16,7 @@ void UseLocale() {
 }
 
 size_t UserCharacter(const std::string& text, size_t at, char32_t* c) {
-    const char* codeset = nl_langinfo(CODESET);
-    if (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "ANSI_X3.4-1968") == 0)
-        return conclient::utf8::Decode(text, at, c);
-    std::mbstate_t state{};
-    wchar_t wide = 0;
-    const size_t used = std::mbrtowc(&wide, text.data() + at, text.size() - at, &state);
-    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2))
-        return 0;
-    *c = static_cast<char32_t>(wide);
-    return used == 0 ? 1 : used;  // a NUL byte is one character
+    return conclient::DecodeUserCharacter(text, at, c);
 }
 
 std::string ShownArgument(const std::string& text) {

@@ -16,7 +16,7 @@ namespace conclient_text {
 void UseLocale() {}
 
 size_t UserCharacter(const std::string& text, size_t at, char32_t* c) {
-    return conclient::utf8::Decode(text, at, c);
+    return conclient::DecodeUserCharacter(text, at, c);
 }
 
 std::string ShownArgument(const std::string& text) {

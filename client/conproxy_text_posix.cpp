@@ -20,19 +20,6 @@ bool LocaleIsUtf8() {
     return std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "ANSI_X3.4-1968") == 0;
 }
 
-// One character of the user's text at text[at]: its length, or 0 where the bytes are no text.
-size_t DecodeUser(const std::string& text, size_t at, char32_t* c) {
-    if (LocaleIsUtf8())
-        return utf8::Decode(text, at, c);
-    std::mbstate_t state{};
-    wchar_t wide = 0;
-    const size_t used = std::mbrtowc(&wide, text.data() + at, text.size() - at, &state);
-    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2))
-        return 0;
-    *c = static_cast<char32_t>(wide);
-    return used == 0 ? 1 : used;  // a NUL byte is one character
-}
-
 // `c` appended in the user's encoding; false where the locale has no such character.
 bool EncodeUser(char32_t c, std::string* text) {
     if (LocaleIsUtf8()) {
@@ -50,6 +37,18 @@ bool EncodeUser(char32_t c, std::string* text) {
 
 }  // namespace
 
+size_t DecodeUserCharacter(const std::string& text, size_t at, char32_t* c) {
+    if (LocaleIsUtf8())
+        return utf8::Decode(text, at, c);
+    std::mbstate_t state{};
+    wchar_t wide = 0;
+    const size_t used = std::mbrtowc(&wide, text.data() + at, text.size() - at, &state);
+    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2))
+        return 0;
+    *c = static_cast<char32_t>(wide);
+    return used == 0 ? 1 : used;  // a NUL byte is one character
+}
+
 unsigned ConsoleCodePage() {
     return 866;
 }
@@ -58,7 +57,7 @@ bool TextToConsole(const std::string& text, std::string* bytes, std::string* pro
     size_t at = 0;
     while (at < text.size()) {
         char32_t c = 0;
-        const size_t length = DecodeUser(text, at, &c);
+        const size_t length = DecodeUserCharacter(text, at, &c);
         if (length == 0) {
             *problem = utf8::ByteName(static_cast<unsigned char>(text[at])) +
                        " is no text in this locale (" + nl_langinfo(CODESET) + ")";

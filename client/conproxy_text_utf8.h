@@ -22,4 +22,9 @@ std::string CodePointName(char32_t c);
 std::string ByteName(unsigned char byte);
 
 }  // namespace utf8
+
+// One character of the user's text at text[at] (the locale's encoding on Linux, UTF-8 on
+// Windows), read as the conversions read it: its length, or 0 where the bytes there are no text.
+size_t DecodeUserCharacter(const std::string& text, size_t at, char32_t* c);
+
 }  // namespace conclient

@@ -26,6 +26,10 @@ int Utf16Of(char32_t c, wchar_t units[2]) {
 
 }  // namespace
 
+size_t DecodeUserCharacter(const std::string& text, size_t at, char32_t* c) {
+    return utf8::Decode(text, at, c);
+}
+
 unsigned ConsoleCodePage() {
     const UINT console = GetConsoleOutputCP();
     return console != 0 ? console : GetOEMCP();
