@@ -706,6 +706,8 @@ int ShellSession(const std::string& ttyPath, const conclient::ClientNames& names
     if (!raw()) {
         return end(3);
     }
+    termios serverMode{};
+    tcgetattr(tty, &serverMode);
     if (stopAndContinue) {
         kill(-server, SIGTSTP);
         if (waitpid(server, &status, WUNTRACED) != server || !WIFSTOPPED(status)) {
@@ -715,7 +717,11 @@ int ShellSession(const std::string& ttyPath, const conclient::ClientNames& names
         tcsetattr(tty, TCSADRAIN, &lineMode);
         tcsetpgrp(tty, server);
         kill(-server, SIGCONT);
-        if (!raw()) {
+        const bool modeBack = e2e::WaitUntil([&] {
+            termios mode{};
+            return tcgetattr(tty, &mode) == 0 && e2e::SameTermios(mode, serverMode);
+        });
+        if (!modeBack) {
             return end(5);  // continued with the shell's line mode left on its terminal
         }
     }
