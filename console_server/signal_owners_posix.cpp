@@ -52,7 +52,7 @@ const SignalOwner kSignalOwners[] = {
     {SIGSEGV, nullptr},   {SIGABRT, nullptr},   {SIGFPE, nullptr},
     {SIGILL, nullptr},    {SIGIO, ResizeWatch},  // counts each resize of a watched object
     {SIGBUS, BusGuard},                          // mends a touch of a cut event page
-    {SIGPIPE, OwnWrite},  // our own write to a reader gone only fails, as on Windows
+    {SIGPIPE, OwnWrite},   // our own write to a reader gone only fails, as on Windows
     {SIGCONT, Continued},  // back from a stop: the terminal in our mode again
 };
 

@@ -283,8 +283,8 @@ TEST_F(ConclientScript, AScriptOnStandardInputIsNotTheServersKeyboard) {
         }
         expected += "exit status=0 server-exit=0\n";
         const std::string out = child.Stdout();
-        EXPECT_TRUE(out == expected) << out.substr(0, 300) << "\n... " << out.size()
-                                     << " bytes against " << expected.size();
+        EXPECT_TRUE(out == expected)
+            << out.substr(0, 300) << "\n... " << out.size() << " bytes against " << expected.size();
     }
 }
 

@@ -108,9 +108,9 @@ TEST(ConproxyStart, ControlBytesInNamesAreShownEscaped) {
          "e/\\x1b[2J\\x5c"},
         {"names coincide", {UniqueName("m"), "\x1b[31m", "\x1b[31m"}, "\\x1b[31m"},
         // C1 controls: 0x9B alone is CSI to many terminals, and so is U+009B in UTF-8.
-        {"C1 byte alone", {UniqueName("m"), "e/\x9b" "2J", UniqueName("rep")}, "e/\\x9b2J"},
+        {"C1 byte alone", {UniqueName("m"), "e/\x9b\x32J", UniqueName("rep")}, "e/\\x9b2J"},
         {"C1 control in UTF-8",
-         {UniqueName("m"), "e/\xc2\x9b" "2J\xc2\x85", UniqueName("rep")},
+         {UniqueName("m"), "e/\xc2\x9b\x32J\xc2\x85", UniqueName("rep")},
          "e/\\xc2\\x9b2J\\xc2\\x85"},
         // No UTF-8: past U+10FFFF, a cut sequence, an overlong ESC.
         {"no UTF-8",

@@ -756,8 +756,7 @@ int RunShellSession(bool stopAndContinue, bool inBackground, int endSignal) {
     options.ttyPath = terminal.SlavePath();
     options.timeLimit = std::chrono::seconds(30);
     test_support::Child shell(options, [&] {
-        return ShellSession(terminal.SlavePath(), names, stopAndContinue, inBackground,
-                            endSignal);
+        return ShellSession(terminal.SlavePath(), names, stopAndContinue, inBackground, endSignal);
     });
     const test_support::ExitInfo& exit = shell.Wait();
     return exit.exited ? exit.exitStatus : 100 + exit.signal;
