@@ -24,8 +24,32 @@ struct termios rawMode;  // valid while modeSaved
 // Registered by the layer that owns what else must go on the way out (the named objects).
 void (*volatile endingCleanUp)() = nullptr;
 
+bool SameMode(const struct termios& a, const struct termios& b) {
+    if (a.c_iflag != b.c_iflag || a.c_oflag != b.c_oflag || a.c_cflag != b.c_cflag ||
+        a.c_lflag != b.c_lflag) {
+        return false;
+    }
+    for (size_t i = 0; i < NCCS; ++i) {
+        if (a.c_cc[i] != b.c_cc[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// In the foreground the terminal is ours to give back. In the background it is only while our
+// mode is still on it: a job the shell brought to the foreground since has a mode of its own,
+// which ours must not replace.
+bool TerminalStillOurs() {
+    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+        return true;
+    }
+    struct termios now {};
+    return tcgetattr(STDIN_FILENO, &now) == 0 && SameMode(now, rawMode);
+}
+
 void RestoreTerminal() {
-    if (!modeSaved) {
+    if (!modeSaved || !TerminalStillOurs()) {
         return;
     }
     // From a background process group the call would stop us (SIGTTOU) in the middle of our

@@ -664,10 +664,11 @@ namespace {
 // conproxy as a job of its own in the foreground, and with stopAndContinue stops that job
 // (SIGTSTP), takes the terminal back in its own line mode and continues the job in the
 // foreground, as `fg` does. Then it sends endSignal, either with the job in the foreground or
-// after taking the foreground back itself (inBackground). Returns 0 when every step went as it
-// must; otherwise the number of the step that failed.
+// after taking the foreground back itself (inBackground), and then with otherJob, as another
+// job brought to the foreground would, a mode of its own on the terminal. Returns 0 when every
+// step went as it must; otherwise the number of the step that failed.
 int ShellSession(const std::string& ttyPath, const conclient::ClientNames& names,
-                 bool stopAndContinue, bool inBackground, int endSignal) {
+                 bool stopAndContinue, bool inBackground, bool otherJob, int endSignal) {
     const int tty = open(ttyPath.c_str(), O_RDWR);
     if (tty < 0) {
         return 2;
@@ -725,8 +726,13 @@ int ShellSession(const std::string& ttyPath, const conclient::ClientNames& names
             return end(5);  // continued with the shell's line mode left on its terminal
         }
     }
+    termios expectedAtEnd = lineMode;
     if (inBackground) {
         tcsetpgrp(tty, getpgrp());
+        if (otherJob) {
+            cfmakeraw(&expectedAtEnd);
+            tcsetattr(tty, TCSADRAIN, &expectedAtEnd);
+        }
     }
     kill(server, endSignal);
     if (waitpid(server, &status, WUNTRACED) != server) {
@@ -739,13 +745,13 @@ int ShellSession(const std::string& ttyPath, const conclient::ClientNames& names
         return 8;
     }
     termios after{};
-    if (tcgetattr(tty, &after) != 0 || !e2e::SameTermios(lineMode, after)) {
-        return 9;  // its terminal not given back as it was
+    if (tcgetattr(tty, &after) != 0 || !e2e::SameTermios(expectedAtEnd, after)) {
+        return 9;  // its terminal not given back as it was, or another job's mode replaced
     }
     return 0;
 }
 
-int RunShellSession(bool stopAndContinue, bool inBackground, int endSignal) {
+int RunShellSession(bool stopAndContinue, bool inBackground, bool otherJob, int endSignal) {
     e2e::EmulatedTerminal terminal;
     if (!terminal.Ok()) {
         return 1;
@@ -756,7 +762,8 @@ int RunShellSession(bool stopAndContinue, bool inBackground, int endSignal) {
     options.ttyPath = terminal.SlavePath();
     options.timeLimit = std::chrono::seconds(30);
     test_support::Child shell(options, [&] {
-        return ShellSession(terminal.SlavePath(), names, stopAndContinue, inBackground, endSignal);
+        return ShellSession(terminal.SlavePath(), names, stopAndContinue, inBackground, otherJob,
+                            endSignal);
     });
     const test_support::ExitInfo& exit = shell.Wait();
     return exit.exited ? exit.exitStatus : 100 + exit.signal;
@@ -767,17 +774,19 @@ int RunShellSession(bool stopAndContinue, bool inBackground, int endSignal) {
 TEST(ConsoleJobControl, ContinuedInTheForegroundTheServerSetsItsTerminalModeAgain) {
     for (int trial = 0; trial < 3; ++trial) {
         SCOPED_TRACE(trial);
-        EXPECT_EQ(RunShellSession(true, false, SIGTERM), 0);
+        EXPECT_EQ(RunShellSession(true, false, false, SIGTERM), 0);
     }
 }
 
 // An ending signal while the server's job is in the background: the terminal call that gives the
-// terminal back must not stop it (SIGTTOU); it ends by the signal, the terminal restored.
+// terminal back must not stop it (SIGTTOU); it ends by the signal, the terminal restored while
+// the server's mode was still on it, and left alone when another job has put its own there.
 TEST(ConsoleJobControl, EndingSignalInTheBackgroundEndsTheServer) {
     for (const int endSignal : {SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(endSignal));
-        EXPECT_EQ(RunShellSession(false, true, endSignal), 0);
-        EXPECT_EQ(RunShellSession(true, true, endSignal), 0);
+        EXPECT_EQ(RunShellSession(false, true, false, endSignal), 0);
+        EXPECT_EQ(RunShellSession(true, true, false, endSignal), 0);
+        EXPECT_EQ(RunShellSession(false, true, true, endSignal), 0);
     }
 }
 
