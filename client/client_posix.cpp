@@ -164,9 +164,11 @@ struct SpawnSettings {
         posix_spawnattr_init(&attributes);
         posix_spawn_file_actions_init(&actions);
         SetSignalsAndSession(options.newSession);
-        SetDescriptors(options.ttyPath, stdio);
+        SetDescriptors(options.ttyPath, options.newSession, stdio);
     }
     ~SpawnSettings() {
+        if (keyboard_ >= 0)
+            close(keyboard_);
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
     }
@@ -192,7 +194,7 @@ struct SpawnSettings {
         posix_spawnattr_setsigdefault(&attributes, &defaults);
     }
 
-    void SetDescriptors(const std::string& ttyPath, const ServerStdio& stdio) {
+    void SetDescriptors(const std::string& ttyPath, bool newSession, const ServerStdio& stdio) {
         int in = stdio.stdinFd, out = stdio.stdoutFd, err = stdio.stderrFd;
         if (!ttyPath.empty()) {
             // Opened after setsid and without O_NOCTTY, so it becomes the controlling terminal.
@@ -203,6 +205,8 @@ struct SpawnSettings {
             if (err < 0)
                 posix_spawn_file_actions_adddup2(&actions, 0, 2);
         }
+        if (ttyPath.empty() && in < 0 && isatty(STDIN_FILENO) != 1)
+            in = keyboard_ = OpenKeyboard(newSession);
         if (in >= 0)
             posix_spawn_file_actions_adddup2(&actions, in, 0);
         if (out >= 0)
@@ -213,6 +217,21 @@ struct SpawnSettings {
         // up when the caller closes it, and nothing else of ours is the server's business.
         posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     }
+
+    // Our standard input is no terminal (a script, a pipe): it must not become the server's
+    // keyboard, or the server would read the script's lines as keys. The keyboard is then our
+    // controlling terminal while we are its foreground, else none (an end of input at once); a
+    // server in a session of its own has no use for our terminal, which is not its own.
+    static int OpenKeyboard(bool newSession) {
+        const int tty = newSession ? -1 : open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (tty >= 0 && tcgetpgrp(tty) == getpgrp())
+            return tty;
+        if (tty >= 0)
+            close(tty);
+        return open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
+
+    int keyboard_ = -1;
 };
 
 class PosixLink : public PlatformLink {

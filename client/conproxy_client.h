@@ -93,6 +93,8 @@ ClientNames UniqueNames();
 std::string DefaultServerPath(const char* argv0);
 
 // The server gets our standard descriptors 0-2 (POSIX: no others) and our console (Windows).
+// POSIX: standard input is the server's keyboard, so when ours is no terminal (a script, data)
+// the server's is our controlling terminal while we are its foreground, else /dev/null.
 struct StartOptions {
     // A path with a slash (Windows: or a backslash or a drive) is run as it is; a bare name is
     // looked up on PATH (never taken from the current directory).

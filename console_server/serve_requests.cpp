@@ -14,19 +14,71 @@ namespace conproxy {
 
 namespace {
 
+// The length of the UTF-8 character at text[at] and its code point, or 0 where the bytes are no
+// UTF-8 (overlong forms, surrogates and values past U+10FFFF included).
+size_t Utf8Character(const std::string& text, size_t at, char32_t& c) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char first = byte(0);
+    size_t length = 0;
+    char32_t value = 0;
+    char32_t least = 0;  // the smallest value of this length: below it the form is overlong
+    if (first < 0x80) {
+        c = first;
+        return 1;
+    } else if (first >= 0xC2 && first <= 0xDF) {
+        length = 2, value = first & 0x1Fu, least = 0x80;
+    } else if (first >= 0xE0 && first <= 0xEF) {
+        length = 3, value = first & 0x0Fu, least = 0x800;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+        length = 4, value = first & 0x07u, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0u) != 0x80) {
+            return 0;
+        }
+        value = (value << 6) | (byte(i) & 0x3Fu);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    c = value;
+    return length;
+}
+
+void AppendEscaped(unsigned char byte, std::string& shown) {
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    shown += escaped;
+}
+
 // A name as the client chose it, shown so that it cannot drive the terminal the line lands on:
-// control bytes, and the backslash that introduces an escape, as \xNN.
+// every byte of a control character (C0, DEL, C1: 0x9B alone is a CSI to many terminals) and
+// every byte that is no UTF-8 as \xNN, and so the backslash that introduces an escape; the rest
+// of the text as it is.
 std::string ShowName(const std::string& name) {
     std::string shown;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f || byte == '\\') {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            shown += escaped;
-        } else {
-            shown += c;
+    size_t at = 0;
+    while (at < name.size()) {
+        char32_t c = 0;
+        const size_t length = Utf8Character(name, at, c);
+        if (length == 0) {
+            AppendEscaped(static_cast<unsigned char>(name[at]), shown);
+            ++at;
+            continue;
         }
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == '\\') {
+            for (size_t i = 0; i < length; ++i) {
+                AppendEscaped(static_cast<unsigned char>(name[at + i]), shown);
+            }
+        } else {
+            shown.append(name, at, length);
+        }
+        at += length;
     }
     return shown;
 }

@@ -27,6 +27,9 @@ bool BusGuard(int, const siginfo_t* info) {
 bool ParentCheck(int, const siginfo_t*) {
     return TakeParentDeathSignal();
 }
+bool Continued(int, const siginfo_t*) {
+    return TakeContinueSignal();
+}
 bool OwnWrite(int, const siginfo_t* info) {
     return IsOwnBrokenPipe(info);
 }
@@ -49,7 +52,8 @@ const SignalOwner kSignalOwners[] = {
     {SIGSEGV, nullptr},   {SIGABRT, nullptr},   {SIGFPE, nullptr},
     {SIGILL, nullptr},    {SIGIO, ResizeWatch},  // counts each resize of a watched object
     {SIGBUS, BusGuard},                          // mends a touch of a cut event page
-    {SIGPIPE, OwnWrite},  // our own write to a reader gone only fails, as on Windows
+    {SIGPIPE, OwnWrite},   // our own write to a reader gone only fails, as on Windows
+    {SIGCONT, Continued},  // back from a stop: the terminal in our mode again
 };
 
 // Filled by InstallSignalOwners, read by the handler: a plain array indexed by signal number.

@@ -91,6 +91,16 @@ bool TerminalInput::Pump(int waitMs) {
             return true;
         }
     }
+    if (decoder_.HasPending() && escapePause_.Expired()) {
+        // The pause after the held bytes has passed already (a peek read them, then nothing came
+        // in time): they are complete before any later key is read, or Esc and a key typed long
+        // after it would join into Alt with that key.
+        const size_t queued = queue_.size();
+        decoder_.Flush(queue_, kMaxQueuedRecords);
+        if (queue_.size() > queued) {
+            return true;
+        }
+    }
     int timeoutMs = waitMs;
     if (decoder_.HasPending()) {
         const int pauseMs = escapePause_.RemainingMs();

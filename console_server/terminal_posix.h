@@ -16,6 +16,9 @@ namespace conproxy {
 // Restores the terminal, runs the ending clean-up and ends the process by signalNumber, from
 // its handler.
 void EndBySignal(int signalNumber);
+// SIGCONT: puts the raw input mode back on the terminal when we are in its foreground (the shell
+// set its own while we were stopped). Always taken: a continue ends nothing.
+bool TakeContinueSignal();
 // A SIGPIPE our own write raised (it then only fails, as on Windows), not one sent to us.
 bool IsOwnBrokenPipe(const siginfo_t* info);
 

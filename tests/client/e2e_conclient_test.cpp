@@ -239,6 +239,55 @@ TEST_F(ConclientScript, StandardInputIsAScriptOnlyWhenItIsNoTerminal) {
     EXPECT_EQ(child.Stdout(), "ready\nnop ok\nexit status=0 server-exit=0\n");
 }
 
+// A script on standard input is never the server's keyboard: the server reads its keys from
+// the terminal conclient runs on, or from nothing where there is none, and every script line
+// reaches conclient.
+TEST_F(ConclientScript, AScriptOnStandardInputIsNotTheServersKeyboard) {
+    std::string script = "readtext 40\n";
+    for (int i = 0; i < 3000; ++i) {
+        script += "nop\n";
+    }
+    script += "exit\n";
+    for (const bool onTerminal : {false, true}) {
+        SCOPED_TRACE(onTerminal ? "on a terminal" : "without a terminal");
+        int pipeEnds[2];
+        ASSERT_EQ(pipe(pipeEnds), 0);
+        // The whole script fits in the pipe: written before conclient starts.
+        ASSERT_EQ(write(pipeEnds[1], script.data(), script.size()),
+                  static_cast<ssize_t>(script.size()));
+        close(pipeEnds[1]);
+        test_support::SpawnOptions piped;
+        piped.argv = {CONCLIENT_PATH, "--server", e2e::ServerPath()};
+        piped.stdinFd = pipeEnds[0];
+        if (onTerminal) {
+            piped.ttyPath = terminal_.SlavePath();
+        }
+        piped.timeLimit = std::chrono::seconds(30);
+        test_support::Child child(piped);
+        close(pipeEnds[0]);
+        std::string expectedText = "readtext result=0 text=\"\"\n";
+        if (onTerminal) {
+            ASSERT_TRUE(e2e::WaitUntil([&] { return child.Stdout().rfind("ready\n", 0) == 0; }))
+                << child.Stdout() << child.Stderr();
+            // Typed keys reach the server once it reads its terminal raw.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            terminal_.Type("hi\r");
+            expectedText = "readtext result=4 text=\"hi\\r\\n\"\n";
+        }
+        const test_support::ExitInfo& end = child.Wait();
+        EXPECT_TRUE(end.exited && end.exitStatus == 0)
+            << test_support::Describe(end) << child.Stderr();
+        std::string expected = "ready\n" + expectedText;
+        for (int i = 0; i < 3000; ++i) {
+            expected += "nop ok\n";
+        }
+        expected += "exit status=0 server-exit=0\n";
+        const std::string out = child.Stdout();
+        EXPECT_TRUE(out == expected)
+            << out.substr(0, 300) << "\n... " << out.size() << " bytes against " << expected.size();
+    }
+}
+
 TEST_F(ConclientScript, VersionAndHelpGoToStandardOutput) {
     struct Case {
         const char* option;

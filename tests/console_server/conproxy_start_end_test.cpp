@@ -33,10 +33,13 @@ std::function<void(test_support::SpawnOptions&)> ThroughShell(const std::string&
     };
 }
 
+// Any byte that could drive a terminal: C0 (but the line ends), DEL, and every byte from 0x80 to
+// 0x9F (a C1 control alone or in UTF-8, and the tails of the sequences cases below use). The
+// printable names of the cases have no such byte in them.
 bool HasRawControlBytes(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        return (byte < 0x20 && byte != '\n') || byte == 0x7f;
+        return (byte < 0x20 && byte != '\n') || byte == 0x7f || (byte >= 0x80 && byte < 0xA0);
     });
 }
 
@@ -104,6 +107,18 @@ TEST(ConproxyStart, ControlBytesInNamesAreShownEscaped) {
          {UniqueName("m"), "e/\x1b[2J\\", UniqueName("rep")},
          "e/\\x1b[2J\\x5c"},
         {"names coincide", {UniqueName("m"), "\x1b[31m", "\x1b[31m"}, "\\x1b[31m"},
+        // C1 controls: 0x9B alone is CSI to many terminals, and so is U+009B in UTF-8.
+        {"C1 byte alone", {UniqueName("m"), "e/\x9b\x32J", UniqueName("rep")}, "e/\\x9b2J"},
+        {"C1 control in UTF-8",
+         {UniqueName("m"), "e/\xc2\x9b\x32J\xc2\x85", UniqueName("rep")},
+         "e/\\xc2\\x9b2J\\xc2\\x85"},
+        // No UTF-8: past U+10FFFF, a cut sequence, an overlong ESC.
+        {"no UTF-8",
+         {UniqueName("m"), "e/\xf4\x90\x80\x80\xe2\x82|\xc0\x9b", UniqueName("rep")},
+         "e/\\xf4\\x90\\x80\\x80\\xe2\\x82|\\xc0\\x9b"},
+        {"printable UTF-8 stays as it is",
+         {UniqueName("m"), "e/\xd0\xb8\xd0\xbc\xc3\xa9\xce\xa9", UniqueName("rep")},
+         "e/\xd0\xb8\xd0\xbc\xc3\xa9\xce\xa9"},
     };
     for (const auto& c : cases) {
         const NamesRemover remover{

@@ -1,7 +1,9 @@
 // conproxy serving every console command on a pseudo-terminal of 80 x 25 whose screen a real
 // terminal emulator keeps: the test types as a user would and reads what the screen shows.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "conproxy_client.h"
 #include "conproxy_client_testing.h"
 #include "e2e_support.h"
@@ -257,6 +260,50 @@ TEST_F(ConsoleOnTerminal, ReadInputWaitsForAKey) {
         << "answered before any key was typed";
     terminal_.Type("w");
     EXPECT_EQ(pending.get(), 'w');
+}
+
+// A lone Esc is told from Alt+key by the pause after it, counted from when the Esc came: a key
+// typed long after it is a key of its own, whether the client was waiting in a read all along or
+// only peeked (which already took the Esc from the terminal) in between.
+TEST_F(ConsoleOnTerminal, EscThenAKeyLongAfterIsTwoKeysNotAlt) {
+    constexpr uint16_t kVkEscape = 0x1B;
+    constexpr uint16_t kVkX = 0x58;
+    for (const bool peekBetween : {true, false}) {
+        for (int trial = 0; trial < 3; ++trial) {
+            SCOPED_TRACE(std::string(peekBetween ? "peek between" : "read waiting") + ", trial " +
+                         std::to_string(trial));
+            std::vector<InputRecord> got;
+            if (peekBetween) {
+                terminal_.Type("\x1b");
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                InputRecord r;
+                uint32_t result = 9;
+                ASSERT_EQ(client_.PeekInput(&r, &result), WaitResult::kReplied);
+                std::this_thread::sleep_for(std::chrono::milliseconds(600));
+                terminal_.Type("x");
+                got = ReadRecords(4);
+            } else {
+                auto read = std::async(std::launch::async, [this] { return ReadRecords(4); });
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                terminal_.Type("\x1b");
+                std::this_thread::sleep_for(std::chrono::milliseconds(600));
+                terminal_.Type("x");
+                got = read.get();
+            }
+            ASSERT_EQ(got.size(), 4u);
+            const uint16_t keys[] = {kVkEscape, kVkEscape, kVkX, kVkX};
+            for (size_t i = 0; i < got.size(); ++i) {
+                SCOPED_TRACE(i);
+                EXPECT_EQ(got[i].keyDown, i % 2 == 0);
+                EXPECT_EQ(got[i].virtualKeyCode, keys[i]);
+                EXPECT_EQ(got[i].controlKeyState & conproxy_protocol::kLeftAltPressed, 0u);
+            }
+            InputRecord extra;
+            uint32_t result = 9;
+            ASSERT_EQ(client_.PeekInput(&extra, &result), WaitResult::kReplied);
+            EXPECT_EQ(result, 0u);
+        }
+    }
 }
 
 // As a Windows console with window input off (its default): no size record, the new size in
@@ -607,6 +654,140 @@ TEST_F(ConsoleOnTerminal, CtrlCEndsTheServerAndTheWaitingClientIsToldSo) {
     termios after{};
     ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &after), 0);
     EXPECT_TRUE(e2e::SameTermios(before_, after));
+}
+
+}  // namespace
+
+namespace {
+
+// A job-control shell in miniature, run as the session leader of the emulated terminal: it starts
+// conproxy as a job of its own in the foreground, and with stopAndContinue stops that job
+// (SIGTSTP), takes the terminal back in its own line mode and continues the job in the
+// foreground, as `fg` does. Then it sends endSignal, either with the job in the foreground or
+// after taking the foreground back itself (inBackground), and then with otherJob, as another
+// job brought to the foreground would, a mode of its own on the terminal. Returns 0 when every
+// step went as it must; otherwise the number of the step that failed.
+int ShellSession(const std::string& ttyPath, const conclient::ClientNames& names,
+                 bool stopAndContinue, bool inBackground, bool otherJob, int endSignal) {
+    const int tty = open(ttyPath.c_str(), O_RDWR);
+    if (tty < 0) {
+        return 2;
+    }
+    signal(SIGTTOU, SIG_IGN);  // a shell hands the foreground around from the background too
+    termios lineMode{};
+    tcgetattr(tty, &lineMode);
+    const pid_t server = fork();
+    if (server == 0) {
+        setpgid(0, 0);
+        tcsetpgrp(tty, getpid());
+        signal(SIGTTOU, SIG_DFL);
+        dup2(tty, STDIN_FILENO);
+        dup2(tty, STDOUT_FILENO);
+        dup2(tty, STDERR_FILENO);
+        const std::string path = e2e::ServerPath();
+        execl(path.c_str(), path.c_str(), names.suffix.c_str(), names.requestEvent.c_str(),
+              names.replyEvent.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(server, server);
+    tcsetpgrp(tty, server);
+    const auto raw = [tty] {
+        return e2e::WaitUntil([tty] {
+            termios mode{};
+            return tcgetattr(tty, &mode) == 0 && (mode.c_lflag & ICANON) == 0;
+        });
+    };
+    int status = 0;
+    const auto end = [&](int step) {
+        kill(server, SIGKILL);
+        kill(server, SIGCONT);
+        waitpid(server, &status, 0);
+        return step;
+    };
+    if (!raw()) {
+        return end(3);
+    }
+    termios serverMode{};
+    tcgetattr(tty, &serverMode);
+    if (stopAndContinue) {
+        kill(-server, SIGTSTP);
+        if (waitpid(server, &status, WUNTRACED) != server || !WIFSTOPPED(status)) {
+            return end(4);
+        }
+        tcsetpgrp(tty, getpgrp());
+        tcsetattr(tty, TCSADRAIN, &lineMode);
+        tcsetpgrp(tty, server);
+        kill(-server, SIGCONT);
+        const bool modeBack = e2e::WaitUntil([&] {
+            termios mode{};
+            return tcgetattr(tty, &mode) == 0 && e2e::SameTermios(mode, serverMode);
+        });
+        if (!modeBack) {
+            return end(5);  // continued with the shell's line mode left on its terminal
+        }
+    }
+    termios expectedAtEnd = lineMode;
+    if (inBackground) {
+        tcsetpgrp(tty, getpgrp());
+        if (otherJob) {
+            cfmakeraw(&expectedAtEnd);
+            tcsetattr(tty, TCSADRAIN, &expectedAtEnd);
+        }
+    }
+    kill(server, endSignal);
+    if (waitpid(server, &status, WUNTRACED) != server) {
+        return end(6);
+    }
+    if (WIFSTOPPED(status)) {
+        return end(7);  // stopped on its way out instead of ending
+    }
+    if (!WIFSIGNALED(status) || WTERMSIG(status) != endSignal) {
+        return 8;
+    }
+    termios after{};
+    if (tcgetattr(tty, &after) != 0 || !e2e::SameTermios(expectedAtEnd, after)) {
+        return 9;  // its terminal not given back as it was, or another job's mode replaced
+    }
+    return 0;
+}
+
+int RunShellSession(bool stopAndContinue, bool inBackground, bool otherJob, int endSignal) {
+    e2e::EmulatedTerminal terminal;
+    if (!terminal.Ok()) {
+        return 1;
+    }
+    const conclient::ClientNames names = conclient::UniqueNames();
+    e2e::ShmNamesGuard guard(names.suffix, names.requestEvent, names.replyEvent);
+    test_support::SpawnOptions options;
+    options.ttyPath = terminal.SlavePath();
+    options.timeLimit = std::chrono::seconds(30);
+    test_support::Child shell(options, [&] {
+        return ShellSession(terminal.SlavePath(), names, stopAndContinue, inBackground, otherJob,
+                            endSignal);
+    });
+    const test_support::ExitInfo& exit = shell.Wait();
+    return exit.exited ? exit.exitStatus : 100 + exit.signal;
+}
+
+// A shell's fg after a stop: the shell had its own line mode on the terminal meanwhile; the
+// continued server puts its raw input mode back (keys one by one, no echo, Ctrl+Z a key).
+TEST(ConsoleJobControl, ContinuedInTheForegroundTheServerSetsItsTerminalModeAgain) {
+    for (int trial = 0; trial < 3; ++trial) {
+        SCOPED_TRACE(trial);
+        EXPECT_EQ(RunShellSession(true, false, false, SIGTERM), 0);
+    }
+}
+
+// An ending signal while the server's job is in the background: the terminal call that gives the
+// terminal back must not stop it (SIGTTOU); it ends by the signal, the terminal restored while
+// the server's mode was still on it, and left alone when another job has put its own there.
+TEST(ConsoleJobControl, EndingSignalInTheBackgroundEndsTheServer) {
+    for (const int endSignal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(endSignal));
+        EXPECT_EQ(RunShellSession(false, true, false, endSignal), 0);
+        EXPECT_EQ(RunShellSession(true, true, false, endSignal), 0);
+        EXPECT_EQ(RunShellSession(false, true, true, endSignal), 0);
+    }
 }
 
 }  // namespace
