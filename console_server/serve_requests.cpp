@@ -59,19 +59,20 @@ void AppendEscaped(unsigned char byte, std::string& shown) {
 // A name as the client chose it, shown so that it cannot drive the terminal the line lands on:
 // every byte of a control character (C0, DEL, C1: 0x9B alone is a CSI to many terminals) and
 // every byte that is no UTF-8 as \xNN, and so the backslash that introduces an escape; the rest
-// of the text as it is.
+// of the text as it is. A Windows name is in the ANSI code page: there each byte is a character.
 std::string ShowName(const std::string& name) {
     std::string shown;
     size_t at = 0;
     while (at < name.size()) {
-        char32_t c = 0;
-        const size_t length = Utf8Character(name, at, c);
+        char32_t c = static_cast<unsigned char>(name[at]);
+        const size_t length = kReportedNamesAreUtf8 ? Utf8Character(name, at, c) : 1;
         if (length == 0) {
             AppendEscaped(static_cast<unsigned char>(name[at]), shown);
             ++at;
             continue;
         }
-        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == '\\') {
+        const bool c1 = kReportedNamesAreUtf8 && c >= 0x80 && c < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1 || c == '\\') {
             for (size_t i = 0; i < length; ++i) {
                 AppendEscaped(static_cast<unsigned char>(name[at + i]), shown);
             }

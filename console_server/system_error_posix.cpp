@@ -13,4 +13,6 @@ std::string DescribeSystemError(SystemError code) {
     return std::strerror(static_cast<int>(code));
 }
 
+const bool kReportedNamesAreUtf8 = true;
+
 }  // namespace conproxy

@@ -21,4 +21,6 @@ std::string DescribeSystemError(SystemError code) {
     return description;
 }
 
+const bool kReportedNamesAreUtf8 = false;
+
 }  // namespace conproxy
