@@ -326,6 +326,48 @@ TEST(ConproxyEnding, EventCutByTheClientEndsWith34) {
     }
 }
 
+// An event cut to nothing and given its 4 bytes back at once, turn after turn: a touch of the
+// word in between lands on the guard's zero page, and the object's size looks right again by the
+// time it is measured. Sleeping on that page would be a server nobody can wake; it must end with
+// 34, or else go on answering. A request whose word the cut zeroed is sent once more, uncut.
+TEST(ConproxyEnding, EventCutAndGrownBackAtOnceEndsWith34OrServesOn) {
+    constexpr int kTurns = 3000;
+    constexpr int kTrialMs = 15000;
+    for (bool cutReply : {false, true}) {
+        Client client;
+        Server server(client.Args(), true);
+        ASSERT_TRUE(client.Ready());
+        const std::string& cut = cutReply ? client.Names().replyEvent : client.Names().requestEvent;
+        const int fd = shm_open(("/" + cut).c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        const Deadline trial(kTrialMs);
+        bool silent = false;
+        int turn = 0;
+        for (; turn < kTurns && !trial.Expired() && !silent; ++turn) {
+            client.Send(ConsoleRequest{ConNop5, 0, 0, 0, 0});
+            // The test's own mapping is not touched between the two: only the server's may be.
+            ASSERT_EQ(ftruncate(fd, 0), 0);
+            ASSERT_EQ(ftruncate(fd, 4), 0);
+            if (!client.Replied(20)) {
+                client.Send(ConsoleRequest{ConNop5, 0, 0, 0, 0});
+                silent = !client.Replied(2000);
+            }
+        }
+        close(fd);
+        if (silent) {
+            const test_support::ExitInfo info = server.Wait();
+            EXPECT_TRUE(info.exited) << cut << " after " << turn
+                                     << " turns, neither an answer nor an end: "
+                                     << test_support::Describe(info);
+            EXPECT_EQ(info.exitStatus, 34) << cut;
+            EXPECT_TRUE(Restored(server.Terminal())) << cut;
+        } else {
+            ASSERT_TRUE(client.Call(ConExit)) << cut;
+            EXPECT_EQ(server.ExitCode(), 0) << cut;
+        }
+    }
+}
+
 // "R" (running, sleeping...) or "Z" (a zombie nobody has reaped yet) or "" (gone).
 std::string ProcessState(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
