@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <utility>
 
+#include "client_lifeline_posix.h"
 #include "client_platform.h"
 #include "conproxy_client.h"
 #include "event_word_posix.h"
@@ -160,11 +162,11 @@ class SharedObject {
 
 // What the server starts with: the signal state, the session, and its descriptors 0-2.
 struct SpawnSettings {
-    SpawnSettings(const StartOptions& options, const ServerStdio& stdio) {
+    SpawnSettings(const StartOptions& options, const ServerStdio& stdio, int lifeline) {
         posix_spawnattr_init(&attributes);
         posix_spawn_file_actions_init(&actions);
         SetSignalsAndSession(options.newSession);
-        SetDescriptors(options.ttyPath, stdio);
+        SetDescriptors(options.ttyPath, stdio, lifeline);
     }
     ~SpawnSettings() {
         posix_spawn_file_actions_destroy(&actions);
@@ -192,7 +194,7 @@ struct SpawnSettings {
         posix_spawnattr_setsigdefault(&attributes, &defaults);
     }
 
-    void SetDescriptors(const std::string& ttyPath, const ServerStdio& stdio) {
+    void SetDescriptors(const std::string& ttyPath, const ServerStdio& stdio, int lifeline) {
         int in = stdio.stdinFd, out = stdio.stdoutFd, err = stdio.stderrFd;
         if (!ttyPath.empty()) {
             // Opened after setsid and without O_NOCTTY, so it becomes the controlling terminal.
@@ -209,9 +211,14 @@ struct SpawnSettings {
             posix_spawn_file_actions_adddup2(&actions, out, 1);
         if (err >= 0)
             posix_spawn_file_actions_adddup2(&actions, err, 2);
-        // Only the three standard descriptors cross: a terminal the caller holds open must hang
-        // up when the caller closes it, and nothing else of ours is the server's business.
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+        // Only the three standard descriptors and the lifeline cross: a terminal the caller
+        // holds open must hang up when the caller closes it, and nothing else of ours is the
+        // server's business. The lifeline's number lies above every descriptor named so far.
+        const int kept = conproxy_protocol::kLifelineDescriptor;
+        if (lifeline >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, lifeline, kept);
+        }
+        posix_spawn_file_actions_addclosefrom_np(&actions, lifeline >= 0 ? kept + 1 : kept);
     }
 };
 
@@ -221,13 +228,15 @@ class PosixLink : public PlatformLink {
         if (pid_ > 0 && !ServerEnded()) {
             // SIGTERM first, so the server can restore its terminal; SIGKILL if it will not go.
             kill(pid_, SIGTERM);
-            if (WaitServerExit(kTermGraceMs).ended)
-                return;
-            kill(pid_, SIGKILL);
-            int status = 0;
-            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            if (!WaitServerExit(kTermGraceMs).ended) {
+                kill(pid_, SIGKILL);
+                int status = 0;
+                while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+                }
             }
         }
+        if (lifeline_ >= 0)
+            close(lifeline_);
     }
 
     bool Open(const std::string& regionName, const std::string& requestEvent,
@@ -288,10 +297,15 @@ class PosixLink : public PlatformLink {
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        SpawnSettings settings(options, stdio);
+        int serverEnd = -1;
+        if (!MakeLifeline(stdio, &serverEnd, error)) {
+            return false;
+        }
+        SpawnSettings settings(options, stdio, serverEnd);
         pid_t pid = 0;
         const int rc = posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes,
                                    argv.data(), environ);
+        close(serverEnd);
         if (rc != 0) {
             *error = program + ": " + std::strerror(rc);
             return false;
@@ -315,6 +329,35 @@ class PosixLink : public PlatformLink {
     }
 
   private:
+    // The pair of client_lifeline_posix.h: ours kept, close-on-exec; the server's end moved
+    // above the descriptors the spawn moves to 0-2, so that none of them is overwritten.
+    bool MakeLifeline(const ServerStdio& stdio, int* serverEnd, std::string* error) {
+        if (lifeline_ >= 0) {
+            close(lifeline_);
+            lifeline_ = -1;
+        }
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+            *error = std::string("lifeline: ") + std::strerror(errno);
+            return false;
+        }
+        const int above = std::max({conproxy_protocol::kLifelineDescriptor, stdio.stdinFd,
+                                    stdio.stdoutFd, stdio.stderrFd}) + 1;
+        *serverEnd = fcntl(ends[1], F_DUPFD_CLOEXEC, above);
+        close(ends[1]);
+        const ssize_t marked = send(ends[0], conproxy_protocol::kLifelineMark,
+                                    conproxy_protocol::kLifelineMarkBytes, MSG_NOSIGNAL);
+        if (*serverEnd < 0 || marked != static_cast<ssize_t>(conproxy_protocol::kLifelineMarkBytes)) {
+            *error = std::string("lifeline: ") + std::strerror(errno);
+            close(ends[0]);
+            if (*serverEnd >= 0)
+                close(*serverEnd);
+            return false;
+        }
+        lifeline_ = ends[0];
+        return true;
+    }
+
     // Reap the server without blocking; true once it has ended.
     bool ServerEnded() {
         if (pid_ <= 0)
@@ -337,6 +380,7 @@ class PosixLink : public PlatformLink {
     SharedObject replyEvent_;
     pid_t pid_ = 0;
     ServerExit exit_;
+    int lifeline_ = -1;  // closed by our end (or exec) only: the server then ends
 };
 
 }  // namespace
