@@ -93,6 +93,34 @@ std::string ProgramDirectory(const char* argv0) {
     return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
 }
 
+// The names this process created, where a handler of an ending signal can reach them without
+// allocating or locking: a slot is 0 free, 1 being written, 2 in use.
+constexpr int kMaxEndingNames = 24;
+char endingNames[kMaxEndingNames][conproxy_protocol::kMaxPosixNameBytes + 2];
+std::atomic<int> endingNameState[kMaxEndingNames];
+static_assert(std::atomic<int>::is_always_lock_free, "read from signal handlers");
+
+void RememberCreated(const std::string& path) {
+    if (path.size() >= sizeof endingNames[0])
+        return;
+    for (int i = 0; i < kMaxEndingNames; ++i) {
+        int free = 0;
+        if (endingNameState[i].compare_exchange_strong(free, 1)) {
+            std::memcpy(endingNames[i], path.c_str(), path.size() + 1);
+            endingNameState[i].store(2);
+            return;
+        }
+    }
+}
+
+void ForgetCreated(const std::string& path) {
+    for (int i = 0; i < kMaxEndingNames; ++i) {
+        int inUse = 2;
+        if (path == endingNames[i] && endingNameState[i].compare_exchange_strong(inUse, 1))
+            endingNameState[i].store(0);
+    }
+}
+
 // A mapped shared-memory object; move-only, unmapped/closed/unlinked in one place.
 class SharedObject {
   public:
@@ -127,6 +155,8 @@ class SharedObject {
         name_ = opened.path;
         fd_ = fd;
         created_ = opened.created;
+        if (created_)
+            RememberCreated(name_);
         void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (map == MAP_FAILED) {
             *error = name_ + ": " + std::strerror(errno);
@@ -146,8 +176,10 @@ class SharedObject {
             munmap(map_, size_);
         if (fd_ >= 0)
             close(fd_);
-        if (created_)
+        if (created_) {
+            ForgetCreated(name_);
             conproxy_protocol::RemoveObjectName(name_);
+        }
         map_ = nullptr;
         fd_ = -1;
         created_ = false;
@@ -417,6 +449,17 @@ namespace {
 void StopHandler(int) {
     StopWaiting();
 }
+
+// Our names removed, then the end the signal would have made (the server ends with us: its
+// lifeline hangs up).
+void EndingHandler(int signalNumber) {
+    for (int i = 0; i < kMaxEndingNames; ++i) {
+        if (endingNameState[i].load() == 2)
+            shm_unlink(endingNames[i]);
+    }
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
 }  // namespace
 
 void StopWaitingOnSignals() {
@@ -425,6 +468,18 @@ void StopWaitingOnSignals() {
     sigemptyset(&sa.sa_mask);
     // No SA_RESTART: the futex wait is interrupted and sees the flag at once.
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+    // Every other signal whose default ends the process, where it still has that default (one
+    // the program ignores or handles stays so): a broken output pipe, Ctrl+\, a limit, a fault.
+    sa.sa_handler = EndingHandler;
+    std::vector<int> ending = {SIGQUIT, SIGPIPE,   SIGUSR1, SIGUSR2,   SIGALRM, SIGXCPU,
+                               SIGXFSZ, SIGVTALRM, SIGPROF, SIGPWR,    SIGSTKFLT, SIGSYS,
+                               SIGTRAP, SIGSEGV,   SIGBUS,  SIGABRT,   SIGFPE,  SIGILL};
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) ending.push_back(s);
+    for (int s : ending) {
+        struct sigaction now {};
+        if (sigaction(s, nullptr, &now) == 0 && now.sa_handler == SIG_DFL)
+            sigaction(s, &sa, nullptr);
+    }
 }
 
 }  // namespace conclient
