@@ -13,8 +13,10 @@ namespace {
 
 constexpr int kMaxGuardedPages = 4;
 volatile uintptr_t guardedPages[kMaxGuardedPages];
-// Set for a guarded page once its zero page stands in for the shared one.
+// Set for a guarded page once its zero page stands in for the shared one; anyReplaced keeps the
+// look of every turn to one load.
 volatile sig_atomic_t replacedPages[kMaxGuardedPages];
+volatile sig_atomic_t anyReplaced = 0;
 volatile uintptr_t pageBytes = 0;
 
 }  // namespace
@@ -41,6 +43,9 @@ void UnguardPage(void* mapped) {
 }
 
 bool PageReplaced(const void* mapped) {
+    if (!anyReplaced) {
+        return false;
+    }
     for (int i = 0; i < kMaxGuardedPages; ++i) {
         if (replacedPages[i] && guardedPages[i] == reinterpret_cast<uintptr_t>(mapped)) {
             return true;
@@ -59,6 +64,7 @@ bool TakeBusFault(const siginfo_t* info) {
             mmap(reinterpret_cast<void*>(page), pageBytes, PROT_READ | PROT_WRITE,
                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
             replacedPages[i] = 1;
+            anyReplaced = 1;
             CountResize();
             return true;
         }
