@@ -116,7 +116,8 @@ void RememberCreated(const std::string& path) {
 void ForgetCreated(const std::string& path) {
     for (int i = 0; i < kMaxEndingNames; ++i) {
         int inUse = 2;
-        if (path == endingNames[i] && endingNameState[i].compare_exchange_strong(inUse, 1))
+        if (endingNameState[i].load() == 2 && path == endingNames[i] &&
+            endingNameState[i].compare_exchange_strong(inUse, 1))
             endingNameState[i].store(0);
     }
 }
@@ -373,13 +374,14 @@ class PosixLink : public PlatformLink {
             *error = std::string("lifeline: ") + std::strerror(errno);
             return false;
         }
-        const int above = std::max({conproxy_protocol::kLifelineDescriptor, stdio.stdinFd,
-                                    stdio.stdoutFd, stdio.stderrFd}) + 1;
-        *serverEnd = fcntl(ends[1], F_DUPFD_CLOEXEC, above);
+        const int highest = std::max({conproxy_protocol::kLifelineDescriptor, stdio.stdinFd,
+                                      stdio.stdoutFd, stdio.stderrFd});
+        *serverEnd = fcntl(ends[1], F_DUPFD_CLOEXEC, highest + 1);
         close(ends[1]);
         const ssize_t marked = send(ends[0], conproxy_protocol::kLifelineMark,
                                     conproxy_protocol::kLifelineMarkBytes, MSG_NOSIGNAL);
-        if (*serverEnd < 0 || marked != static_cast<ssize_t>(conproxy_protocol::kLifelineMarkBytes)) {
+        if (*serverEnd < 0 ||
+            marked != static_cast<ssize_t>(conproxy_protocol::kLifelineMarkBytes)) {
             *error = std::string("lifeline: ") + std::strerror(errno);
             close(ends[0]);
             if (*serverEnd >= 0)
@@ -471,9 +473,9 @@ void StopWaitingOnSignals() {
     // Every other signal whose default ends the process, where it still has that default (one
     // the program ignores or handles stays so): a broken output pipe, Ctrl+\, a limit, a fault.
     sa.sa_handler = EndingHandler;
-    std::vector<int> ending = {SIGQUIT, SIGPIPE,   SIGUSR1, SIGUSR2,   SIGALRM, SIGXCPU,
-                               SIGXFSZ, SIGVTALRM, SIGPROF, SIGPWR,    SIGSTKFLT, SIGSYS,
-                               SIGTRAP, SIGSEGV,   SIGBUS,  SIGABRT,   SIGFPE,  SIGILL};
+    std::vector<int> ending = {SIGQUIT, SIGPIPE,   SIGUSR1, SIGUSR2, SIGALRM,   SIGXCPU,
+                               SIGXFSZ, SIGVTALRM, SIGPROF, SIGPWR,  SIGSTKFLT, SIGSYS,
+                               SIGTRAP, SIGSEGV,   SIGBUS,  SIGABRT, SIGFPE,    SIGILL};
     for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) ending.push_back(s);
     for (int s : ending) {
         struct sigaction now {};

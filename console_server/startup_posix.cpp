@@ -161,8 +161,7 @@ void AttendToStartingClient() {
 }
 
 bool StartingClientGone() {
-    return (followingClient && getppid() != startingParent) ||
-           (followingLifeline && LifelineCut());
+    return (followingClient && getppid() != startingParent) || (followingLifeline && LifelineCut());
 }
 
 int EndForLostClient() {

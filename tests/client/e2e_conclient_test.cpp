@@ -337,9 +337,7 @@ class ConclientEnding : public ::testing::Test {
     std::unique_ptr<test_support::Child> Start(const std::string& script, int stdoutFd = -1) {
         std::ofstream(dir_.File("script")) << script;
         test_support::SpawnOptions options;
-        // As a shell starts it: the test may ignore SIGPIPE, and that would be inherited.
-        options.argv = {"/usr/bin/env", "--default-signal=PIPE", CONCLIENT_PATH, "--server",
-                        e2e::ServerPath(), dir_.File("script")};
+        options.argv = {CONCLIENT_PATH, "--server", e2e::ServerPath(), dir_.File("script")};
         options.stdoutFd = stdoutFd;
         options.timeLimit = std::chrono::milliseconds(e2e::kWaitMs * 4);
         return std::make_unique<test_support::Child>(options);

@@ -356,9 +356,9 @@ TEST(ConproxyEnding, EventCutAndGrownBackAtOnceEndsWith34OrServesOn) {
         close(fd);
         if (silent) {
             const test_support::ExitInfo info = server.Wait();
-            EXPECT_TRUE(info.exited) << cut << " after " << turn
-                                     << " turns, neither an answer nor an end: "
-                                     << test_support::Describe(info);
+            EXPECT_TRUE(info.exited)
+                << cut << " after " << turn
+                << " turns, neither an answer nor an end: " << test_support::Describe(info);
             EXPECT_EQ(info.exitStatus, 34) << cut;
             EXPECT_TRUE(Restored(server.Terminal())) << cut;
         } else {
@@ -471,8 +471,8 @@ TEST(ConproxyEnding, ClientKilledDuringTheServersStartUpEndsIt) {
     std::string which;
     for (int trial = 0; trial < kTrials; ++trial) {
         const conclient::ClientNames names = NewNames();
-        const NamesRemover remover{{conproxy_protocol::RegionName(names.suffix),
-                                    names.requestEvent, names.replyEvent}};
+        const NamesRemover remover{
+            {conproxy_protocol::RegionName(names.suffix), names.requestEvent, names.replyEvent}};
         LibraryClient client(names, [](conclient::ConproxyClient&) { pause(); });
         ASSERT_NE(client.process, nullptr);
         const pid_t server = client.ServerPid();
