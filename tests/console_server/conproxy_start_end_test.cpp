@@ -332,7 +332,7 @@ TEST(ConproxyEnding, EventCutByTheClientEndsWith34) {
 // 34, or else go on answering. A request whose word the cut zeroed is sent once more, uncut.
 TEST(ConproxyEnding, EventCutAndGrownBackAtOnceEndsWith34OrServesOn) {
     constexpr int kTurns = 3000;
-    constexpr int kTrialMs = 15000;
+    constexpr int kTrialMs = 8000;
     for (bool cutReply : {false, true}) {
         Client client;
         Server server(client.Args(), true);
