@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <utility>
 
+#include "client_lifeline_posix.h"
 #include "client_platform.h"
 #include "conproxy_client.h"
 #include "event_word_posix.h"
@@ -91,6 +93,35 @@ std::string ProgramDirectory(const char* argv0) {
     return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
 }
 
+// The names this process created, where a handler of an ending signal can reach them without
+// allocating or locking: a slot is 0 free, 1 being written, 2 in use.
+constexpr int kMaxEndingNames = 24;
+char endingNames[kMaxEndingNames][conproxy_protocol::kMaxPosixNameBytes + 2];
+std::atomic<int> endingNameState[kMaxEndingNames];
+static_assert(std::atomic<int>::is_always_lock_free, "read from signal handlers");
+
+void RememberCreated(const std::string& path) {
+    if (path.size() >= sizeof endingNames[0])
+        return;
+    for (int i = 0; i < kMaxEndingNames; ++i) {
+        int free = 0;
+        if (endingNameState[i].compare_exchange_strong(free, 1)) {
+            std::memcpy(endingNames[i], path.c_str(), path.size() + 1);
+            endingNameState[i].store(2);
+            return;
+        }
+    }
+}
+
+void ForgetCreated(const std::string& path) {
+    for (int i = 0; i < kMaxEndingNames; ++i) {
+        int inUse = 2;
+        if (endingNameState[i].load() == 2 && path == endingNames[i] &&
+            endingNameState[i].compare_exchange_strong(inUse, 1))
+            endingNameState[i].store(0);
+    }
+}
+
 // A mapped shared-memory object; move-only, unmapped/closed/unlinked in one place.
 class SharedObject {
   public:
@@ -125,6 +156,8 @@ class SharedObject {
         name_ = opened.path;
         fd_ = fd;
         created_ = opened.created;
+        if (created_)
+            RememberCreated(name_);
         void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (map == MAP_FAILED) {
             *error = name_ + ": " + std::strerror(errno);
@@ -144,8 +177,10 @@ class SharedObject {
             munmap(map_, size_);
         if (fd_ >= 0)
             close(fd_);
-        if (created_)
+        if (created_) {
+            ForgetCreated(name_);
             conproxy_protocol::RemoveObjectName(name_);
+        }
         map_ = nullptr;
         fd_ = -1;
         created_ = false;
@@ -160,11 +195,11 @@ class SharedObject {
 
 // What the server starts with: the signal state, the session, and its descriptors 0-2.
 struct SpawnSettings {
-    SpawnSettings(const StartOptions& options, const ServerStdio& stdio) {
+    SpawnSettings(const StartOptions& options, const ServerStdio& stdio, int lifeline) {
         posix_spawnattr_init(&attributes);
         posix_spawn_file_actions_init(&actions);
         SetSignalsAndSession(options.newSession);
-        SetDescriptors(options.ttyPath, options.newSession, stdio);
+        SetDescriptors(options.ttyPath, options.newSession, stdio, lifeline);
     }
     ~SpawnSettings() {
         if (keyboard_ >= 0)
@@ -194,7 +229,8 @@ struct SpawnSettings {
         posix_spawnattr_setsigdefault(&attributes, &defaults);
     }
 
-    void SetDescriptors(const std::string& ttyPath, bool newSession, const ServerStdio& stdio) {
+    void SetDescriptors(const std::string& ttyPath, bool newSession, const ServerStdio& stdio,
+                        int lifeline) {
         int in = stdio.stdinFd, out = stdio.stdoutFd, err = stdio.stderrFd;
         if (!ttyPath.empty()) {
             // Opened after setsid and without O_NOCTTY, so it becomes the controlling terminal.
@@ -213,9 +249,14 @@ struct SpawnSettings {
             posix_spawn_file_actions_adddup2(&actions, out, 1);
         if (err >= 0)
             posix_spawn_file_actions_adddup2(&actions, err, 2);
-        // Only the three standard descriptors cross: a terminal the caller holds open must hang
-        // up when the caller closes it, and nothing else of ours is the server's business.
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+        // Only the three standard descriptors and the lifeline cross: a terminal the caller
+        // holds open must hang up when the caller closes it, and nothing else of ours is the
+        // server's business. The lifeline's number lies above every descriptor named so far.
+        const int kept = conproxy_protocol::kLifelineDescriptor;
+        if (lifeline >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, lifeline, kept);
+        }
+        posix_spawn_file_actions_addclosefrom_np(&actions, lifeline >= 0 ? kept + 1 : kept);
     }
 
     // Our standard input is no terminal (a script, a pipe): it must not become the server's
@@ -240,13 +281,15 @@ class PosixLink : public PlatformLink {
         if (pid_ > 0 && !ServerEnded()) {
             // SIGTERM first, so the server can restore its terminal; SIGKILL if it will not go.
             kill(pid_, SIGTERM);
-            if (WaitServerExit(kTermGraceMs).ended)
-                return;
-            kill(pid_, SIGKILL);
-            int status = 0;
-            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            if (!WaitServerExit(kTermGraceMs).ended) {
+                kill(pid_, SIGKILL);
+                int status = 0;
+                while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+                }
             }
         }
+        if (lifeline_ >= 0)
+            close(lifeline_);
     }
 
     bool Open(const std::string& regionName, const std::string& requestEvent,
@@ -307,10 +350,15 @@ class PosixLink : public PlatformLink {
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        SpawnSettings settings(options, stdio);
+        int serverEnd = -1;
+        if (!MakeLifeline(stdio, &serverEnd, error)) {
+            return false;
+        }
+        SpawnSettings settings(options, stdio, serverEnd);
         pid_t pid = 0;
         const int rc = posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes,
                                    argv.data(), environ);
+        close(serverEnd);
         if (rc != 0) {
             *error = program + ": " + std::strerror(rc);
             return false;
@@ -334,6 +382,36 @@ class PosixLink : public PlatformLink {
     }
 
   private:
+    // The pair of client_lifeline_posix.h: ours kept, close-on-exec; the server's end moved
+    // above the descriptors the spawn moves to 0-2, so that none of them is overwritten.
+    bool MakeLifeline(const ServerStdio& stdio, int* serverEnd, std::string* error) {
+        if (lifeline_ >= 0) {
+            close(lifeline_);
+            lifeline_ = -1;
+        }
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+            *error = std::string("lifeline: ") + std::strerror(errno);
+            return false;
+        }
+        const int highest = std::max({conproxy_protocol::kLifelineDescriptor, stdio.stdinFd,
+                                      stdio.stdoutFd, stdio.stderrFd});
+        *serverEnd = fcntl(ends[1], F_DUPFD_CLOEXEC, highest + 1);
+        close(ends[1]);
+        const ssize_t marked = send(ends[0], conproxy_protocol::kLifelineMark,
+                                    conproxy_protocol::kLifelineMarkBytes, MSG_NOSIGNAL);
+        if (*serverEnd < 0 ||
+            marked != static_cast<ssize_t>(conproxy_protocol::kLifelineMarkBytes)) {
+            *error = std::string("lifeline: ") + std::strerror(errno);
+            close(ends[0]);
+            if (*serverEnd >= 0)
+                close(*serverEnd);
+            return false;
+        }
+        lifeline_ = ends[0];
+        return true;
+    }
+
     // Reap the server without blocking; true once it has ended.
     bool ServerEnded() {
         if (pid_ <= 0)
@@ -356,6 +434,7 @@ class PosixLink : public PlatformLink {
     SharedObject replyEvent_;
     pid_t pid_ = 0;
     ServerExit exit_;
+    int lifeline_ = -1;  // closed by our end (or exec) only: the server then ends
 };
 
 }  // namespace
@@ -392,6 +471,17 @@ namespace {
 void StopHandler(int) {
     StopWaiting();
 }
+
+// Our names removed, then the end the signal would have made (the server ends with us: its
+// lifeline hangs up).
+void EndingHandler(int signalNumber) {
+    for (int i = 0; i < kMaxEndingNames; ++i) {
+        if (endingNameState[i].load() == 2)
+            shm_unlink(endingNames[i]);
+    }
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
 }  // namespace
 
 void StopWaitingOnSignals() {
@@ -400,6 +490,18 @@ void StopWaitingOnSignals() {
     sigemptyset(&sa.sa_mask);
     // No SA_RESTART: the futex wait is interrupted and sees the flag at once.
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+    // Every other signal whose default ends the process, where it still has that default (one
+    // the program ignores or handles stays so): a broken output pipe, Ctrl+\, a limit, a fault.
+    sa.sa_handler = EndingHandler;
+    std::vector<int> ending = {SIGQUIT, SIGPIPE,   SIGUSR1, SIGUSR2, SIGALRM,   SIGXCPU,
+                               SIGXFSZ, SIGVTALRM, SIGPROF, SIGPWR,  SIGSTKFLT, SIGSYS,
+                               SIGTRAP, SIGSEGV,   SIGBUS,  SIGABRT, SIGFPE,    SIGILL};
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) ending.push_back(s);
+    for (int s : ending) {
+        struct sigaction now {};
+        if (sigaction(s, nullptr, &now) == 0 && now.sa_handler == SIG_DFL)
+            sigaction(s, &sa, nullptr);
+    }
 }
 
 }  // namespace conclient

@@ -118,7 +118,9 @@ const char* WaitResultName(WaitResult r);
 // Makes every wait of every client return kStopped from now on; safe in a signal handler.
 void StopWaiting();
 // Calls StopWaiting() on Ctrl+C and termination requests (POSIX: SIGINT, SIGTERM, SIGHUP),
-// so that a program can end through its destructors and remove the names it created.
+// so that a program can end through its destructors and remove the names it created. POSIX: every
+// other signal whose default ends the process (SIGPIPE, SIGQUIT, ...), where it still has that
+// default, removes the names this process created and then ends it as before.
 void StopWaitingOnSignals();
 
 // Exit of the server we started: exited with code, or killed by signal.

@@ -1,6 +1,7 @@
 #include "created_names_posix.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -8,6 +9,7 @@
 
 #include "conproxy_protocol.h"
 #include "rendezvous.h"
+#include "startup.h"
 
 namespace conproxy {
 
@@ -38,6 +40,61 @@ void Forget(const std::string& path) {
 
 const conproxy_protocol::CreatedNameHooks kHooks{Remember, Forget};
 
+// The names we only opened (the client made them), with the object each named then: once the
+// client that started us is gone, nobody else is left to remove them.
+constexpr char kShmDirectory[] = "/dev/shm";
+struct ServedName {
+    char path[conproxy_protocol::kMaxPosixNameBytes + 2];
+    dev_t device;
+    ino_t inode;
+};
+ServedName servedNames[kMaxCreatedNames];
+volatile sig_atomic_t servedInUse[kMaxCreatedNames];
+
+void RememberServed(const std::string& path, int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return;
+    }
+    for (int i = 0; i < kMaxCreatedNames; ++i) {
+        if (!servedInUse[i]) {
+            std::memcpy(servedNames[i].path, path.c_str(), path.size() + 1);
+            servedNames[i].device = st.st_dev;
+            servedNames[i].inode = st.st_ino;
+            servedInUse[i] = 1;
+            return;
+        }
+    }
+}
+
+void ForgetServed(const std::string& path) {
+    for (int i = 0; i < kMaxCreatedNames; ++i) {
+        if (servedInUse[i] && path == servedNames[i].path) {
+            servedInUse[i] = 0;
+        }
+    }
+}
+
+// Only a name that still names the object we served: one made anew meanwhile is somebody
+// else's. From a signal handler: no allocation.
+void RemoveLostClientNames() {
+    char where[sizeof kShmDirectory + sizeof servedNames[0].path];
+    for (int i = 0; i < kMaxCreatedNames; ++i) {
+        if (!servedInUse[i]) {
+            continue;
+        }
+        std::memcpy(where, kShmDirectory, sizeof kShmDirectory - 1);
+        std::memcpy(where + sizeof kShmDirectory - 1, servedNames[i].path,
+                    std::strlen(servedNames[i].path) + 1);
+        struct stat st {};
+        if (stat(where, &st) == 0 && st.st_dev == servedNames[i].device &&
+            st.st_ino == servedNames[i].inode) {
+            shm_unlink(servedNames[i].path);
+        }
+        servedInUse[i] = 0;
+    }
+}
+
 }  // namespace
 
 const conproxy_protocol::CreatedNameHooks& CreatedNames() {
@@ -51,6 +108,9 @@ int OpenObject(const std::string& name, size_t minBytes, std::string& path, bool
     path = opened.path;
     created = opened.created;
     refusal = opened.refusal;
+    if (fd >= 0 && !created) {
+        RememberServed(path, fd);
+    }
     return fd;
 }
 
@@ -63,6 +123,8 @@ void CloseObject(intptr_t fd, intptr_t watch, const std::string& path, bool crea
     }
     if (created) {
         conproxy_protocol::RemoveObjectName(path, kHooks);
+    } else {
+        ForgetServed(path);
     }
 }
 
@@ -72,6 +134,9 @@ void RemoveCreatedNames() {
             shm_unlink(createdNames[i]);
             createdInUse[i] = 0;
         }
+    }
+    if (StartingClientGone()) {
+        RemoveLostClientNames();
     }
 }
 

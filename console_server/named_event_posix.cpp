@@ -55,6 +55,11 @@ bool NamedEvent::Intact() const {
     if (word_ == nullptr || !intact_) {
         return false;
     }
+    // The size cannot tell: the object may have grown back since the page was replaced.
+    if (PageReplaced(word_)) {
+        intact_ = false;
+        return false;
+    }
     if (!ResizedSince(resizeWatch_, resizesSeen_)) {
         return true;
     }

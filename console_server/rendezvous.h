@@ -102,7 +102,9 @@ class NamedEvent {
 };
 
 // Removes the names this process created, for a signal handler on the way out: async-signal-safe
-// on POSIX; nothing to do on Windows, where the objects go with their last handle.
+// on POSIX; nothing to do on Windows, where the objects go with their last handle. On POSIX, when
+// the client that started us is gone (startup.h), also the names it made that still name the
+// objects we served (same device and inode): nobody else is left to remove them.
 void RemoveCreatedNames();
 
 }  // namespace conproxy

@@ -206,6 +206,7 @@ bool StartUp(const ServerNames& names, ServingSession& session) {
                       session.replyEvent.Refusal());
         return false;
     }
+    AttendToStartingClient();
     return true;
 }
 

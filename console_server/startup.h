@@ -26,11 +26,16 @@ void ShowUsage();
 // process group would be stopped by its first mode change. Empty when it can.
 std::string ConsoleRefusal();
 
-// A server whose parent holds the region open was started by that client, and ends when it
-// ends: a signal when the parent dies, and a look at the parent every kClientCheckMs of the
-// request wait. Returns the wait's slice (kWaitForever when nobody is followed). A server
-// started by hand has a parent (the shell) that holds none of the objects; it is not affected.
+// A server given the client library's lifeline (client_lifeline_posix.h), or whose parent
+// holds the region open, was started by that client, and ends when it ends (dies, or runs
+// another program in its place): a signal when the lifeline hangs up or the parent dies, and a
+// look at both every kClientCheckMs of the request wait. Returns the wait's slice (kWaitForever
+// when nobody is followed). A server started by hand has neither a lifeline nor a parent (the
+// shell) that holds one of the objects; it is not affected.
 int FollowStartingClient(const NamedRegion& region);
+// Called once every object is open: from here on the client's end ends the server (at once when
+// it is gone already), and the names it made that we served go with us.
+void AttendToStartingClient();
 bool StartingClientGone();
 // POSIX: the signal that comes when the parent dies, and the signal table's hand-over of it:
 // true when a followed client is what it is about (the server then ends by SIGHUP if that

@@ -1,7 +1,10 @@
 #include "startup.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client_lifeline_posix.h"
 #include "serve_requests.h"
 
 namespace conproxy {
@@ -21,6 +25,37 @@ constexpr int kClientCheckMs = 1000;
 // Taken before main: a parent that dies during our start-up is then still noticed.
 const pid_t startingParent = getppid();
 volatile sig_atomic_t followingClient = 0;
+volatile sig_atomic_t followingLifeline = 0;
+
+constexpr int kLifeline = conproxy_protocol::kLifelineDescriptor;
+
+// Descriptor 3 is the client library's lifeline when it is a socket with the mark waiting.
+bool LifelineGiven() {
+    struct stat st {};
+    if (fstat(kLifeline, &st) != 0 || !S_ISSOCK(st.st_mode)) {
+        return false;
+    }
+    char mark[conproxy_protocol::kLifelineMarkBytes];
+    return recv(kLifeline, mark, sizeof mark, MSG_PEEK | MSG_DONTWAIT) ==
+               static_cast<ssize_t>(sizeof mark) &&
+           std::memcmp(mark, conproxy_protocol::kLifelineMark, sizeof mark) == 0;
+}
+
+// The client's end is closed (it died or ran another program); async-signal-safe.
+bool LifelineCut() {
+    pollfd end{kLifeline, POLLRDHUP, 0};
+    return poll(&end, 1, 0) > 0 && (end.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// The hang-up raises the parent-death signal as well: one handler for both ways of losing the
+// client. False when the signal cannot be asked for (then the request wait's look finds it).
+bool SignalOnLifelineCut() {
+    const int flags = fcntl(kLifeline, F_GETFL);
+    return fcntl(kLifeline, F_SETFD, FD_CLOEXEC) == 0 &&
+           fcntl(kLifeline, F_SETOWN, getpid()) == 0 &&
+           fcntl(kLifeline, F_SETSIG, ParentDeathSignal()) == 0 && flags >= 0 &&
+           fcntl(kLifeline, F_SETFL, flags | O_ASYNC | O_NONBLOCK) == 0;
+}
 
 }  // namespace
 
@@ -31,10 +66,10 @@ int ParentDeathSignal() {
 // The parent-death signal also comes when the thread that started us ends while its process
 // lives on; only a parent that is really gone ends the server.
 bool TakeParentDeathSignal() {
-    if (!followingClient) {
+    if (!followingClient && !followingLifeline) {
         return false;
     }
-    if (getppid() != startingParent) {
+    if (StartingClientGone()) {
         raise(SIGHUP);
     }
     return true;
@@ -94,24 +129,39 @@ std::string ConsoleRefusal() {
 }
 
 int FollowStartingClient(const NamedRegion& region) {
-    if (!region.HeldBy(startingParent)) {
-        return kWaitForever;
+    // Held back until every object is open (AttendToStartingClient), so that an end for the
+    // client removes all of its names.
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, ParentDeathSignal());
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+    // Followed before the signals are asked for, so that they are taken as the client's end.
+    if (LifelineGiven()) {
+        followingLifeline = 1;
+        SignalOnLifelineCut();
     }
-    // Followed before the signal is asked for, so that it is taken as the parent's death.
-    followingClient = 1;
-    if (prctl(PR_SET_PDEATHSIG, ParentDeathSignal()) != 0) {
-        followingClient = 0;
-        return kWaitForever;
+    if (region.HeldBy(startingParent)) {
+        followingClient = 1;
+        if (prctl(PR_SET_PDEATHSIG, ParentDeathSignal()) != 0) {
+            followingClient = 0;
+        }
     }
-    // Gone before the signal was asked for: it will not come.
+    return followingClient || followingLifeline ? kClientCheckMs : kWaitForever;
+}
+
+void AttendToStartingClient() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, ParentDeathSignal());
+    sigprocmask(SIG_UNBLOCK, &held, nullptr);
+    // Gone before the signals were asked for: they will not come.
     if (StartingClientGone()) {
         EndForLostClient();
     }
-    return kClientCheckMs;
 }
 
 bool StartingClientGone() {
-    return followingClient && getppid() != startingParent;
+    return (followingClient && getppid() != startingParent) || (followingLifeline && LifelineCut());
 }
 
 int EndForLostClient() {

@@ -24,6 +24,8 @@ int FollowStartingClient(const NamedRegion&) {
     return kWaitForever;
 }
 
+void AttendToStartingClient() {}
+
 bool StartingClientGone() {
     return false;
 }

@@ -1,9 +1,12 @@
 // conclient running a script against a real conproxy that it starts itself; both share one
 // pseudo-terminal (as in a person's terminal session) and conclient writes its answers to a file.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -331,6 +334,107 @@ TEST_F(ConclientScript, InterruptedClientStopsItsServerAndRemovesItsNames) {
     termios after{};
     ASSERT_EQ(tcgetattr(terminal_.SlaveFd(), &after), 0);
     EXPECT_TRUE(e2e::SameTermios(before, after));
+}
+
+}  // namespace
+
+namespace {
+
+// The names a conclient process made (cpx<pid>_...), still in /dev/shm.
+std::vector<std::string> NamesOf(pid_t pid) {
+    const std::string stem = "cpx" + std::to_string(pid) + "_";
+    const std::string region = conproxy_protocol::RegionName(stem);
+    std::vector<std::string> found;
+    if (DIR* dir = opendir("/dev/shm")) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.compare(0, stem.size(), stem) == 0 ||
+                name.compare(0, region.size(), region) == 0) {
+                found.push_back(name);
+            }
+        }
+        closedir(dir);
+    }
+    return found;
+}
+
+// Removes whatever a conclient process left, however the test ends.
+struct LeftNamesRemover {
+    pid_t pid = 0;
+    ~LeftNamesRemover() {
+        for (const std::string& name : NamesOf(pid)) shm_unlink(("/" + name).c_str());
+    }
+};
+
+std::string Listed(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) list += " " + name;
+    return list;
+}
+
+class ConclientEnding : public ::testing::Test {
+  protected:
+    // Some of the signals dump core by default; no core files from the tests.
+    static void SetUpTestSuite() {
+        struct rlimit none {};
+        getrlimit(RLIMIT_CORE, &none);
+        none.rlim_cur = 0;
+        setrlimit(RLIMIT_CORE, &none);
+    }
+
+    // conclient started by the tests' launcher on the script, its standard output given.
+    std::unique_ptr<test_support::Child> Start(const std::string& script, int stdoutFd = -1) {
+        std::ofstream(dir_.File("script")) << script;
+        test_support::SpawnOptions options;
+        options.argv = {CONCLIENT_PATH, "--server", e2e::ServerPath(), dir_.File("script")};
+        options.stdoutFd = stdoutFd;
+        options.timeLimit = std::chrono::milliseconds(e2e::kWaitMs * 4);
+        return std::make_unique<test_support::Child>(options);
+    }
+
+    test_support::TempDir dir_;
+};
+
+// `conclient script | head -1`: the next line after the reader has gone ends conclient by
+// SIGPIPE (status 141 in a shell), and its names go first.
+TEST_F(ConclientEnding, BrokenOutputPipeRemovesItsNames) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);  // the reader's end in nobody else
+    std::string script;
+    for (int i = 0; i < 5000; ++i) script += "nop\n";
+    std::unique_ptr<test_support::Child> conclient = Start(script + "exit\n", ends[1]);
+    close(ends[1]);
+    LeftNamesRemover remover{conclient->Pid()};
+    std::string first;
+    char c = 0;
+    while (read(ends[0], &c, 1) == 1 && c != '\n') first += c;
+    close(ends[0]);
+    EXPECT_EQ(first, "ready");
+    const test_support::ExitInfo& info = conclient->Wait();
+    EXPECT_EQ(info.signal, SIGPIPE) << test_support::Describe(info);
+    EXPECT_EQ(Listed(NamesOf(conclient->Pid())), "");
+}
+
+// Every other ending signal, Ctrl+\ among them: the names removed before conclient ends by the
+// signal. SIGKILL leaves conclient no say: the server it started ends then and removes the names
+// it served for it.
+TEST_F(ConclientEnding, EndingSignalsRemoveItsNames) {
+    for (int signalNumber : {SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN + 2, SIGKILL}) {
+        SCOPED_TRACE(signalNumber);
+        std::unique_ptr<test_support::Child> conclient = Start("sleep 60000\nexit\n");
+        LeftNamesRemover remover{conclient->Pid()};
+        std::string first;
+        ASSERT_TRUE(conclient->FirstStdoutLine(first, std::chrono::milliseconds(e2e::kWaitMs)));
+        ASSERT_EQ(first, "ready");
+        ASSERT_EQ(NamesOf(conclient->Pid()).size(), 3u) << Listed(NamesOf(conclient->Pid()));
+        kill(conclient->Pid(), signalNumber);
+        const test_support::ExitInfo& info = conclient->Wait();
+        EXPECT_EQ(info.signal, signalNumber) << test_support::Describe(info);
+        if (signalNumber == SIGKILL) {
+            e2e::WaitUntil([&] { return NamesOf(conclient->Pid()).empty(); });
+        }
+        EXPECT_EQ(Listed(NamesOf(conclient->Pid())), "");
+    }
 }
 
 }  // namespace

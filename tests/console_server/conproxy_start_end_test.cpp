@@ -341,6 +341,48 @@ TEST(ConproxyEnding, EventCutByTheClientEndsWith34) {
     }
 }
 
+// An event cut to nothing and given its 4 bytes back at once, turn after turn: a touch of the
+// word in between lands on the guard's zero page, and the object's size looks right again by the
+// time it is measured. Sleeping on that page would be a server nobody can wake; it must end with
+// 34, or else go on answering. A request whose word the cut zeroed is sent once more, uncut.
+TEST(ConproxyEnding, EventCutAndGrownBackAtOnceEndsWith34OrServesOn) {
+    constexpr int kTurns = 3000;
+    constexpr int kTrialMs = 8000;
+    for (bool cutReply : {false, true}) {
+        Client client;
+        Server server(client.Args(), true);
+        ASSERT_TRUE(client.Ready());
+        const std::string& cut = cutReply ? client.Names().replyEvent : client.Names().requestEvent;
+        const int fd = shm_open(("/" + cut).c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        const Deadline trial(kTrialMs);
+        bool silent = false;
+        int turn = 0;
+        for (; turn < kTurns && !trial.Expired() && !silent; ++turn) {
+            client.Send(ConsoleRequest{ConNop5, 0, 0, 0, 0});
+            // The test's own mapping is not touched between the two: only the server's may be.
+            ASSERT_EQ(ftruncate(fd, 0), 0);
+            ASSERT_EQ(ftruncate(fd, 4), 0);
+            if (!client.Replied(20)) {
+                client.Send(ConsoleRequest{ConNop5, 0, 0, 0, 0});
+                silent = !client.Replied(2000);
+            }
+        }
+        close(fd);
+        if (silent) {
+            const test_support::ExitInfo info = server.Wait();
+            EXPECT_TRUE(info.exited)
+                << cut << " after " << turn
+                << " turns, neither an answer nor an end: " << test_support::Describe(info);
+            EXPECT_EQ(info.exitStatus, 34) << cut;
+            EXPECT_TRUE(Restored(server.Terminal())) << cut;
+        } else {
+            ASSERT_TRUE(client.Call(ConExit)) << cut;
+            EXPECT_EQ(server.ExitCode(), 0) << cut;
+        }
+    }
+}
+
 // "R" (running, sleeping...) or "Z" (a zombie nobody has reaped yet) or "" (gone).
 std::string ProcessState(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -348,6 +390,142 @@ std::string ProcessState(pid_t pid) {
     std::getline(stat, line);
     const size_t close = line.rfind(')');
     return close == std::string::npos || close + 2 >= line.size() ? "" : line.substr(close + 2, 1);
+}
+
+// The server the client library starts, on a terminal of its own (its own session, so that the
+// client's end never hangs that terminal up), in a forked copy of the test that is the client;
+// then(), run in that copy once the server is started, is the client's end.
+struct LibraryClient {
+    LibraryClient(const conclient::ClientNames& names,
+                  const std::function<void(conclient::ConproxyClient&)>& then) {
+        struct winsize size {
+            25, 80, 0, 0
+        };
+        if (openpty(&master, &slave, slavePath, nullptr, &size) != 0) {
+            ADD_FAILURE() << "openpty: " << std::strerror(errno);
+            return;
+        }
+        test_support::SpawnOptions options;
+        options.timeLimit = kServerLimit;
+        process = std::make_unique<test_support::Child>(options, [&]() {
+            conclient::ConproxyClient client;
+            std::string error;
+            conclient::StartOptions start;
+            start.serverPath = CONPROXY_PATH;
+            if (const char* underTest = std::getenv("CONPROXY_UNDER_TEST")) {
+                start.serverPath = underTest;
+            }
+            start.newSession = true;
+            start.ttyPath = slavePath;
+            if (!client.Open(names, &error) || !client.StartServer(start, &error)) {
+                return 1;
+            }
+            then(client);
+            return 0;
+        });
+    }
+    ~LibraryClient() {
+        process.reset();
+        close(master);
+        close(slave);
+    }
+    // The server, once the client has started it (0 when it has not in time).
+    pid_t ServerPid() const {
+        const std::string children = "/proc/" + std::to_string(process->Pid()) + "/task/" +
+                                     std::to_string(process->Pid()) + "/children";
+        const Deadline deadline(kStepTimeoutMs);
+        for (;;) {
+            const std::string list = test_support::ReadFile(children);
+            if (!list.empty()) {
+                return static_cast<pid_t>(std::stol(list));
+            }
+            if (deadline.Expired()) {
+                return 0;
+            }
+        }
+    }
+
+    int master = -1;
+    int slave = -1;
+    char slavePath[64] = {0};
+    std::unique_ptr<test_support::Child> process;
+};
+
+bool Ended(pid_t pid) {
+    const std::string state = ProcessState(pid);
+    return state.empty() || state == "Z";
+}
+
+// Waits for the server to end as for its client's death; kills it when it will not.
+bool EndsWithin(pid_t pid, int timeoutMs) {
+    const Deadline deadline(timeoutMs);
+    while (!Ended(pid) && !deadline.Expired()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+    }
+    if (Ended(pid)) {
+        return true;
+    }
+    kill(pid, SIGKILL);
+    return false;
+}
+
+bool AllGone(const conclient::ClientNames& names) {
+    return !NameExists(conproxy_protocol::RegionName(names.suffix)) &&
+           !NameExists(names.requestEvent) && !NameExists(names.replyEvent);
+}
+
+// A client killed at any moment of its server's start-up, from the instant the server process
+// appears: the server must not run on for good with the terminal raw, whatever it had learned of
+// its parent by then. The names the client made go with the server, as nobody else is left to
+// remove them. Trials spread over the first millisecond, each given longer than the server's
+// own look at its client.
+TEST(ConproxyEnding, ClientKilledDuringTheServersStartUpEndsIt) {
+    constexpr int kTrials = 21;
+    constexpr int kStepMicroseconds = 50;
+    int runningOn = 0;
+    std::string which;
+    for (int trial = 0; trial < kTrials; ++trial) {
+        const conclient::ClientNames names = NewNames();
+        const NamesRemover remover{
+            {conproxy_protocol::RegionName(names.suffix), names.requestEvent, names.replyEvent}};
+        LibraryClient client(names, [](conclient::ConproxyClient&) { pause(); });
+        ASSERT_NE(client.process, nullptr);
+        const pid_t server = client.ServerPid();
+        ASSERT_GT(server, 0) << "the client started no server";
+        std::this_thread::sleep_for(std::chrono::microseconds(trial * kStepMicroseconds));
+        kill(client.process->Pid(), SIGKILL);
+        client.process->Wait();
+        if (!EndsWithin(server, 1500)) {
+            ++runningOn;
+            which += " " + std::to_string(trial * kStepMicroseconds) + "us";
+            continue;
+        }
+        EXPECT_TRUE(Restored(client.slave)) << trial * kStepMicroseconds << " us";
+        EXPECT_TRUE(AllGone(names)) << trial * kStepMicroseconds << " us";
+    }
+    EXPECT_EQ(runningOn, 0) << "servers ran on after their client was killed at" << which;
+}
+
+// A client that runs another program in its place (exec) is gone as a client: its objects are
+// unmapped and closed, though its process, the server's parent, lives on.
+TEST(ConproxyEnding, ClientThatExecsAnotherProgramEndsItsServer) {
+    const conclient::ClientNames names = NewNames();
+    const NamesRemover remover{
+        {conproxy_protocol::RegionName(names.suffix), names.requestEvent, names.replyEvent}};
+    LibraryClient client(names, [](conclient::ConproxyClient& started) {
+        if (started.WaitReady(kStepTimeoutMs) != conclient::WaitResult::kReplied) {
+            _exit(1);
+        }
+        execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    });
+    ASSERT_NE(client.process, nullptr);
+    const pid_t server = client.ServerPid();
+    ASSERT_GT(server, 0) << "the client started no server";
+    EXPECT_TRUE(EndsWithin(server, 2500)) << "the server runs on after its client's exec";
+    EXPECT_TRUE(client.process->Running()) << "the program the client became has ended";
+    EXPECT_TRUE(Restored(client.slave));
+    EXPECT_TRUE(AllGone(names));
 }
 
 // A server whose parent holds its region (the client library starts it so) ends when that
