@@ -4,6 +4,7 @@
 // that part does not take ends the server as the terminal's ending does (terminal restored,
 // created names removed, then the signal's own default, so the parent sees the real cause). The
 // parts take their signals only once they are in use, so the order of start-up does not matter.
+#include <cerrno>
 #include <csignal>
 
 #include "bus_guard_posix.h"
@@ -61,7 +62,11 @@ Taker takers[_NSIG];
 
 void OnSignal(int signalNumber, siginfo_t* info, void*) {
     const Taker take = signalNumber > 0 && signalNumber < _NSIG ? takers[signalNumber] : nullptr;
+    // A part's system calls (the terminal's mode on a continue) must not change what the code
+    // the signal came into reads from errno.
+    const int savedErrno = errno;
     if (take != nullptr && take(signalNumber, info)) {
+        errno = savedErrno;
         return;
     }
     EndBySignal(signalNumber);
