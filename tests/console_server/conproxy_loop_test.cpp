@@ -321,6 +321,36 @@ TEST(ConproxyFaults, RegionShrunkDuringAPendingReadIsNotTouched) {
     }
 }
 
+// The client cuts the region while a text write waits for the terminal's cursor answer (up to
+// half a second on a terminal that never answers): the text was taken before the wait, so the
+// server touches no page that is gone, answers, and serves on once the region is back. The cut
+// lands at a different point of the wait in each trial; the trials are bounded in count and time.
+TEST(ConproxyFaults, RegionCutWhileATextWriteWaitsForTheCursorIsNotTouched) {
+    constexpr int kTrials = 4;
+    const Deadline budget(20000);
+    for (int trial = 0; trial < kTrials && !budget.Expired(); ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        Client client;
+        Server server(client.Args(), true);
+        ASSERT_TRUE(client.Ready());
+        std::memcpy(client.Region() + 4000, "cut text", 8);
+        client.Send(ConsoleRequest{ConWriteText, 0, 4000, 8, 0});
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 + 60 * trial));
+        const int fd = shm_open(
+            ("/" + conproxy_protocol::RegionName(client.Names().suffix)).c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 0), 0);
+        ASSERT_TRUE(client.Replied()) << "the server did not answer";
+
+        ASSERT_EQ(ftruncate(fd, kRegionBytes), 0);
+        close(fd);
+        ASSERT_TRUE(client.Call(ConNop5));
+        ASSERT_TRUE(client.Call(ConExit));
+        EXPECT_EQ(client.Record().status, 0);
+        EXPECT_EQ(server.ExitCode(), 0);
+    }
+}
+
 // A paste flood while the client only peeks: the server stops taking keys from the terminal once
 // its queue is full, instead of growing without end; the keys wait in the terminal.
 TEST(ConproxyFaults, PastedFloodDoesNotGrowTheQueueWithoutEnd) {
