@@ -12,12 +12,12 @@ namespace {
 // writing during the command changes nothing we decided on), data copied into our own buffers
 // before the console sees it, and answers copied back. Every touch goes through the region's
 // Copy: a client may cut the region at any moment, during a wait for keys or for the terminal
-// as much as between a measure and the touch after it, and then the request just ends.
+// as much as between a measure and the touch after it. A copy that finds its page gone writes
+// nothing; the count is still written where the record's page stands.
 struct ServedRequest {
     const RequestRegion& shared;
     size_t size;  // measured once, before the record was read
     ConsoleRequest request;
-    bool cut = false;  // a copy found the region cut: nothing more is touched
 
     // Whether the data area [dataOffset, dataOffset + length) lies inside the region.
     bool Fits(uint64_t length) const {
@@ -28,26 +28,25 @@ struct ServedRequest {
         return offset <= size && length <= size - offset;
     }
 
-    bool ReadData(void* to, uint64_t length) {
+    bool ReadData(void* to, uint64_t length) const {
         return Fits(length) && Touch(to, shared.Data() + request.dataOffset, length);
     }
-    bool WriteData(const void* from, uint64_t length) {
+    bool WriteData(const void* from, uint64_t length) const {
         return Fits(length) && Touch(shared.Data() + request.dataOffset, from, length);
     }
 
     // Fields are written one by one, after the data: data placed over the record (an offset
     // below 20) is what the client asked for, and the count written last is what it reads.
-    void SetStatus(int32_t value) { SetField(offsetof(ConsoleRequest, status), value); }
-    void SetResult(uint32_t value) { SetField(offsetof(ConsoleRequest, result), value); }
+    void SetStatus(int32_t value) const { SetField(offsetof(ConsoleRequest, status), value); }
+    void SetResult(uint32_t value) const { SetField(offsetof(ConsoleRequest, result), value); }
 
   private:
-    bool Touch(void* to, const void* from, size_t length) {
-        cut = cut || !shared.Copy(to, from, length);
-        return !cut;
+    bool Touch(void* to, const void* from, size_t length) const {
+        return shared.Copy(to, from, length);
     }
 
     template <typename Field>
-    void SetField(size_t offset, Field value) {
+    void SetField(size_t offset, Field value) const {
         if (offset + sizeof value <= size) {
             Touch(shared.Data() + offset, &value, sizeof value);
         }
