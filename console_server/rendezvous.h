@@ -50,15 +50,16 @@ class NamedRegion : public RequestRegion {
     // shrink under the mapping (POSIX) the answer follows every resize made before the call, so
     // ask before each request; it costs a system call only after a resize.
     size_t Size() const override;
-#ifndef _WIN32
-    bool Copy(void* to, const void* from, size_t bytes) const override;
-#endif
     bool Created() const { return created_; }
     // Why an existing object was refused; empty when it was not.
     const std::string& Refusal() const { return refusal_; }
     // True when the process parentPid holds this very object open (POSIX: one of its descriptors
     // names the same object); always false on Windows.
     bool HeldBy(long parentPid) const;
+#ifndef _WIN32
+    // Guarded against the client's cut of the region (region_guard_posix.h).
+    bool Copy(void* to, const void* from, size_t bytes) const override;
+#endif
 
   private:
     std::string refusal_;

@@ -52,7 +52,7 @@ const SignalOwner kSignalOwners[] = {
     {SIGSTKFLT, nullptr}, {SIGSYS, nullptr},    {SIGTRAP, nullptr},
     {SIGSEGV, nullptr},   {SIGABRT, nullptr},   {SIGFPE, nullptr},
     {SIGILL, nullptr},    {SIGIO, ResizeWatch},  // counts each resize of a watched object
-    {SIGBUS, BusGuard},  // leaves a copy from a cut region, mends a touch of a cut event page
+    {SIGBUS, BusGuard},    // leaves a copy from a cut region, mends a touch of a cut event page
     {SIGPIPE, OwnWrite},   // our own write to a reader gone only fails, as on Windows
     {SIGCONT, Continued},  // back from a stop: the terminal in our mode again
 };
