@@ -7,6 +7,7 @@
 #include "console_records.h"
 #include "created_names_posix.h"
 #include "named_object_posix.h"
+#include "region_guard_posix.h"
 #include "rendezvous.h"
 #include "resize_watch_posix.h"
 
@@ -33,8 +34,13 @@ SystemError NamedRegion::CreateOrOpen(const std::string& name) {
     }
     data_ = static_cast<unsigned char*>(data);
     size_ = kRegionBytes;
+    GuardRegion(data_, size_);
     resizeWatch_ = WatchResizes(fd);
     return 0;
+}
+
+bool NamedRegion::Copy(void* to, const void* from, size_t bytes) const {
+    return GuardedCopy(to, from, bytes);
 }
 
 size_t NamedRegion::Size() const {

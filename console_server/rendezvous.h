@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "deadline.h"
@@ -13,14 +14,20 @@
 namespace conproxy {
 
 // The request region as the handlers see it: the shared bytes a request stands in. The handlers
-// ask Size() once per request and again after a command has waited for keys, since a client may
-// shrink the region meanwhile (POSIX). NamedRegion is the one the server serves; tests and the
-// fuzzer put plain bytes behind it.
+// ask Size() once per request and touch the bytes only through Copy(), into and out of their own
+// buffers: a client may cut the region at any moment (POSIX), and then a copy fails instead of
+// the server. NamedRegion is the one the server serves; tests and the fuzzer put plain bytes
+// behind it.
 class RequestRegion {
   public:
     virtual ~RequestRegion() = default;
     virtual unsigned char* Data() const = 0;
     virtual size_t Size() const = 0;  // the bytes behind Data() that exist now
+    // memcpy where one end lies in Data(); false when the region was cut under the copy.
+    virtual bool Copy(void* to, const void* from, size_t bytes) const {
+        std::memcpy(to, from, bytes);
+        return true;
+    }
 };
 
 // The request region as a named object: created, or opened when the client made it first. An object
@@ -49,6 +56,10 @@ class NamedRegion : public RequestRegion {
     // True when the process parentPid holds this very object open (POSIX: one of its descriptors
     // names the same object); always false on Windows.
     bool HeldBy(long parentPid) const;
+#ifndef _WIN32
+    // Guarded against the client's cut of the region (region_guard_posix.h).
+    bool Copy(void* to, const void* from, size_t bytes) const override;
+#endif
 
   private:
     std::string refusal_;

@@ -9,30 +9,31 @@ namespace conproxy {
 namespace {
 
 // One request as the handlers serve it: the record copied out of the region once (so a client
-// writing during the command changes nothing we decided on) and bounds-checked access to the
-// rest of the region.
+// writing during the command changes nothing we decided on), data copied into our own buffers
+// before the console sees it, and answers copied back. Every touch goes through the region's
+// Copy: a client may cut the region at any moment, during a wait for keys or for the terminal
+// as much as between a measure and the touch after it. A copy that finds its page gone writes
+// nothing; the count is still written where the record's page stands.
 struct ServedRequest {
-    unsigned char* bytes;
-    size_t size;
-    ConsoleRequest request;
     const RequestRegion& shared;
+    size_t size;  // measured once, before the record was read
+    ConsoleRequest request;
 
-    // The data area [dataOffset, dataOffset + length), or null when any of it lies outside.
-    unsigned char* Data(uint64_t length) const {
+    // Whether the data area [dataOffset, dataOffset + length) lies inside the region.
+    bool Fits(uint64_t length) const {
         if (request.dataOffset < 0) {
-            return nullptr;
+            return false;
         }
         const uint64_t offset = static_cast<uint64_t>(request.dataOffset);
-        if (offset > size || length > size - offset) {
-            return nullptr;
-        }
-        return bytes + offset;
+        return offset <= size && length <= size - offset;
     }
 
-    // After any console call that can wait (for keys, for the terminal's cursor answer, for a
-    // slow terminal to take our output): the client may have shrunk the region meanwhile, and a
-    // page that is gone must not be touched.
-    void Measure() { size = shared.Size(); }
+    bool ReadData(void* to, uint64_t length) const {
+        return Fits(length) && Touch(to, shared.Data() + request.dataOffset, length);
+    }
+    bool WriteData(const void* from, uint64_t length) const {
+        return Fits(length) && Touch(shared.Data() + request.dataOffset, from, length);
+    }
 
     // Fields are written one by one, after the data: data placed over the record (an offset
     // below 20) is what the client asked for, and the count written last is what it reads.
@@ -40,10 +41,14 @@ struct ServedRequest {
     void SetResult(uint32_t value) const { SetField(offsetof(ConsoleRequest, result), value); }
 
   private:
+    bool Touch(void* to, const void* from, size_t length) const {
+        return shared.Copy(to, from, length);
+    }
+
     template <typename Field>
     void SetField(size_t offset, Field value) const {
         if (offset + sizeof value <= size) {
-            std::memcpy(bytes + offset, &value, sizeof value);
+            Touch(shared.Data() + offset, &value, sizeof value);
         }
     }
 };
@@ -59,23 +64,17 @@ void HandleClearScreen(ServedRequest& region, Console& console) {
         }
     }
     console.SetCursor(ConsoleCoord{0, 0});
-    region.Measure();
     region.SetStatus(0);
 }
 
 void HandleGetScreenInfo(ServedRequest& region, Console& console) {
-    if (region.Data(kScreenInfoBytes) == nullptr) {
+    if (!region.Fits(kScreenInfoBytes)) {
         return;
     }
     // A failed call leaves the bytes as they were.
     ConsoleScreenBufferInfo info{};
-    if (!console.GetScreenInfo(info)) {
-        return;
-    }
-    region.Measure();
-    unsigned char* data = region.Data(kScreenInfoBytes);
-    if (data != nullptr) {
-        std::memcpy(data, &info, sizeof info);
+    if (console.GetScreenInfo(info)) {
+        region.WriteData(&info, sizeof info);
     }
 }
 
@@ -87,59 +86,47 @@ void HandleSetCursor(const ServedRequest& region, Console& console) {
 }
 
 void HandleInputRecord(ServedRequest& region, Console& console, bool remove) {
-    if (region.Data(kInputRecordBytes) == nullptr) {
+    if (!region.Fits(kInputRecordBytes)) {
         region.SetResult(0);
         return;
     }
     InputRecord record{};
     uint32_t count = 0;
     const bool ok = remove ? console.ReadInput(record, count) : console.PeekInput(record, count);
-    if (!ok) {
+    if (!ok || count == 0) {
         count = 0;
-    }
-    if (remove) {
-        region.Measure();
-    }
-    unsigned char* data = region.Data(kInputRecordBytes);
-    if (data == nullptr) {
-        region.SetResult(0);  // where the record still stands; the key is lost with the page
-        return;
-    }
-    if (count > 0) {
+    } else if (region.WriteData(&record, sizeof record)) {
         count = 1;
-        std::memcpy(data, &record, sizeof record);
+    } else {
+        count = 0;  // the key is lost with the page
     }
     region.SetResult(count);
 }
 
 void HandleReadText(ServedRequest& region, Console& console) {
     char text[kRegionBytes];
-    if (region.Data(region.request.count) == nullptr || region.request.count > sizeof text) {
+    if (!region.Fits(region.request.count) || region.request.count > sizeof text) {
         region.SetResult(0);
         return;
     }
-    // Read into our own buffer: the read may wait for the user, and the region may shrink
-    // under us meanwhile.
+    // Read into our own buffer: the read may wait for the user.
     uint32_t count = 0;
     if (!console.ReadText(text, region.request.count, count) || count > region.request.count) {
         count = 0;
     }
-    region.Measure();
-    unsigned char* data = region.Data(region.request.count);
-    if (data == nullptr) {
-        region.SetResult(0);
-        return;
+    if (!region.WriteData(text, count)) {
+        count = 0;
     }
-    std::memcpy(data, text, count);
     region.SetResult(count);
 }
 
-void HandleWriteText(const ServedRequest& region, Console& console) {
-    const unsigned char* data = region.Data(region.request.count);
-    if (data == nullptr || region.request.count == 0) {
+void HandleWriteText(ServedRequest& region, Console& console) {
+    char text[kRegionBytes];
+    const uint32_t count = region.request.count;
+    if (count == 0 || count > sizeof text || !region.ReadData(text, count)) {
         return;
     }
-    console.WriteText(reinterpret_cast<const char*>(data), region.request.count);
+    console.WriteText(text, count);
 }
 
 void ShowUnknownCommand(const ServedRequest& region, Console& console) {
@@ -152,13 +139,14 @@ void ShowUnknownCommand(const ServedRequest& region, Console& console) {
 }  // namespace
 
 bool HandleRequest(const RequestRegion& shared, Console& console) {
-    unsigned char* bytes = shared.Data();
     const size_t size = shared.Size();
-    if (bytes == nullptr || size < sizeof(ConsoleRequest)) {
+    if (shared.Data() == nullptr || size < sizeof(ConsoleRequest)) {
         return false;  // no request can stand in it
     }
-    ServedRequest region{bytes, size, {}, shared};
-    std::memcpy(&region.request, bytes, sizeof region.request);
+    ServedRequest region{shared, size, {}};
+    if (!shared.Copy(&region.request, shared.Data(), sizeof region.request)) {
+        return false;  // cut before the record could be read
+    }
 
     switch (region.request.command) {
         case ConClearScreen:

@@ -1,6 +1,7 @@
 // Carries out the request that stands at the start of the region on a Console. The request is
-// copied out once and every data area is checked against the region's real size before any
-// byte is touched, so arbitrary region contents can do no harm.
+// copied out once, every data area is checked against the region's size, and the region is
+// touched only through copies that survive its cut, so neither arbitrary contents nor a client
+// that cuts the region at any moment can do harm.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "bus_guard_posix.h"
+#include "region_guard_posix.h"
 #include "resize_watch_posix.h"
 #include "startup.h"
 #include "terminal_posix.h"
@@ -17,21 +18,21 @@ namespace conproxy {
 namespace {
 
 // A part's first look at a signal: true when it was that part's and is dealt with.
-using Taker = bool (*)(int signalNumber, const siginfo_t* info);
+using Taker = bool (*)(int signalNumber, const siginfo_t* info, void* context);
 
-bool ResizeWatch(int, const siginfo_t*) {
+bool ResizeWatch(int, const siginfo_t*, void*) {
     return TakeResizeSignal();
 }
-bool BusGuard(int, const siginfo_t* info) {
-    return TakeBusFault(info);
+bool BusGuard(int, const siginfo_t* info, void* context) {
+    return TakeRegionFault(info, context) || TakeBusFault(info);
 }
-bool ParentCheck(int, const siginfo_t*) {
+bool ParentCheck(int, const siginfo_t*, void*) {
     return TakeParentDeathSignal();
 }
-bool Continued(int, const siginfo_t*) {
+bool Continued(int, const siginfo_t*, void*) {
     return TakeContinueSignal();
 }
-bool OwnWrite(int, const siginfo_t* info) {
+bool OwnWrite(int, const siginfo_t* info, void*) {
     return IsOwnBrokenPipe(info);
 }
 
@@ -52,7 +53,7 @@ const SignalOwner kSignalOwners[] = {
     {SIGSTKFLT, nullptr}, {SIGSYS, nullptr},    {SIGTRAP, nullptr},
     {SIGSEGV, nullptr},   {SIGABRT, nullptr},   {SIGFPE, nullptr},
     {SIGILL, nullptr},    {SIGIO, ResizeWatch},  // counts each resize of a watched object
-    {SIGBUS, BusGuard},                          // mends a touch of a cut event page
+    {SIGBUS, BusGuard},    // leaves a copy from a cut region, mends a touch of a cut event page
     {SIGPIPE, OwnWrite},   // our own write to a reader gone only fails, as on Windows
     {SIGCONT, Continued},  // back from a stop: the terminal in our mode again
 };
@@ -60,12 +61,12 @@ const SignalOwner kSignalOwners[] = {
 // Filled by InstallSignalOwners, read by the handler: a plain array indexed by signal number.
 Taker takers[_NSIG];
 
-void OnSignal(int signalNumber, siginfo_t* info, void*) {
+void OnSignal(int signalNumber, siginfo_t* info, void* context) {
     const Taker take = signalNumber > 0 && signalNumber < _NSIG ? takers[signalNumber] : nullptr;
     // A part's system calls (the terminal's mode on a continue) must not change what the code
     // the signal came into reads from errno.
     const int savedErrno = errno;
-    if (take != nullptr && take(signalNumber, info)) {
+    if (take != nullptr && take(signalNumber, info, context)) {
         errno = savedErrno;
         return;
     }

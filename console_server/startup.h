@@ -29,9 +29,10 @@ std::string ConsoleRefusal();
 // A server given the client library's lifeline (client_lifeline_posix.h), or whose parent
 // holds the region open, was started by that client, and ends when it ends (dies, or runs
 // another program in its place): a signal when the lifeline hangs up or the parent dies, and a
-// look at both every kClientCheckMs of the request wait. Returns the wait's slice (kWaitForever
-// when nobody is followed). A server started by hand has neither a lifeline nor a parent (the
-// shell) that holds one of the objects; it is not affected.
+// look at both every kClientCheckMs of the request wait only where the lifeline's hang-up
+// cannot be signalled. Returns the wait's slice (kWaitForever when no look is needed). A server
+// started by hand has neither a lifeline nor a parent (the shell) that holds one of the objects;
+// it is not affected.
 int FollowStartingClient(const NamedRegion& region);
 // Called once every object is open: from here on the client's end ends the server (at once when
 // it is gone already), and the names it made that we served go with us.

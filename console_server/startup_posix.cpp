@@ -136,9 +136,12 @@ int FollowStartingClient(const NamedRegion& region) {
     sigaddset(&held, ParentDeathSignal());
     sigprocmask(SIG_BLOCK, &held, nullptr);
     // Followed before the signals are asked for, so that they are taken as the client's end.
+    // Only a lifeline whose hang-up cannot raise the signal is looked at in the request wait:
+    // a timed wait costs every turn, and the signals need no look.
+    bool looked = false;
     if (LifelineGiven()) {
         followingLifeline = 1;
-        SignalOnLifelineCut();
+        looked = !SignalOnLifelineCut();
     }
     if (region.HeldBy(startingParent)) {
         followingClient = 1;
@@ -146,7 +149,7 @@ int FollowStartingClient(const NamedRegion& region) {
             followingClient = 0;
         }
     }
-    return followingClient || followingLifeline ? kClientCheckMs : kWaitForever;
+    return looked ? kClientCheckMs : kWaitForever;
 }
 
 void AttendToStartingClient() {
