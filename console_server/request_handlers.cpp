@@ -13,10 +13,12 @@ namespace {
 // before the console sees it, and answers copied back. Every touch goes through the region's
 // Copy: a client may cut the region at any moment, during a wait for keys or for the terminal
 // as much as between a measure and the touch after it. A copy that finds its page gone writes
-// nothing; the count is still written where the record's page stands.
+// nothing; the count is still written where the record's page stands. Each touch asks the
+// region's size again (a system call only after a resize): a region shrunk during a console
+// call gets nothing written at or past its new end, also inside its last page, where no fault
+// would tell.
 struct ServedRequest {
     const RequestRegion& shared;
-    size_t size;  // measured once, before the record was read
     ConsoleRequest request;
 
     // Whether the data area [dataOffset, dataOffset + length) lies inside the region.
@@ -25,6 +27,7 @@ struct ServedRequest {
             return false;
         }
         const uint64_t offset = static_cast<uint64_t>(request.dataOffset);
+        const size_t size = shared.Size();
         return offset <= size && length <= size - offset;
     }
 
@@ -47,7 +50,7 @@ struct ServedRequest {
 
     template <typename Field>
     void SetField(size_t offset, Field value) const {
-        if (offset + sizeof value <= size) {
+        if (offset + sizeof value <= shared.Size()) {
             Touch(shared.Data() + offset, &value, sizeof value);
         }
     }
@@ -114,7 +117,9 @@ void HandleReadText(ServedRequest& region, Console& console) {
     if (!console.ReadText(text, region.request.count, count) || count > region.request.count) {
         count = 0;
     }
-    if (!region.WriteData(text, count)) {
+    // The whole area asked for must still stand, not only the part the read filled: a client
+    // that cut it during the read gets no count.
+    if (!region.Fits(region.request.count) || !region.WriteData(text, count)) {
         count = 0;
     }
     region.SetResult(count);
@@ -143,7 +148,7 @@ bool HandleRequest(const RequestRegion& shared, Console& console) {
     if (shared.Data() == nullptr || size < sizeof(ConsoleRequest)) {
         return false;  // no request can stand in it
     }
-    ServedRequest region{shared, size, {}};
+    ServedRequest region{shared, {}};
     if (!shared.Copy(&region.request, shared.Data(), sizeof region.request)) {
         return false;  // cut before the record could be read
     }
