@@ -2,38 +2,13 @@
 
 #include <cstdio>
 
+#include "utf8_decode.h"
+
 namespace conclient {
 namespace utf8 {
 
 size_t Decode(const std::string& text, size_t at, char32_t* c) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char first = byte(0);
-    size_t length = 0;
-    char32_t value = 0;
-    char32_t least = 0;  // the smallest value of this length: below it the form is overlong
-    if (first < 0x80) {
-        *c = first;
-        return 1;
-    } else if (first >= 0xC2 && first <= 0xDF) {
-        length = 2, value = first & 0x1Fu, least = 0x80;
-    } else if (first >= 0xE0 && first <= 0xEF) {
-        length = 3, value = first & 0x0Fu, least = 0x800;
-    } else if (first >= 0xF0 && first <= 0xF4) {
-        length = 4, value = first & 0x07u, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length)
-        return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0u) != 0x80)
-            return 0;
-        value = (value << 6) | (byte(i) & 0x3Fu);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *c = value;
-    return length;
+    return conproxy_protocol::DecodeUtf8(text, at, *c);
 }
 
 void Append(char32_t c, std::string* out) {

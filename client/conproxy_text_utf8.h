@@ -1,6 +1,5 @@
-// UTF-8 read strictly, for the text conversions of both platforms: the C library's decoder takes
-// some byte runs that are no UTF-8 (F4 90 80 80 as U+110000), and a refusal must name the first
-// byte that is wrong.
+// UTF-8 for the text conversions of both platforms: read strictly by the protocol's reader
+// (utf8_decode.h, which the server's escapes use too), written, and named in refusals.
 #pragma once
 
 #include <cstddef>

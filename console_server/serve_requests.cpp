@@ -9,46 +9,11 @@
 #include "rendezvous.h"
 #include "request_handlers.h"
 #include "startup.h"
+#include "utf8_decode.h"
 
 namespace conproxy {
 
 namespace {
-
-// The length of the UTF-8 character at text[at] and its code point, or 0 where the bytes are no
-// UTF-8 (overlong forms, surrogates and values past U+10FFFF included).
-size_t Utf8Character(const std::string& text, size_t at, char32_t& c) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char first = byte(0);
-    size_t length = 0;
-    char32_t value = 0;
-    char32_t least = 0;  // the smallest value of this length: below it the form is overlong
-    if (first < 0x80) {
-        c = first;
-        return 1;
-    } else if (first >= 0xC2 && first <= 0xDF) {
-        length = 2, value = first & 0x1Fu, least = 0x80;
-    } else if (first >= 0xE0 && first <= 0xEF) {
-        length = 3, value = first & 0x0Fu, least = 0x800;
-    } else if (first >= 0xF0 && first <= 0xF4) {
-        length = 4, value = first & 0x07u, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length) {
-        return 0;
-    }
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0u) != 0x80) {
-            return 0;
-        }
-        value = (value << 6) | (byte(i) & 0x3Fu);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return 0;
-    }
-    c = value;
-    return length;
-}
 
 void AppendEscaped(unsigned char byte, std::string& shown) {
     char escaped[5];
@@ -65,7 +30,7 @@ std::string ShowName(const std::string& name) {
     size_t at = 0;
     while (at < name.size()) {
         char32_t c = static_cast<unsigned char>(name[at]);
-        const size_t length = kReportedNamesAreUtf8 ? Utf8Character(name, at, c) : 1;
+        const size_t length = kReportedNamesAreUtf8 ? conproxy_protocol::DecodeUtf8(name, at, c) : 1;
         if (length == 0) {
             AppendEscaped(static_cast<unsigned char>(name[at]), shown);
             ++at;
