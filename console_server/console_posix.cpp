@@ -23,6 +23,7 @@ class PosixConsole : public Console {
             error = LastSystemError();
             return false;
         }
+        input_.WatchArrivals();
         screen_.Start();
         return true;
     }

@@ -21,6 +21,12 @@ constexpr size_t kMaxHeldBytes = 4096;
 
 }  // namespace
 
+void TerminalInput::WatchArrivals() {
+    if (IsTerminal()) {
+        arrivals_.Watch(STDIN_FILENO);  // unwatched, bytes count as come when read
+    }
+}
+
 bool TerminalInput::Peek(InputRecord& record, uint32_t& count) {
     count = 0;
     if (!IsTerminal()) {
@@ -91,7 +97,7 @@ bool TerminalInput::Pump(int waitMs) {
             return true;
         }
     }
-    if (decoder_.HasPending() && escapePause_.Expired()) {
+    if (decoder_.HasPending() && PauseLeftMs(InputArrivals::Clock::now()) == 0) {
         // The pause after the held bytes has passed already (a peek read them, then nothing came
         // in time): they are complete before any later key is read, or Esc and a key typed long
         // after it would join into Alt with that key.
@@ -103,7 +109,7 @@ bool TerminalInput::Pump(int waitMs) {
     }
     int timeoutMs = waitMs;
     if (decoder_.HasPending()) {
-        const int pauseMs = escapePause_.RemainingMs();
+        const int pauseMs = PauseLeftMs(InputArrivals::Clock::now());
         if (timeoutMs < 0 || pauseMs < timeoutMs) {
             timeoutMs = pauseMs;
         }
@@ -117,17 +123,37 @@ bool TerminalInput::Pump(int waitMs) {
     }
     if (room > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
         char bytes[kReadChunkBytes];
-        const ssize_t got = ReadSome(STDIN_FILENO, bytes, std::min(room, sizeof bytes));
+        const ssize_t got =
+            arrivals_.Read(STDIN_FILENO, bytes, std::min(room, sizeof bytes), runs_);
         if (got <= 0) {
             return false;
         }
-        decoder_.Feed(bytes, static_cast<size_t>(got), queue_, kMaxQueuedRecords);
-        escapePause_ = Deadline(kEscapePauseMs);
+        Decode(bytes);
     }
-    if (decoder_.HasPending() && escapePause_.Expired()) {
+    if (decoder_.HasPending() && PauseLeftMs(InputArrivals::Clock::now()) == 0) {
         decoder_.Flush(queue_, kMaxQueuedRecords);
     }
     return true;
+}
+
+// Each run as it came: held bytes followed by a pause are complete before the next run joins
+// them, however much later both are read.
+void TerminalInput::Decode(const char* bytes) {
+    for (const InputArrivals::Run& run : runs_) {
+        if (decoder_.HasPending() && PauseLeftMs(run.came) == 0) {
+            decoder_.Flush(queue_, kMaxQueuedRecords);
+        }
+        decoder_.Feed(bytes, run.size, queue_, kMaxQueuedRecords);
+        bytes += run.size;
+        lastCame_ = run.came;
+    }
+}
+
+// What is left at `at` of the pause after the last bytes decoded, rounded up.
+int TerminalInput::PauseLeftMs(InputArrivals::Clock::time_point at) const {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        lastCame_ + std::chrono::milliseconds(kEscapePauseMs) - at);
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 }  // namespace conproxy

@@ -27,12 +27,14 @@ using conclient::WaitResult;
 
 constexpr uint16_t kVkShift = 0x10;
 constexpr uint16_t kVkControl = 0x11;
+constexpr uint16_t kVkAlt = 0x12;
 constexpr uint16_t kVkReturn = 0x0D;
 constexpr uint16_t kVkLeft = 0x25;
 constexpr uint16_t kVkUp = 0x26;
 constexpr uint16_t kVkRight = 0x27;
 constexpr uint16_t kVkDown = 0x28;
 constexpr uint16_t kVkA = 0x41;
+constexpr uint16_t kVkX = 0x58;
 constexpr uint16_t kVkF1 = 0x70;
 constexpr uint16_t kVkF5 = 0x74;
 constexpr int kPromptAnswerMs = 1000;
@@ -209,6 +211,13 @@ TEST_F(ConsoleOnTerminal, ReadInputGivesKeyDownAndUpPerKey) {
         {"Left", "\x1b[D", {{true, kVkLeft, 0, true}, {false, kVkLeft, 0, true}}},
         {"F1", "\x1bOP", {{true, kVkF1, 0, false}, {false, kVkF1, 0, false}}},
         {"F5", "\x1b[15~", {{true, kVkF5, 0, false}, {false, kVkF5, 0, false}}},
+        // Sent in one write while the server is idle: one key, however late it is read.
+        {"Alt+X",
+         "\x1bx",
+         {{true, kVkAlt, 0, false},
+          {true, kVkX, 'x', false},
+          {false, kVkX, 'x', false},
+          {false, kVkAlt, 0, false}}},
     };
     for (const KeyCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -263,33 +272,39 @@ TEST_F(ConsoleOnTerminal, ReadInputWaitsForAKey) {
 }
 
 // A lone Esc is told from Alt+key by the pause after it, counted from when the Esc came: a key
-// typed long after it is a key of its own, whether the client was waiting in a read all along or
-// only peeked (which already took the Esc from the terminal) in between.
+// typed long after it is a key of its own, whether the client was waiting in a read all along,
+// only peeked (which already took the Esc from the terminal) in between, or asked nothing until
+// both keys had come.
 TEST_F(ConsoleOnTerminal, EscThenAKeyLongAfterIsTwoKeysNotAlt) {
     constexpr uint16_t kVkEscape = 0x1B;
-    constexpr uint16_t kVkX = 0x58;
-    for (const bool peekBetween : {true, false}) {
+    enum class Client { kPeeksBetween, kReadsAllAlong, kAsksAfterBoth };
+    const std::pair<Client, const char*> clients[] = {
+        {Client::kPeeksBetween, "peek between"},
+        {Client::kReadsAllAlong, "read waiting"},
+        {Client::kAsksAfterBoth, "server idle until both came"},
+    };
+    for (const auto& [client, name] : clients) {
         for (int trial = 0; trial < 3; ++trial) {
-            SCOPED_TRACE(std::string(peekBetween ? "peek between" : "read waiting") + ", trial " +
-                         std::to_string(trial));
-            std::vector<InputRecord> got;
-            if (peekBetween) {
-                terminal_.Type("\x1b");
+            SCOPED_TRACE(std::string(name) + ", trial " + std::to_string(trial));
+            std::future<std::vector<InputRecord>> read;
+            if (client == Client::kReadsAllAlong) {
+                read = std::async(std::launch::async, [this] { return ReadRecords(4); });
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            terminal_.Type("\x1b");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (client == Client::kPeeksBetween) {
                 InputRecord r;
                 uint32_t result = 9;
                 ASSERT_EQ(client_.PeekInput(&r, &result), WaitResult::kReplied);
-                std::this_thread::sleep_for(std::chrono::milliseconds(600));
-                terminal_.Type("x");
-                got = ReadRecords(4);
-            } else {
-                auto read = std::async(std::launch::async, [this] { return ReadRecords(4); });
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                terminal_.Type("\x1b");
-                std::this_thread::sleep_for(std::chrono::milliseconds(600));
-                terminal_.Type("x");
-                got = read.get();
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            terminal_.Type("x");
+            if (client == Client::kAsksAfterBoth) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            const std::vector<InputRecord> got =
+                client == Client::kReadsAllAlong ? read.get() : ReadRecords(4);
             ASSERT_EQ(got.size(), 4u);
             const uint16_t keys[] = {kVkEscape, kVkEscape, kVkX, kVkX};
             for (size_t i = 0; i < got.size(); ++i) {
