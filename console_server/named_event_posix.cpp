@@ -55,13 +55,15 @@ bool NamedEvent::Intact() const {
     if (word_ == nullptr || !intact_) {
         return false;
     }
+    // A page replaced after a fault is counted as a resize too, so one load is the whole look
+    // while nothing happens.
+    if (!ResizedSince(resizeWatch_, resizesSeen_)) {
+        return true;
+    }
     // The size cannot tell: the object may have grown back since the page was replaced.
     if (PageReplaced(word_)) {
         intact_ = false;
         return false;
-    }
-    if (!ResizedSince(resizeWatch_, resizesSeen_)) {
-        return true;
     }
     struct stat st {};
     if (fstat(static_cast<int>(native_), &st) != 0 ||

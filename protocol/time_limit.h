@@ -10,10 +10,11 @@ namespace conproxy_protocol {
 
 class Deadline {
   public:
+    // No clock is read for a wait without a limit: the server's request wait is one, every turn.
     explicit Deadline(int timeoutMs)
         : never_(timeoutMs < 0),
-          end_(std::chrono::steady_clock::now() +
-               std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs)) {}
+          end_(never_ ? std::chrono::steady_clock::time_point()
+                      : std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
 
     bool Expired() const { return !never_ && std::chrono::steady_clock::now() >= end_; }
     // Milliseconds left: 0 once passed, kNoTimeLimit without a limit. Rounded up, so that a
